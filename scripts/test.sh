@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Runs every katrace test: the native build, the address + undefined
+# sanitizer build, the thread-sanitizer build (concurrency tests), the
+# Windows build under Wine, and a bounded fuzz run. Installs what is missing.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+jobs=${KATR_JOBS:-$(nproc)}
+out=${KATR_BUILD_ROOT:-$top/build}
+fuzz_seconds=${KATR_FUZZ_SECONDS:-60}
+
+# Debian packages the build and the tests need; only missing ones are installed.
+need=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
+      libbenchmark-dev libspdlog-dev libgoogle-glog-dev g++-mingw-w64-x86-64 wine64)
+missing=()
+for p in "${need[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+summary=()
+run_ctest() {  # name, build dir, extra ctest args...
+  local name=$1 dir=$2; shift 2
+  local log="$dir/ctest.log"
+  set +e
+  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
+  return $rc
+}
+configure_build() {  # build dir, cmake args...
+  local dir=$1; shift
+  cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+failed=0
+echo "== native build"
+configure_build "$out/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest native "$out/native" || failed=1
+
+echo "== address + undefined sanitizer build"
+configure_build "$out/asan" -DCMAKE_BUILD_TYPE=Debug -DKATR_SANITIZE=address
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan "$out/asan" || failed=1
+
+echo "== thread sanitizer build (concurrency tests)"
+configure_build "$out/tsan" -DCMAKE_BUILD_TYPE=Debug -DKATR_SANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan "$out/tsan" || failed=1
+
+if [ -f "$top/fuzz/CMakeLists.txt" ]; then
+  echo "== fuzz run (${fuzz_seconds}s per target)"
+  configure_build "$out/fuzz" -DCMAKE_BUILD_TYPE=Debug -DKATR_FUZZ=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  KATR_FUZZ_SECONDS=$fuzz_seconds run_ctest fuzz "$out/fuzz" -L fuzz || failed=1
+fi
+
+echo "== Windows build under Wine"
+export WINEPREFIX="$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+configure_build "$out/mingw" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
+# One wineserver for the whole run: each Wine start then costs little.
+/usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 || true
+wineserver -p 2>/dev/null || true
+run_ctest mingw-wine "$out/mingw" || failed=1
+wineserver -k 2>/dev/null || true
+
+echo
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+if [ $failed -ne 0 ]; then
+  echo "SOME CONFIGURATIONS FAILED"
+fi
+# CTest's own summary line over all configurations, for the record.
+total=0; bad=0
+for d in native asan tsan fuzz mingw; do
+  [ -f "$out/$d/ctest.log" ] || continue
+  line=$(grep -E 'tests passed|tests failed' "$out/$d/ctest.log" | tail -n 1)
+  n=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line"); f=$(sed -E 's/.*, ([0-9]+) tests failed.*/\1/' <<<"$line")
+  total=$((total + n)); bad=$((bad + f))
+done
+echo "$(( total == 0 ? 0 : (100 * (total - bad) / total) ))% tests passed, $bad tests failed out of $total"
+exit $failed
