@@ -55,8 +55,9 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan "$out/tsan
 
 if [ -f "$top/fuzz/CMakeLists.txt" ]; then
   echo "== fuzz run (${fuzz_seconds}s per target)"
-  configure_build "$out/fuzz" -DCMAKE_BUILD_TYPE=Debug -DKATR_FUZZ=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  cmake -S "$top" -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKATR_FUZZ=ON \
+    -DKATR_SANITIZE=address -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build "$out/fuzz" -j "$jobs" --target fuzz_all
   KATR_FUZZ_SECONDS=$fuzz_seconds run_ctest fuzz "$out/fuzz" -L fuzz || failed=1
 fi
 
