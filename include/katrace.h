@@ -39,6 +39,16 @@ extern "C" {
 KATR_API void katr_set_thread_info(const char* name, unsigned long appl_id);
 }
 
+extern "C" {
+/* Forgets the trace record of a thread that no longer traces (its system
+ * thread id); the thread reports stop listing it. */
+KATR_API void katr_remove_trace(unsigned long thread_id);
+/* Names the calling thread in trace lines and reports. The text is not
+ * copied and must stay alive while the thread traces; null returns the
+ * thread to its system name. */
+KATR_API void katr_reset_thread_trace_name(const char* name);
+}
+
 /* ------------------------------------------------------------------ remote
  * Control functions. Reply convention: out receives the whole reply with its
  * NUL when len (in: the size of out in bytes) is large enough, else an empty

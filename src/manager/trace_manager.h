@@ -1,0 +1,191 @@
+// trace_manager_c: the process-wide trace manager.
+//
+// It owns the live configuration, the log file writer, the registry of
+// per-thread trace records and the reader-writer lock that guards the first
+// two. The hot path reads the eight setting copies, `generation` and a
+// record's `enabled` flag without any lock (relaxed atomics).
+//
+// Locks, in the only order they are ever taken:
+//   1. `lock` (reader or writer),
+//   2. the `threads` critical section,
+//   3. one rule list's critical section (inside the configuration),
+//   4. a record's `guard` (a leaf: nothing is taken while it is held).
+// No code takes `lock` while holding a critical section.
+//
+// Per-record data and who may touch it:
+//   - identity (`sys_id`, `appl_id`, `name`): written by the owning thread
+//     while it holds the `threads` critical section; read by others under it;
+//   - `depth`, the stack counters, `stack` and its slots, `trace_name`:
+//     written by the owning thread while it holds the record's `guard`; read
+//     by other threads only under it (the owner reads them freely);
+//   - `enabled`: relaxed atomic, written by the thread-rule passes under the
+//     manager's lock, read by the owning thread without a lock.
+#ifndef KATRACE_TRACE_MANAGER_H
+#define KATRACE_TRACE_MANAGER_H
+
+#include <atomic>
+
+#include "kor/ptr_list.h"
+#include "kor/rw_lock.h"
+#include "support/tr_stream.h"
+
+class config_parser_c;
+class logger_c;
+class trace_manager_c;
+
+// A tiny spin lock guarding one record's stack against a report that reads
+// it from another thread. Uncontended it costs one atomic exchange.
+class record_guard_c {
+public:
+    void enter();
+    void leave() { flag_.clear(std::memory_order_release); }
+private:
+    std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
+// The per-thread trace record.
+struct thread_trace_s {
+    std::atomic<bool> enabled;      // lines of this thread are written; true at creation
+    unsigned short depth;           // open scopes counted while KeepStack is on
+    unsigned short stack_capacity;  // slots in `stack`
+    unsigned short stack_count;     // slots in use
+    unsigned sys_id;                // system thread id, 0 when unknown
+    unsigned appl_id;               // application-level thread id, 0 when unknown
+    const char* name;               // support library's name, "Undefined" when none; not owned
+    const char* trace_name;         // host-set name, may be null; not owned
+    char** stack;                   // stack_capacity slot pointers from the process heap
+
+    // Bookkeeping of the manager (not part of the reported state).
+    record_guard_c guard;           // see the header comment
+    trace_manager_c* owner;         // the manager that registered the record
+    thread_trace_s* retired_next;   // link in the owner's list of removed records
+
+    // The name shown for the thread: trace_name when set, else name.
+    // Owning thread, or another thread holding `guard`.
+    const char* display_name() const { return trace_name ? trace_name : name; }
+    // The text of stack slot i (0-based, below stack_count): after its
+    // 5-character size header.
+    const char* slot_text(unsigned i) const { return stack[i] ? stack[i] + 5 : ""; }
+};
+
+class trace_manager_c {
+public:
+    // ----------------------------------------------------------- fields
+    single_writer_multi_reader_c* lock;     // guards config, logger, last_thread_id
+    logger_c* logger;                        // the log file writer
+    config_parser_c* config;                 // the live configuration
+    std::atomic<unsigned> generation;        // raised by every file load and buffer parse
+    unsigned last_thread_id;                 // writer lock; 0 after construction
+    ptr_list_c* threads;                     // thread_trace_s*, owned; with critical section
+    unsigned tls_index;                      // thread-local slot holding each thread's record
+    // Copies of the configuration's output settings, read without a lock.
+    std::atomic<unsigned> screen_ranks;
+    std::atomic<unsigned> debugger_ranks;
+    std::atomic<bool> print_file;
+    std::atomic<bool> print_function;
+    std::atomic<bool> print_line;
+    std::atomic<bool> print_time;
+    std::atomic<bool> keep_stack;
+    std::atomic<bool> do_indentation;
+
+    // Whether a thread-local slot was allocated (a slot index may be 0).
+    bool has_tls;
+    // Records removed by katr_remove_trace whose threads may still use them:
+    // freed at their thread's detach or with the manager (guarded by the
+    // `threads` critical section).
+    thread_trace_s* retired;
+
+    // ----------------------------------------------------- lifecycle
+    // Builds threads, lock, logger and the default configuration, allocates
+    // the thread-local slot, registers the calling thread and writes the
+    // construction banner to the debugger output.
+    trace_manager_c();
+    virtual ~trace_manager_c();
+    // False when one of the owned objects could not be allocated.
+    bool ok() const { return lock && logger && config && threads; }
+
+    // ------------------------------------------------------ settings
+    // Copies the eight output settings from config (writer lock held).
+    void copy_settings();
+    // Under the writer lock: stores id when it differs; true when it did.
+    bool set_last_thread(unsigned id);
+    // Under the writer lock: screen / debugger ranks to all or none.
+    void set_verbose(bool on);
+    void set_print_to_debug_vew(bool on);
+
+    // ----------------------------------------------- thread registry
+    // Registers a record for the calling thread (thread-attach notification).
+    void on_thread_attach();
+    // Releases the calling thread's record (thread-detach notification).
+    void on_thread_detach();
+    // The calling thread's record, created and judged on first use; for a
+    // known thread one thread-local read and no lock. Never null unless
+    // memory runs out.
+    thread_trace_s* get_thread_record();
+    // Judges one record, or every registered record when null, by the
+    // configuration's thread rules. The caller holds `lock` (reader for
+    // one record, writer for all).
+    void apply_thread_rules(thread_trace_s* record);
+    // Scope stack of the owning thread (while KeepStack is on).
+    void push(thread_trace_s* record, const char* file_name, const char* function_name);
+    // depth minus one, stack_count minus one when not 0; nothing at depth 0.
+    void pop(thread_trace_s* record);
+    // Unregisters the first record whose sys_id denotes thread_id (the
+    // memory stays valid for its thread until it exits).
+    void remove_trace(unsigned long thread_id);
+    // Sets the calling thread's trace name (not copied; null: the support
+    // library's name again).
+    void reset_thread_trace_name(const char* name);
+
+    // --------------------------------------------------- rank filter
+    // Under one hold of the reader lock: stores generation into
+    // *generation_out (atomically, the host shares it) and returns the
+    // configuration's mask for the site.
+    unsigned get_rank_mask(const char* function_name, const char* file_name,
+                           unsigned* generation_out);
+    // 1 << (p + 13) for the additional rank at 1-based position p; 0 when
+    // the name is not registered (exact comparison).
+    unsigned get_user_rank_bit(const char* rank_name);
+    // Name of the first rank-name table row with exactly this mask, else
+    // "UNKNOWN" (a constant table: no lock needed).
+    const char* get_rank_name(unsigned rank);
+
+    // ------------------------------------------- configuration reload
+    // Loads a configuration file into a fresh object and installs it (null
+    // file: the default file beside the executable). False when the file
+    // cannot be opened (nothing changes) or had errors (installed anyway).
+    bool reparse_file(const char* config_file, const char* log_directory, tr_stream_c& messages);
+    // Parses text into the live configuration; false for empty text or errors.
+    bool parse_buffer(const char* text, tr_stream_c& messages);
+    // The configuration report of the live configuration into out.
+    void config_content(tr_stream_c& out);
+
+    // -------------------------------------------------------- reports
+    void print_threads(tr_stream_c& out);
+    // thread_id 0: every thread.
+    void print_stack(tr_stream_c& out, unsigned long thread_id);
+
+private:
+    trace_manager_c(const trace_manager_c&) = delete;
+    trace_manager_c& operator=(const trace_manager_c&) = delete;
+
+    thread_trace_s* _create_record();
+    void _destroy_record(thread_trace_s* record);
+    // Fills identity fields from the support library ("Undefined" rule).
+    static void _fill_identity(thread_trace_s* record);
+    // Registry search by the calling thread's system id (cs held by caller).
+    thread_trace_s* _find_current();
+    // Whether the record matches a thread rule; sets enabled accordingly.
+    void _judge(thread_trace_s* record);
+    // Sends line 1 and line 2 of a banner to the log file, standard output
+    // and the debugger output as the current settings say.
+    void _write_banner(const char* line1, const char* line2);
+    // Appends the record line (with or without the stack).
+    static void _record_line(tr_stream_c& out, thread_trace_s* record, bool with_stack);
+};
+
+// The process's manager; null before process attach and after process detach.
+extern std::atomic<trace_manager_c*> g_katr_manager;
+inline trace_manager_c* katr_manager() { return g_katr_manager.load(std::memory_order_acquire); }
+
+#endif
