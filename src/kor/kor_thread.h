@@ -13,8 +13,8 @@ public:
     // else null; the text stays valid for the life of the process. The
     // application id is 0 unless the host gave one. Any out pointer may be null.
     static bool get_current_thread(unsigned long* id, const char** name, unsigned long* appl_id);
-    // Records the host-given name (copied; null keeps the OS name) and
-    // application id of the calling thread.
+    // Records the host-given name (copied; null or empty: the OS name is
+    // reported again) and the application id of the calling thread.
     static void set_current_thread_info(const char* name, unsigned long appl_id);
 };
 

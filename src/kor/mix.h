@@ -25,7 +25,9 @@ bool localtime_r(const long long* t, struct tm* out);
 
 // Directory of the executable (absolute, '/' separators, no trailing '/'),
 // and its file name with extension, copied into buf (KOR_MAX_PATH bytes)
-// and returned; with a null buf, a pointer to the library's own copy.
+// and returned; with a null buf, a pointer to the library's own copy
+// (computed once). Null (and buf emptied) when the path is unknown.
+// An executable in the root directory has the empty directory text.
 const char* get_exe_dir(char* buf);
 const char* get_exe_name(char* buf);
 }
