@@ -93,6 +93,9 @@ void plat_debug_output(const katr_wchar_t* text);
 // Name of the POSIX viewer endpoint for the calling user (a filesystem
 // socket path); empty on Windows. Used by viewers and tests.
 const char* plat_debug_endpoint();
+// For tests: makes path the endpoint (null restores the default) and lets
+// the next plat_debug_output_active probe it at once. Nothing on Windows.
+void plat_set_debug_endpoint(const char* path);
 
 // ------------------------------------------------------------- executable
 // The first bytes of the running executable's image (the module base on

@@ -1,0 +1,73 @@
+// The log file: opened for appending, written in whole pieces, closed.
+#include "platform/platform.h"
+#include "platform/posix/path_limit_posix.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+// O_APPEND puts every write at the current end, also when another process
+// appends to the same file; O_CLOEXEC keeps the descriptor from children.
+plat_file_t plat_file_open_append(const char* path) {
+    if (!plat_path_usable(path)) return PLAT_NO_FILE;
+    int fd;
+    do {
+        fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? PLAT_NO_FILE : static_cast<plat_file_t>(fd);
+}
+
+// The size from fstat; -1 for a bad handle.
+long long plat_file_size(plat_file_t f) {
+    struct stat st;
+    if (f < 0 || fstat(static_cast<int>(f), &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+// Writes until every byte is out, resuming after partial writes and signals.
+bool plat_file_write(plat_file_t f, const void* data, size_t size) {
+    if (f < 0 || (!data && size != 0)) return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(static_cast<int>(f), p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;   // a zero-byte write would never finish
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// One writev for both pieces, so that they reach the file together; a
+// partial write continues with the rest.
+bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b, size_t b_size) {
+    if (f < 0 || (!a && a_size != 0) || (!b && b_size != 0)) return false;
+    struct iovec iov[2];
+    int count = 0;
+    if (a_size != 0) iov[count++] = {const_cast<void*>(a), a_size};
+    if (b_size != 0) iov[count++] = {const_cast<void*>(b), b_size};
+    struct iovec* cur = iov;
+    while (count > 0) {
+        ssize_t n = writev(static_cast<int>(f), cur, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        size_t done = static_cast<size_t>(n);
+        while (count > 0 && done >= cur->iov_len) {
+            done -= cur->iov_len;
+            ++cur;
+            --count;
+        }
+        if (count > 0) {
+            cur->iov_base = static_cast<char*>(cur->iov_base) + done;
+            cur->iov_len -= done;
+        }
+    }
+    return true;
+}
+
+// Closes the descriptor; invalid ones are ignored.
+void plat_file_close(plat_file_t f) {
+    if (f >= 0) close(static_cast<int>(f));
+}

@@ -1,0 +1,153 @@
+// Log file appends, read-only mappings and single-path file operations.
+#include "common/temp_dir.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+class PlatformFile : public temp_dir_test {};
+
+void collect(const char* name, void* ctx) {
+    static_cast<std::vector<std::string>*>(ctx)->push_back(name);
+}
+
+}  // namespace
+
+TEST_F(PlatformFile, AppendSizeAndTwoPieceWrites) {
+    const std::string p = path("log.txt");
+    write_file(p, "old\n");
+    plat_file_t f = plat_file_open_append(p.c_str());
+    ASSERT_NE(f, PLAT_NO_FILE);
+    EXPECT_EQ(plat_file_size(f), 4);
+    EXPECT_TRUE(plat_file_write(f, "abc", 3));
+    EXPECT_TRUE(plat_file_write2(f, "de", 2, "fg", 2));
+    EXPECT_TRUE(plat_file_write2(f, "", 0, "h", 1));
+    EXPECT_TRUE(plat_file_write2(f, "i", 1, nullptr, 0));
+    EXPECT_TRUE(plat_file_write(f, nullptr, 0));
+    std::string big(200000, 'z');   // larger than any pipe or stack buffer
+    EXPECT_TRUE(plat_file_write2(f, big.data(), big.size(), "!", 1));
+    EXPECT_EQ(plat_file_size(f), 4 + 9 + 200001);
+    plat_file_close(f);
+    EXPECT_EQ(read_file(p), "old\nabcdefghi" + big + "!");
+
+    // Reopening appends behind what is there; others may read meanwhile.
+    f = plat_file_open_append(p.c_str());
+    ASSERT_NE(f, PLAT_NO_FILE);
+    EXPECT_EQ(read_file(p).size(), 4u + 9 + 200001);
+    EXPECT_TRUE(plat_file_write(f, "END", 3));
+    plat_file_close(f);
+    EXPECT_EQ(read_file(p).substr(4 + 9 + 200001), "END");
+
+    EXPECT_FALSE(plat_file_write(PLAT_NO_FILE, "x", 1));
+    EXPECT_FALSE(plat_file_write2(PLAT_NO_FILE, "x", 1, "y", 1));
+    EXPECT_EQ(plat_file_size(PLAT_NO_FILE), -1);
+    plat_file_close(PLAT_NO_FILE);
+    EXPECT_EQ(plat_file_open_append(path("missing_dir/log.txt").c_str()), PLAT_NO_FILE);
+    EXPECT_EQ(plat_file_open_append(nullptr), PLAT_NO_FILE);
+}
+
+TEST_F(PlatformFile, MappingEndsInNulAtEverySize) {
+    for (size_t size : {size_t(0), size_t(10), size_t(4095), size_t(4096), size_t(8192), size_t(65536)}) {
+        SCOPED_TRACE(size);
+        const std::string p = path("map_" + std::to_string(size));
+        std::string content(size, 'x');
+        if (size > 0) content[size - 1] = 'y';
+        write_file(p, content);
+        plat_mapping_s m;
+        ASSERT_TRUE(plat_map_file(p.c_str(), &m));
+        ASSERT_NE(m.data, nullptr);
+        EXPECT_EQ(m.size, size);
+        EXPECT_EQ(std::string(m.data), content);   // reads up to data[size], the NUL
+        plat_unmap_file(&m);
+        EXPECT_EQ(m.data, nullptr);
+        plat_unmap_file(&m);   // a second release is harmless
+    }
+    plat_mapping_s m;
+    EXPECT_FALSE(plat_map_file(path("missing").c_str(), &m));
+    EXPECT_EQ(m.data, nullptr);
+    plat_unmap_file(&m);
+    EXPECT_FALSE(plat_map_file(nullptr, &m));
+    EXPECT_FALSE(plat_map_file(path("x").c_str(), nullptr));
+}
+
+TEST_F(PlatformFile, MoveDeleteExistence) {
+    const std::string a = path("a.txt"), b = path("b.txt"), c = path("c.txt");
+    write_file(a, "A");
+    write_file(c, "C");
+    EXPECT_EQ(plat_path_access(a.c_str()), 1);
+    EXPECT_EQ(plat_path_access(b.c_str()), 0);
+    EXPECT_EQ(plat_path_access(dir().c_str()), 1);
+    EXPECT_TRUE(plat_path_opens(a.c_str()));
+    EXPECT_TRUE(plat_path_opens(dir().c_str()));
+    EXPECT_FALSE(plat_path_opens(b.c_str()));
+
+    EXPECT_TRUE(plat_move_file(a.c_str(), b.c_str()));
+    EXPECT_EQ(plat_path_access(a.c_str()), 0);
+    EXPECT_EQ(read_file(b), "A");
+    EXPECT_FALSE(plat_move_file(c.c_str(), b.c_str()));   // never replaces
+    EXPECT_EQ(read_file(b), "A");
+    EXPECT_EQ(read_file(c), "C");
+    EXPECT_FALSE(plat_move_file(a.c_str(), c.c_str()));   // source gone
+
+    EXPECT_TRUE(plat_delete_file(b.c_str()));
+    EXPECT_FALSE(plat_delete_file(b.c_str()));
+    EXPECT_EQ(plat_path_access(b.c_str()), 0);
+    EXPECT_FALSE(plat_move_file(nullptr, b.c_str()));
+    EXPECT_FALSE(plat_delete_file(nullptr));
+    EXPECT_EQ(plat_path_access(nullptr), 0);
+}
+
+TEST_F(PlatformFile, DirectoriesAndListing) {
+#ifndef _WIN32
+    const mode_t old_mask = umask(022);
+#endif
+    const std::string sub = path("sub");
+    EXPECT_TRUE(plat_create_directory(sub.c_str()));
+    EXPECT_FALSE(plat_create_directory(sub.c_str()));   // exists already
+    EXPECT_FALSE(plat_create_directory(path("no/such/parent").c_str()));
+#ifndef _WIN32
+    umask(old_mask);
+    struct stat st;
+    ASSERT_EQ(stat(sub.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+#endif
+    write_file(path("one.log"), "1");
+    write_file(path("two.log.1"), "2");
+    write_file(sub + "/inner.log", "3");
+    const std::string utf8_name = "caf\xC3\xA9.log";
+    plat_file_t f = plat_file_open_append(path(utf8_name).c_str());
+    ASSERT_NE(f, PLAT_NO_FILE);
+    plat_file_close(f);
+
+    std::vector<std::string> names;
+    EXPECT_TRUE(plat_list_files(dir().c_str(), collect, &names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"caf\xC3\xA9.log", "one.log", "two.log.1"}));
+
+    names.clear();
+    EXPECT_FALSE(plat_list_files(path("missing").c_str(), collect, &names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_FALSE(plat_list_files(nullptr, collect, &names));
+}
+
+TEST_F(PlatformFile, OverlongPathsAreRefused) {
+    const std::string long_path = dir() + "/" + std::string(5000, 'n');
+    const char* p = long_path.c_str();
+    plat_mapping_s m;
+    EXPECT_EQ(plat_file_open_append(p), PLAT_NO_FILE);
+    EXPECT_FALSE(plat_map_file(p, &m));
+    EXPECT_FALSE(plat_move_file(p, path("x").c_str()));
+    EXPECT_FALSE(plat_move_file(path("x").c_str(), p));
+    EXPECT_FALSE(plat_delete_file(p));
+    EXPECT_EQ(plat_path_access(p), 0);
+    EXPECT_FALSE(plat_path_opens(p));
+    EXPECT_FALSE(plat_create_directory(p));
+    EXPECT_FALSE(plat_list_files(p, collect, nullptr));
+}
