@@ -1,0 +1,310 @@
+// The thread registry: per-thread trace records, their lookup through the
+// thread-local slot, the thread rules and the scope stack.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "config/config_parser.h"
+#include "kor/crit_section.h"
+#include "kor/kor_thread.h"
+#include "kor/mix.h"
+#include "manager/trace_manager.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Stack slots and slot arrays come from the process heap, whose handle is
+// fetched once and kept.
+std::atomic<void*> g_heap{nullptr};
+
+void* process_heap() {
+    void* h = g_heap.load(std::memory_order_acquire);
+    if (!h) {
+        h = plat_process_heap();
+        if (h) g_heap.store(h, std::memory_order_release);
+    }
+    return h;
+}
+
+void* heap_allocate(size_t size) {
+    if (size == 0) return nullptr;
+    void* h = process_heap();
+    if (!h) {
+        std::fprintf(stderr, "Error %d in GetProcessHeap\n", static_cast<int>(plat_last_error()));
+        return nullptr;
+    }
+    return plat_heap_alloc(h, size);
+}
+
+void heap_release(void* block) {
+    if (!block) return;
+    void* h = process_heap();
+    if (!h) {
+        std::fprintf(stderr, "Error %d in \"GetProcessHeap()\"\n", static_cast<int>(plat_last_error()));
+        return;
+    }
+    if (!plat_heap_free(h, block))
+        std::fprintf(stderr, "Error %d in HeapFree\n", static_cast<int>(plat_last_error()));
+}
+
+// Slot arrays grow in steps of this many slots.
+const unsigned STACK_STEP = 10;
+// The 16-bit counters stop growing the array here.
+const unsigned STACK_LIMIT = 65530;
+// The slot header holds at most four digits ("%4ld ").
+const size_t SLOT_MAX = 9999;
+const size_t SLOT_HEADER = 5;
+
+}  // namespace
+
+thread_trace_s* trace_manager_c::_create_record() {
+    thread_trace_s* r = new (std::nothrow) thread_trace_s;
+    if (!r) return nullptr;
+    r->enabled.store(true, std::memory_order_relaxed);
+    r->depth = 0;
+    r->stack_capacity = 0;
+    r->stack_count = 0;
+    r->sys_id = 0;
+    r->appl_id = 0;
+    r->name = "Undefined";
+    r->trace_name = nullptr;
+    r->stack = nullptr;
+    r->owner = this;
+    r->retired_next = nullptr;
+    _fill_identity(r);
+    return r;
+}
+
+void trace_manager_c::_fill_identity(thread_trace_s* r) {
+    unsigned long id = 0;
+    unsigned long appl = 0;
+    const char* name = nullptr;
+    if (!kor_thread_c::get_current_thread(&id, &name, &appl)) {
+        id = 0;
+        appl = 0;
+        name = nullptr;
+    }
+    r->sys_id = static_cast<unsigned>(id);
+    r->appl_id = static_cast<unsigned>(appl);
+    r->name = (name && *name) ? name : "Undefined";
+}
+
+void trace_manager_c::_destroy_record(thread_trace_s* r) {
+    if (!r) return;
+    if (r->stack) {
+        for (unsigned i = 0; i < r->stack_capacity; ++i) heap_release(r->stack[i]);
+        heap_release(r->stack);
+    }
+    delete r;
+}
+
+thread_trace_s* trace_manager_c::_find_current() {
+    unsigned long me = kor_thread_c::curr_thread_id();
+    for (void* e = threads->first(); e; e = threads->next()) {
+        thread_trace_s* r = static_cast<thread_trace_s*>(e);
+        if (kor_thread_c::are_same_threads(r->sys_id, me)) return r;
+    }
+    return nullptr;
+}
+
+void trace_manager_c::on_thread_attach() {
+    // A thread that already has its record (it traced before the
+    // notification came) keeps it.
+    if (has_tls && plat_tls_get(tls_index)) return;
+    thread_trace_s* r = _create_record();
+    if (!r) return;
+    if (!has_tls) {
+        _destroy_record(r);
+        return;
+    }
+    kor_lock_c hold(threads->cs());
+    plat_tls_set(tls_index, r);
+    threads->append(r);
+}
+
+void trace_manager_c::on_thread_detach() {
+    thread_trace_s* mine = nullptr;
+    if (has_tls) {
+        mine = static_cast<thread_trace_s*>(plat_tls_get(tls_index));
+        plat_tls_set(tls_index, nullptr);
+    }
+    thread_trace_s* found = nullptr;
+    {
+        kor_lock_c hold(threads->cs());
+        unsigned long me = kor_thread_c::curr_thread_id();
+        for (void* e = threads->first(); e; e = threads->next()) {
+            thread_trace_s* r = static_cast<thread_trace_s*>(e);
+            if (mine ? r == mine : kor_thread_c::are_same_threads(r->sys_id, me)) {
+                threads->remove_current();
+                found = r;
+                break;
+            }
+        }
+        // A record removed by katr_remove_trace is freed when its thread ends.
+        if (!found && mine) {
+            for (thread_trace_s** link = &retired; *link; link = &(*link)->retired_next) {
+                if (*link == mine) {
+                    *link = mine->retired_next;
+                    found = mine;
+                    break;
+                }
+            }
+        }
+    }
+    _destroy_record(found);
+}
+
+thread_trace_s* trace_manager_c::get_thread_record() {
+    thread_trace_s* r = nullptr;
+    if (has_tls) {
+        r = static_cast<thread_trace_s*>(plat_tls_get(tls_index));
+    } else {
+        kor_lock_c hold(threads->cs());
+        r = _find_current();
+    }
+    if (r && (r->sys_id != 0 || r->appl_id != 0)) return r;
+
+    if (!r) {
+        r = _create_record();
+        if (!r) return nullptr;
+        kor_lock_c hold(threads->cs());
+        if (has_tls) plat_tls_set(tls_index, r);
+        threads->append(r);
+    }
+    if (r->sys_id == 0 && r->appl_id == 0) {
+        // Identity is read by other threads under the registry's section.
+        kor_lock_c hold(threads->cs());
+        _fill_identity(r);
+    }
+    multi_reader_lock_c hold(*lock);
+    apply_thread_rules(r);
+    return r;
+}
+
+void trace_manager_c::_judge(thread_trace_s* r) {
+    config_parser_c::log_rank_list_c& rules = config->thread_ranks;
+    kor_lock_c hold(rules.cs());
+    void* e = rules.first();
+    if (!e) {
+        r->enabled.store(true, std::memory_order_relaxed);
+        return;
+    }
+    const bool sense = config_parser_c::thread_rank_c::from_element(e)->enabled();
+    r->guard.enter();
+    const char* shown = r->display_name();
+    r->guard.leave();
+    bool match = false;
+    for (; e && !match; e = rules.next()) {
+        config_parser_c::thread_rank_c* rule = config_parser_c::thread_rank_c::from_element(e);
+        if (rule->sys_id() != 0 && kor_thread_c::are_same_threads(rule->sys_id(), r->sys_id))
+            match = true;
+        else if (rule->appl_id() != 0 && rule->appl_id() == r->appl_id)
+            match = true;
+        else if (rule->name && shown && mix_n::regcmp(rule->name, shown, true))
+            match = true;
+    }
+    r->enabled.store(match ? sense : !sense, std::memory_order_relaxed);
+}
+
+void trace_manager_c::apply_thread_rules(thread_trace_s* record) {
+    if (record) {
+        _judge(record);
+        return;
+    }
+    kor_lock_c hold(threads->cs());
+    for (void* e = threads->first(); e; e = threads->next()) _judge(static_cast<thread_trace_s*>(e));
+}
+
+void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char* function_name) {
+    if (!r) return;
+    if (!file_name) file_name = "";
+    if (!function_name) function_name = "";
+
+    // Only the owning thread changes its stack, so everything is prepared
+    // outside the guard; a report reads only slots below stack_count, the
+    // array pointer and the counters, which change under the guard.
+    if (r->stack_count >= r->stack_capacity && r->stack_capacity + STACK_STEP <= STACK_LIMIT) {
+        unsigned capacity = r->stack_capacity + STACK_STEP;
+        char** grown = static_cast<char**>(heap_allocate(capacity * sizeof(char*)));
+        if (grown) {
+            for (unsigned i = 0; i < capacity; ++i) grown[i] = i < r->stack_capacity ? r->stack[i] : nullptr;
+            char** old = r->stack;
+            r->guard.enter();
+            r->stack = grown;
+            r->stack_capacity = static_cast<unsigned short>(capacity);
+            r->guard.leave();
+            heap_release(old);
+        }
+    }
+
+    bool slot_taken = false;
+    if (r->stack_count < r->stack_capacity) {
+        size_t needed = std::strlen(file_name) + std::strlen(function_name) + 20;
+        if (needed > SLOT_MAX) needed = SLOT_MAX;
+        char*& slot = r->stack[r->stack_count];
+        size_t size = 0;
+        if (slot) {
+            size = std::strtoul(slot, nullptr, 10);
+            if (size < needed) {
+                heap_release(slot);
+                slot = nullptr;
+            }
+        }
+        if (!slot) {
+            slot = static_cast<char*>(heap_allocate(needed));
+            size = needed;
+            if (slot) std::snprintf(slot, SLOT_HEADER + 1, "%4ld ", static_cast<long>(needed));
+        }
+        if (slot) std::snprintf(slot + SLOT_HEADER, size - SLOT_HEADER, "%s:%s", file_name, function_name);
+        // A slot that could not be allocated stays empty but still counts,
+        // so that the counters stay in step with the open scopes.
+        slot_taken = true;
+    }
+
+    r->guard.enter();
+    if (r->depth < 0xFFFF) ++r->depth;
+    if (slot_taken) ++r->stack_count;
+    r->guard.leave();
+}
+
+void trace_manager_c::pop(thread_trace_s* r) {
+    if (!r || r->depth == 0) return;
+    r->guard.enter();
+    --r->depth;
+    if (r->stack_count != 0) --r->stack_count;
+    r->guard.leave();
+}
+
+void trace_manager_c::remove_trace(unsigned long thread_id) {
+    kor_lock_c hold(threads->cs());
+    for (void* e = threads->first(); e; e = threads->next()) {
+        thread_trace_s* r = static_cast<thread_trace_s*>(e);
+        if (kor_thread_c::are_same_threads(r->sys_id, thread_id)) {
+            threads->remove_current();
+            // Its thread may still hold the pointer (thread-local slot, open
+            // entry objects): keep the memory until the thread ends or the
+            // manager goes.
+            r->retired_next = retired;
+            retired = r;
+            return;
+        }
+    }
+}
+
+void trace_manager_c::reset_thread_trace_name(const char* name) {
+    thread_trace_s* r = get_thread_record();
+    if (!r) return;
+    r->guard.enter();
+    r->trace_name = name;
+    r->guard.leave();
+}
+
+extern "C" KATR_API void katr_remove_trace(unsigned long thread_id) {
+    if (trace_manager_c* m = katr_manager()) m->remove_trace(thread_id);
+}
+
+extern "C" KATR_API void katr_reset_thread_trace_name(const char* name) {
+    if (trace_manager_c* m = katr_manager()) m->reset_thread_trace_name(name);
+}

@@ -1,0 +1,154 @@
+// trace_manager_c: construction, destruction, the output settings and the
+// rank queries of trace call sites.
+#include "manager/trace_manager.h"
+
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "config/config_parser.h"
+#include "kor/crit_section.h"
+#include "logfile/logger.h"
+#include "platform/platform.h"
+
+std::atomic<trace_manager_c*> g_katr_manager{nullptr};
+
+namespace {
+
+// Thread-exit hook of the manager's thread-local slot (POSIX backends call
+// it on the exiting thread with the slot still readable). The record names
+// its manager, so every manager releases its own records.
+void tls_exit_hook(void* value) {
+    thread_trace_s* record = static_cast<thread_trace_s*>(value);
+    if (record && record->owner) record->owner->on_thread_detach();
+}
+
+}  // namespace
+
+void record_guard_c::enter() {
+    while (flag_.test_and_set(std::memory_order_acquire)) {
+        // Only a report holds the guard of a record it does not own, and
+        // only for the few appends of one record line.
+        std::this_thread::yield();
+    }
+}
+
+trace_manager_c::trace_manager_c()
+    : lock(nullptr), logger(nullptr), config(nullptr), generation(0), last_thread_id(0),
+      threads(nullptr), tls_index(0), screen_ranks(0), debugger_ranks(0), print_file(false),
+      print_function(false), print_line(false), print_time(false), keep_stack(false),
+      do_indentation(false), has_tls(false), retired(nullptr) {
+    threads = new (std::nothrow) ptr_list_c(true);
+    lock = new (std::nothrow) single_writer_multi_reader_c;
+    logger = new (std::nothrow) logger_c;
+    config = new (std::nothrow) config_parser_c;
+    if (!ok()) return;
+    copy_settings();
+
+    has_tls = plat_tls_alloc(&tls_index, &tls_exit_hook);
+
+    // The constructing thread gets its record at once; it sees no
+    // thread-attach notification of its own.
+    thread_trace_s* record = _create_record();
+    if (record) {
+        if (has_tls) {
+            kor_lock_c hold(threads->cs());
+            plat_tls_set(tls_index, record);
+            threads->append(record);
+        } else {
+            _destroy_record(record);
+        }
+    }
+
+    tr_stream_c line1;
+    line1.append("JOT Trace is initialised:(tls_index=").append(static_cast<int>(tls_index)).append(")");
+    tr_stream_c line2;
+    config_report(*config, line2);
+    line2.append("\n");
+    _write_banner(line1.c_str(), line2.c_str());
+}
+
+trace_manager_c::~trace_manager_c() {
+    delete config;
+    config = nullptr;
+    delete logger;
+    logger = nullptr;
+    if (threads) {
+        on_thread_detach();
+        kor_lock_c hold(threads->cs());
+        while (void* e = threads->first()) {
+            threads->remove_current();
+            _destroy_record(static_cast<thread_trace_s*>(e));
+        }
+        while (thread_trace_s* r = retired) {
+            retired = r->retired_next;
+            _destroy_record(r);
+        }
+    }
+    if (has_tls) plat_tls_free(tls_index);
+    has_tls = false;
+    delete lock;
+    lock = nullptr;
+    delete threads;
+    threads = nullptr;
+}
+
+void trace_manager_c::copy_settings() {
+    const std::memory_order r = std::memory_order_relaxed;
+    screen_ranks.store(config->screen_ranks, r);
+    debugger_ranks.store(config->debugger_ranks, r);
+    print_file.store(config->print_file, r);
+    print_function.store(config->print_function, r);
+    print_line.store(config->print_line, r);
+    print_time.store(config->print_time, r);
+    keep_stack.store(config->keep_stack, r);
+    do_indentation.store(config->do_indentation, r);
+}
+
+bool trace_manager_c::set_last_thread(unsigned id) {
+    single_writer_lock_c hold(*lock);
+    if (last_thread_id == id) return false;
+    last_thread_id = id;
+    return true;
+}
+
+void trace_manager_c::set_verbose(bool on) {
+    single_writer_lock_c hold(*lock);
+    config->screen_ranks = on ? 0xFFFFFFFFu : 0u;
+    screen_ranks.store(config->screen_ranks, std::memory_order_relaxed);
+}
+
+void trace_manager_c::set_print_to_debug_vew(bool on) {
+    single_writer_lock_c hold(*lock);
+    config->debugger_ranks = on ? 0xFFFFFFFFu : 0u;
+    debugger_ranks.store(config->debugger_ranks, std::memory_order_relaxed);
+}
+
+unsigned trace_manager_c::get_rank_mask(const char* function_name, const char* file_name,
+                                        unsigned* generation_out) {
+    multi_reader_lock_c hold(*lock);
+    // The host shares this variable between every thread passing the site.
+    if (generation_out)
+        __atomic_store_n(generation_out, generation.load(std::memory_order_relaxed), __ATOMIC_RELAXED);
+    return config->evaluate_rank(function_name, file_name);
+}
+
+unsigned trace_manager_c::get_user_rank_bit(const char* rank_name) {
+    if (!rank_name) return 0;
+    multi_reader_lock_c hold(*lock);
+    // Many readers walk the list at once: each uses its own position, never
+    // the list's shared cursor.
+    ptr_list_c::position_t pos = nullptr;
+    unsigned position = 1;
+    str_list_c& names = config->additional_ranks;
+    for (void* e = names.first(&pos); e || pos; e = names.next(&pos), ++position) {
+        const char* name = static_cast<const char*>(e);
+        if (name && std::strcmp(name, rank_name) == 0)
+            return position <= 18 ? 1u << (position + 13) : 0u;
+    }
+    return 0;
+}
+
+const char* trace_manager_c::get_rank_name(unsigned rank) {
+    return config_parser_c::find_rank_name(rank);
+}
