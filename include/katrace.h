@@ -32,6 +32,266 @@ typedef char16_t katr_wchar_t;
 #define KATR_RANK_SNC         0x2000u
 #define KATR_RANK_ALL         0xFFFFFFFFu
 
+/* ------------------------------------------------------------ trace entry */
+#include <stdarg.h>
+#include <stddef.h>
+
+struct thread_trace_s;
+class tr_stream_c;
+
+#if defined(__GNUC__)
+#  if defined(__MINGW32__)
+#    define KATR_FORMAT_CHECK(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#  else
+#    define KATR_FORMAT_CHECK(fmt, first) __attribute__((format(printf, fmt, first)))
+#  endif
+#else
+#  define KATR_FORMAT_CHECK(fmt, first)
+#endif
+
+/* One traced scope. The host makes one object per scope (a local), passing
+ * the scope's function and file name (borrowed, not copied) and the addresses
+ * of the two variables of its trace site: the cached rank mask and the
+ * configuration generation it belongs to. The first use of the object prints
+ * an "enter" line (when the site has the trace rank), its destruction the
+ * matching "leave" line. No operation changes the thread's last error code. */
+class KATR_API katr_entry_c {
+public:
+    unsigned* rank_mask_cache;      /* the site's cached rank mask */
+    unsigned* generation_cache;     /* the generation that mask was computed under */
+    const char* function_name;      /* "Class::method", borrowed */
+    const char* file_name;          /* source file, borrowed; a leading ".\" is skipped */
+    int line;                       /* line of the scope, shown in the enter line */
+    thread_trace_s* thread_record;  /* the calling thread's record, fetched on first need */
+    bool first_line;                /* no line with file and function shown yet */
+    bool enter_leave;               /* print enter and leave lines */
+    bool initialised;               /* the lazy initialisation has run */
+
+    katr_entry_c(const char* function_name, const char* file_name, unsigned* rank_mask_cache,
+                 unsigned* generation_cache, int line, bool enter_leave);
+    katr_entry_c(const katr_entry_c& other);
+    katr_entry_c& operator=(const katr_entry_c& other);
+    virtual ~katr_entry_c();
+
+    /* A printf-style message when a bit of rank is enabled for this site and
+     * the calling thread traces; print_nl appends CR LF to the format. */
+    void print(unsigned rank, int line, const char* format, ...) KATR_FORMAT_CHECK(4, 5);
+    void print_nl(unsigned rank, int line, const char* format, ...) KATR_FORMAT_CHECK(4, 5);
+    /* length bytes of text, unformatted, without line end or length limit. */
+    void print_long_string(unsigned rank, int line, const char* text, unsigned long long length);
+    /* The same under a rank the configuration added by name (AdditionalRank). */
+    void print_user_defined(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
+    void print_user_defined_nl(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
+    void print_user_defined_long_string(const char* rank_name, const char* text,
+                                        unsigned long long length);
+    /* Whether a bit of rank (or the named rank) is enabled for this site. */
+    bool is_set(unsigned rank, int unused = 0);
+    bool is_set_user_defined(const char* rank_name);
+
+private:
+    void _check_init2();
+    void _create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line,
+                              const char* format, va_list arguments);
+    void _create_prefix(tr_stream_c& out, int line, const char* rank_name);
+};
+
+/* The host callback: receives the first line of fatal, error and warning
+ * messages of hosts that are not console applications. */
+typedef void (*katr_callback_f)(const char* text, unsigned long rank);
+
+/* Where trace sites read the library's configuration generation without a
+ * call: a counter that never goes down. The host macros compare a site's
+ * cached generation with it inline. */
+extern "C" KATR_API const unsigned* katr_generation_source;
+
+/* --------------------------------------------------- free-function exports */
+extern "C" {
+/* katr_init with UTF-16 arguments (either may be null). */
+KATR_API void mix_trace_init(const katr_wchar_t* config_file, const katr_wchar_t* log_directory);
+/* One message line (text printed as it is, CR LF appended) without an entry
+ * object; all calls share one trace site. Any text may be null. */
+KATR_API void mix_trace(unsigned rank, int line, const katr_wchar_t* function_name,
+                        const katr_wchar_t* file_name, const katr_wchar_t* text);
+/* The same for an unformatted text of any length, without line end. */
+KATR_API void mix_trace_long_str(unsigned rank, int line, const katr_wchar_t* function_name,
+                                 const katr_wchar_t* file_name, const katr_wchar_t* text);
+/* Every line of any rank also to standard output (on != 0), or none. */
+KATR_API void katr_set_verbose(int on);
+/* New process id for the log file name (0: the current process). */
+KATR_API void katr_change_pid(unsigned pid);
+}
+/* Loads the configuration file (null: the executable's path with extension
+ * "jot") and opens the log file, in log_directory when the configuration
+ * names none. Problems are reported on standard error. */
+KATR_API void katr_init(const char* config_file, const char* log_directory);
+/* Whether the executable is built for the console subsystem. */
+KATR_API bool katr_is_console_application();
+/* Every line of any rank also to the debugger output (on), or none. */
+KATR_API void katr_set_print_to_debug_vew(bool on);
+/* Sets (null: removes) the host callback. Works also before katr_init. */
+KATR_API void katr_set_callback(katr_callback_f callback);
+
+/* ------------------------------------------------------------ host macros
+ * One line per traced scope:
+ *
+ *     void Conn::send(int n) {
+ *         KATR_SCOPE(t);                                  // enter/leave lines
+ *         KATR_PRINT(t, KATR_RANK_ERROR, "n=%d", n);      // disabled: inline test only
+ *         t.print(KATR_RANK_DEBUG, __LINE__, "n=%d", n);  // always calls the library
+ *     }
+ *
+ * KATR_SCOPE declares the site's two variables (mask 0x0E: fatal, error,
+ * warning; generation 0) as statics beside the scope and names the scope
+ * "Class::method" (qualified, without return type and parameters), so that
+ * class and function rules apply. KATR_PRINT tests the site's cached mask
+ * and generation inline and calls the library only when the line may pass
+ * or the object has not been used yet. */
+#if defined(_MSC_VER) && !defined(__clang__)
+#  define KATR_SIGNATURE_ __FUNCSIG__
+#  define KATR_LOAD_U32_(p) (*(const volatile unsigned*)(p))
+#  define KATR_LOAD_PTR_(p) (*(const unsigned* const volatile*)(p))
+#else
+#  define KATR_SIGNATURE_ __PRETTY_FUNCTION__
+#  define KATR_LOAD_U32_(p) __atomic_load_n((p), __ATOMIC_RELAXED)
+#  define KATR_LOAD_PTR_(p) __atomic_load_n((p), __ATOMIC_RELAXED)
+#endif
+#if defined(__FILE_NAME__)
+#  define KATR_FILE_ __FILE_NAME__
+#else
+#  define KATR_FILE_ katr_base_name(__FILE__)
+#endif
+
+/* The file name part of a path ('/' or '\' separated). */
+inline const char* katr_base_name(const char* path) {
+    const char* base = path;
+    if (!path) return path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\') base = p + 1;
+    return base;
+}
+
+/* The qualified name ("ns::Class::method") inside a compiler signature such
+ * as "virtual int ns::Class::method(char) const" or "void __cdecl f(void)",
+ * copied into buf (size bytes, cut to fit); returns buf. */
+inline const char* katr_function_name(const char* sig, char* buf, size_t size) {
+    if (!buf || size == 0) return "";
+    buf[0] = 0;
+    if (!sig) return buf;
+    size_t n = 0;
+    while (sig[n]) ++n;
+    /* The parameter list: the first '(' outside angle brackets that is not
+     * part of an operator name or of "(anonymous namespace)". */
+    size_t open = n, depth = 0;
+    for (size_t i = 0; i < n; ++i) {
+        char c = sig[i];
+        if (i + 8 <= n && sig[i] == 'o' && (i == 0 || sig[i - 1] == ':' || sig[i - 1] == ' ') &&
+            sig[i + 1] == 'p' && sig[i + 2] == 'e' && sig[i + 3] == 'r' && sig[i + 4] == 'a' &&
+            sig[i + 5] == 't' && sig[i + 6] == 'o' && sig[i + 7] == 'r' &&
+            !((sig[i + 8] >= 'a' && sig[i + 8] <= 'z') || (sig[i + 8] >= 'A' && sig[i + 8] <= 'Z') ||
+              (sig[i + 8] >= '0' && sig[i + 8] <= '9') || sig[i + 8] == '_')) {
+            /* operator(), operator<, operator<<= ...: skip the symbol itself */
+            i += 8;
+            while (i < n && sig[i] == ' ') ++i;
+            if (i + 1 < n && sig[i] == '(' && sig[i + 1] == ')') ++i;
+            else
+                while (i + 1 < n && sig[i + 1] != '(' && sig[i] != '(' &&
+                       (sig[i] == '<' || sig[i] == '>' || sig[i] == '=' || sig[i] == '-' ||
+                        sig[i] == '+' || sig[i] == '*' || sig[i] == '/' || sig[i] == '%' ||
+                        sig[i] == '^' || sig[i] == '&' || sig[i] == '|' || sig[i] == '~' ||
+                        sig[i] == '!' || sig[i] == '[' || sig[i] == ']' || sig[i] == ','))
+                    ++i;
+            continue;
+        }
+        if (c == '<') ++depth;
+        else if (c == '>' && depth > 0) --depth;
+        else if (c == '(' && depth == 0) {
+            if (sig[i + 1] == 'a' && sig[i + 2] == 'n' && sig[i + 3] == 'o' && sig[i + 4] == 'n') {
+                while (i < n && sig[i] != ')') ++i;
+                continue;
+            }
+            open = i;
+            break;
+        }
+    }
+    /* The name begins after the last blank outside angle brackets before it,
+     * unless that blank follows the word "operator" (conversion operators). */
+    size_t start = 0;
+    depth = 0;
+    for (size_t i = open; i > 0; --i) {
+        char c = sig[i - 1];
+        if (c == '>') ++depth;
+        else if (c == '<' && depth > 0) --depth;
+        else if (c == ' ' && depth == 0) {
+            if (i >= 9 && sig[i - 2] == 'r' && sig[i - 3] == 'o' && sig[i - 4] == 't' &&
+                sig[i - 5] == 'a' && sig[i - 6] == 'r' && sig[i - 7] == 'e' && sig[i - 8] == 'p' &&
+                sig[i - 9] == 'o')
+                continue;
+            start = i;
+            break;
+        }
+    }
+    if (sig[start] == '*' || sig[start] == '&') ++start;
+    size_t len = open > start ? open - start : 0;
+    if (len > size - 1) len = size - 1;
+    for (size_t i = 0; i < len; ++i) buf[i] = sig[start + i];
+    buf[len] = 0;
+    return buf;
+}
+
+/* Whether a message of rank at an entry may pass: false only when the
+ * object has been used, its site's mask is current and lacks every bit of
+ * rank (then the library would print nothing either). */
+inline bool katr_may_pass(const katr_entry_c& e, unsigned rank) {
+    if (!e.initialised) return true;
+    if (KATR_LOAD_U32_(e.rank_mask_cache) & rank) return true;
+    const unsigned* live = KATR_LOAD_PTR_(&katr_generation_source);
+    return KATR_LOAD_U32_(e.generation_cache) < KATR_LOAD_U32_(live);
+}
+/* The same test for a site without an entry object. */
+inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation, unsigned rank) {
+    if (KATR_LOAD_U32_(mask) & rank) return true;
+    const unsigned* live = KATR_LOAD_PTR_(&katr_generation_source);
+    return KATR_LOAD_U32_(generation) < KATR_LOAD_U32_(live);
+}
+
+#define KATR_SITE_(id)                                                                   \
+    static unsigned id##_katr_mask = 0x0Eu;                                              \
+    static unsigned id##_katr_gen = 0u;                                                  \
+    static char id##_katr_fnbuf[sizeof(KATR_SIGNATURE_)];                                \
+    static const char* const id##_katr_fn =                                              \
+        katr_function_name(KATR_SIGNATURE_, id##_katr_fnbuf, sizeof(id##_katr_fnbuf))
+
+/* A traced scope with enter and leave lines; var is the entry object. */
+#define KATR_SCOPE(var)                                                                  \
+    KATR_SITE_(var);                                                                     \
+    katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen,       \
+                     __LINE__, true)
+/* A trace site without enter and leave lines. */
+#define KATR_SCOPE_QUIET(var)                                                            \
+    KATR_SITE_(var);                                                                     \
+    katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen,       \
+                     __LINE__, false)
+/* Messages through an entry object, tested inline first; the arguments after
+ * rank are the format and its values. */
+#define KATR_PRINT(var, rank, ...)                                                       \
+    do {                                                                                 \
+        if (katr_may_pass((var), (rank))) (var).print((rank), __LINE__, __VA_ARGS__);    \
+    } while (0)
+#define KATR_PRINT_NL(var, rank, ...)                                                    \
+    do {                                                                                 \
+        if (katr_may_pass((var), (rank))) (var).print_nl((rank), __LINE__, __VA_ARGS__); \
+    } while (0)
+/* A one-off message line (CR LF appended) with a site of its own. */
+#define KATR_MSG(rank, ...)                                                              \
+    do {                                                                                 \
+        KATR_SITE_(katr_msg);                                                            \
+        if (katr_site_may_pass(&katr_msg_katr_mask, &katr_msg_katr_gen, (rank))) {       \
+            katr_entry_c katr_msg_e(katr_msg_katr_fn, KATR_FILE_, &katr_msg_katr_mask,   \
+                                    &katr_msg_katr_gen, __LINE__, false);                \
+            katr_msg_e.print_nl((rank), __LINE__, __VA_ARGS__);                          \
+        }                                                                                \
+    } while (0)
+
 extern "C" {
 /* Gives the calling thread a name and an application-level id; the library
  * reports them in thread banners and matches them against thread rules.

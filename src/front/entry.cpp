@@ -1,0 +1,294 @@
+// katr_entry_c: one traced scope of a host. The object decides with its
+// site's cached rank mask, refreshed once per configuration generation,
+// assembles accepted lines (prefix and message) and hands them to the output
+// dispatch. Every operation leaves the thread's last error code as it was.
+#include <cstring>
+
+#include "front/line.h"
+#include "front/output.h"
+#include "katrace.h"
+#include "manager/trace_manager.h"
+#include "platform/platform.h"
+#include "support/tr_stream.h"
+
+namespace {
+
+// The host's call-site variables are shared by every thread passing the
+// site and read and written without a lock.
+inline unsigned load_site(const unsigned* p) { return __atomic_load_n(p, __ATOMIC_RELAXED); }
+inline void store_site(unsigned* p, unsigned v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
+
+// Stand-ins for call-site variables a host did not give (null pointers).
+unsigned g_orphan_mask = 0x0Eu;
+unsigned g_orphan_generation = 0;
+
+// Restores the thread's last error code on scope exit when it changed.
+class last_error_keeper_c {
+public:
+    last_error_keeper_c() : saved_(plat_last_error()) {}
+    ~last_error_keeper_c() {
+        if (plat_last_error() != saved_) plat_set_last_error(saved_);
+    }
+    last_error_keeper_c(const last_error_keeper_c&) = delete;
+    last_error_keeper_c& operator=(const last_error_keeper_c&) = delete;
+private:
+    unsigned long saved_;
+};
+
+// Asks the manager for the site's mask when its generation moved past the
+// cached one; otherwise costs one relaxed load and one compare.
+inline void refresh(trace_manager_c* m, const katr_entry_c* e) {
+    unsigned live = m->generation.load(std::memory_order_relaxed);
+    if (load_site(e->generation_cache) < live)
+        store_site(e->rank_mask_cache, m->get_rank_mask(e->function_name, e->file_name, e->generation_cache));
+}
+
+// The rank name shown for a fixed rank: none for trace and debug.
+inline const char* fixed_rank_name(trace_manager_c* m, unsigned rank) {
+    return (rank == 0x1u || rank == 0x80u) ? nullptr : m->get_rank_name(rank);
+}
+
+inline void append_text(tr_stream_c& out, const char* text, size_t n) {
+    if (n) out.append_n(text, n);
+}
+inline void append_text(tr_stream_c& out, const char* text) {
+    if (text && *text) out.append_n(text, std::strlen(text));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- lifecycle
+
+katr_entry_c::katr_entry_c(const char* function_name_, const char* file_name_, unsigned* rank_mask_cache_,
+                           unsigned* generation_cache_, int line_, bool enter_leave_)
+    : rank_mask_cache(rank_mask_cache_ ? rank_mask_cache_ : &g_orphan_mask),
+      generation_cache(generation_cache_ ? generation_cache_ : &g_orphan_generation),
+      function_name(function_name_),
+      file_name(file_name_),
+      line(line_),
+      thread_record(nullptr),
+      first_line(true),
+      enter_leave(enter_leave_),
+      initialised(false) {}
+
+katr_entry_c::katr_entry_c(const katr_entry_c& other) = default;
+katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) = default;
+
+katr_entry_c::~katr_entry_c() {
+    trace_manager_c* m = katr_manager();
+    if (!m || !initialised) return;
+    last_error_keeper_c keep;
+    if (enter_leave && !first_line && (load_site(rank_mask_cache) & 0x1u)) {
+        if (!thread_record) thread_record = m->get_thread_record();
+        if (thread_record && thread_record->enabled.load(std::memory_order_relaxed))
+            print(0x1u, -1, "<-leave%s", "\r\n");
+    }
+    if (m->keep_stack.load(std::memory_order_relaxed)) {
+        if (!thread_record) thread_record = m->get_thread_record();
+        if (thread_record && thread_record->depth != 0) m->pop(thread_record);
+    }
+}
+
+void katr_entry_c::_check_init2() {
+    if (initialised) return;
+    initialised = true;
+    if (file_name && file_name[0] == '.' && file_name[1] == '\\') file_name += 2;
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    publish_generation(m);
+    refresh(m, this);
+    if (m->keep_stack.load(std::memory_order_relaxed)) {
+        if (!thread_record) thread_record = m->get_thread_record();
+        if (thread_record) m->push(thread_record, file_name ? file_name : "", function_name ? function_name : "");
+    }
+    if (enter_leave && (load_site(rank_mask_cache) & 0x1u)) print(0x1u, line, "enter->%s", "\r\n");
+}
+
+// ------------------------------------------------------------ messages
+
+void katr_entry_c::print(unsigned rank, int line_, const char* format, ...) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    if (!(load_site(rank_mask_cache) & rank)) return;
+    const char* rank_name = fixed_rank_name(m, rank);
+    if (!thread_record) thread_record = m->get_thread_record();
+    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    _create_trace_buffer(false, rank, rank_name, line_, format, arguments);
+    va_end(arguments);
+}
+
+void katr_entry_c::print_nl(unsigned rank, int line_, const char* format, ...) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    if (!(load_site(rank_mask_cache) & rank)) return;
+    const char* rank_name = fixed_rank_name(m, rank);
+    if (!thread_record) thread_record = m->get_thread_record();
+    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    _create_trace_buffer(true, rank, rank_name, line_, format, arguments);
+    va_end(arguments);
+}
+
+void katr_entry_c::print_user_defined(const char* rank_name, const char* format, ...) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
+    if (!(load_site(rank_mask_cache) & rank)) return;
+    if (!thread_record) thread_record = m->get_thread_record();
+    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    _create_trace_buffer(false, rank, rank_name, 0, format, arguments);
+    va_end(arguments);
+}
+
+void katr_entry_c::print_user_defined_nl(const char* rank_name, const char* format, ...) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
+    if (!(load_site(rank_mask_cache) & rank)) return;
+    if (!thread_record) thread_record = m->get_thread_record();
+    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    _create_trace_buffer(true, rank, rank_name, 0, format, arguments);
+    va_end(arguments);
+}
+
+void katr_entry_c::print_long_string(unsigned rank, int line_, const char* text, unsigned long long length) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    if (!text) return;
+    if (!(load_site(rank_mask_cache) & rank)) return;
+    const char* rank_name = fixed_rank_name(m, rank);
+    if (!thread_record) thread_record = m->get_thread_record();
+    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    tr_stream_c prefix;
+    _create_prefix(prefix, line_, rank_name);
+    write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
+}
+
+void katr_entry_c::print_user_defined_long_string(const char* rank_name, const char* text,
+                                                  unsigned long long length) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    if (!text) return;
+    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
+    if (!(load_site(rank_mask_cache) & rank)) return;
+    if (!thread_record) thread_record = m->get_thread_record();
+    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    tr_stream_c prefix;
+    _create_prefix(prefix, 0, rank_name);
+    write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
+}
+
+bool katr_entry_c::is_set(unsigned rank, int) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return false;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    return (load_site(rank_mask_cache) & rank) != 0;
+}
+
+bool katr_entry_c::is_set_user_defined(const char* rank_name) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return false;
+    last_error_keeper_c keep;
+    _check_init2();
+    refresh(m, this);
+    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
+    return (load_site(rank_mask_cache) & rank) != 0;
+}
+
+// ------------------------------------------------------- line assembly
+
+void katr_entry_c::_create_prefix(tr_stream_c& out, int line_, const char* rank_name) {
+    out.truncate(0);
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    // Room for a usual prefix at once, so that the pieces do not regrow it.
+    out.reserve(160);
+    if (!thread_record) thread_record = m->get_thread_record();
+    thread_trace_s* record = thread_record;
+
+    // The thread banner: decided under the writer lock, appended after it.
+    if (record && m->set_last_thread(record->sys_id)) {
+        append_text(out, "== Thread ", 10);
+        append_decimal(out, static_cast<unsigned long long>(record->sys_id));
+        append_text(out, " (", 2);
+        append_text(out, record->display_name());
+        append_text(out, ") ==\r\n", 6);
+    }
+    if (m->print_time.load(std::memory_order_relaxed)) {
+        size_t n = 0;
+        const char* time_text = current_time_piece(&n);
+        append_text(out, time_text, n);
+    }
+    if (line_ >= 1 && m->print_line.load(std::memory_order_relaxed)) {
+        append_decimal(out, static_cast<long long>(line_));
+        append_text(out, ":", 1);
+    }
+    if (rank_name) {
+        append_text(out, rank_name);
+        append_text(out, line_ >= 0 ? "->" : "<-", 2);
+    }
+    if (record && m->do_indentation.load(std::memory_order_relaxed))
+        for (unsigned d = record->depth; d > 0; --d) append_text(out, " . ", 3);
+    if (!first_line && line_ >= 0 && (load_site(rank_mask_cache) & 0x1u)) {
+        append_text(out, "   ", 3);
+        return;
+    }
+    first_line = false;
+    if (m->print_file.load(std::memory_order_relaxed)) {
+        append_text(out, file_name);
+        append_text(out, ":", 1);
+    }
+    if (m->print_function.load(std::memory_order_relaxed)) {
+        append_text(out, function_name);
+        append_text(out, ":", 1);
+    }
+}
+
+void katr_entry_c::_create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line_,
+                                        const char* format, va_list arguments) {
+    trace_manager_c* m = katr_manager();
+    if (!m) return;
+    tr_stream_c prefix;
+    _create_prefix(prefix, line_, rank_name);
+    va_list for_line;
+    va_copy(for_line, arguments);
+    if (new_line) {
+        // The line end becomes part of the format and counts against the limit.
+        tr_stream_c message;
+        append_text(message, format);
+        append_text(message, "\r\n", 2);
+        write_line(m, rank, prefix.c_str(), prefix.length, message.c_str(), for_line);
+    } else {
+        // The message is the format itself: no copy is needed.
+        write_line(m, rank, prefix.c_str(), prefix.length, format ? format : "", for_line);
+    }
+    va_end(for_line);
+    run_callback(rank, format, arguments);
+}

@@ -1,0 +1,177 @@
+// Output dispatch: one formatted line or one long text to the log file (under
+// the manager's writer lock), then, outside the lock, to standard output,
+// the debugger output and the host callback.
+#include "front/output.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "kor/rw_lock.h"
+#include "logfile/logger.h"
+#include "manager/trace_manager.h"
+#include "platform/platform.h"
+#include "support/utf.h"
+
+std::atomic<katr_callback_f> g_katr_callback{nullptr};
+
+namespace {
+
+const char* const TOO_LONG = "\r\nError!, Formatted string (%s) is too long!!!\r\n";
+
+// Sends one UTF-8 text to the debugger output through a UTF-16 copy in a
+// buffer of the size a first conversion call reports.
+void debug_text(const char* text) {
+    int size = 0;
+    if (!to_utf16(text, nullptr, &size) || size < 1) return;
+    katr_wchar_t* wide = new (std::nothrow) katr_wchar_t[static_cast<size_t>(size)];
+    if (!wide) return;
+    if (to_utf16(text, wide, &size)) plat_debug_output(wide);
+    delete[] wide;
+}
+
+// The same for a text given by its length that need not end in a NUL: the
+// text up to its first NUL byte, never past length bytes.
+void debug_text_n(const char* text, unsigned long long length) {
+    const void* nul = std::memchr(text, 0, static_cast<size_t>(length));
+    size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(length);
+    char* copy = new (std::nothrow) char[n + 1];
+    if (!copy) return;
+    std::memcpy(copy, text, n);
+    copy[n] = 0;
+    basis_multi_lang_c conv;
+    if (katr_wchar_t* wide = conv.to_wide(copy)) plat_debug_output(wide);
+    delete[] copy;
+}
+
+}  // namespace
+
+size_t format_line(char* line, const char* format, va_list arguments) {
+    line[0] = 0;
+    int n = std::vsnprintf(line, KATR_LINE_BUFFER, format ? format : "", arguments);
+    if (n < 0 || static_cast<size_t>(n) > KATR_LINE_BUFFER - 1) {
+        // The error text names the format (cut so that it always fits).
+        char quoted[KATR_FORMAT_QUOTE + 1];
+        size_t q = 0;
+        if (format)
+            while (q < KATR_FORMAT_QUOTE && format[q]) { quoted[q] = format[q]; ++q; }
+        quoted[q] = 0;
+        n = std::snprintf(line, KATR_LINE_BUFFER, TOO_LONG, quoted);
+        return n < 0 ? 0 : static_cast<size_t>(n);
+    }
+    size_t len = static_cast<size_t>(n);
+    if (len > 0 && line[len - 1] == '\n' && (len == 1 || line[len - 2] != '\r') &&
+        len + 2 <= KATR_LINE_BUFFER) {
+        line[len - 1] = '\r';
+        line[len] = '\n';
+        line[len + 1] = 0;
+        ++len;
+    }
+    return len;
+}
+
+size_t format_callback_text(char* text, const char* format, va_list arguments) {
+    text[0] = 0;
+    int n = std::vsnprintf(text, KATR_CALLBACK_BUFFER, format ? format : "", arguments);
+    if (n < 0) {
+        text[0] = 0;
+        return 0;
+    }
+    size_t len = static_cast<size_t>(n) < KATR_CALLBACK_BUFFER ? static_cast<size_t>(n) : KATR_CALLBACK_BUFFER - 1;
+    text[len] = 0;
+    char* cut = static_cast<char*>(std::memchr(text, '\r', len));
+    if (!cut) cut = static_cast<char*>(std::memchr(text, '\n', len));
+    if (cut) {
+        *cut = 0;
+        len = static_cast<size_t>(cut - text);
+    }
+    return len;
+}
+
+bool image_is_console(const unsigned char* image, size_t size) {
+    if (!image || size < 0x40) return false;
+    if (image[0] != 'M' || image[1] != 'Z') return false;
+    unsigned long long nt = static_cast<unsigned long long>(image[0x3C]) |
+                            static_cast<unsigned long long>(image[0x3D]) << 8 |
+                            static_cast<unsigned long long>(image[0x3E]) << 16 |
+                            static_cast<unsigned long long>(image[0x3F]) << 24;
+    if (nt + 0x5E > size) return false;
+    const unsigned char* h = image + nt;
+    if (h[0] != 'P' || h[1] != 'E' || h[2] != 0 || h[3] != 0) return false;
+    unsigned subsystem = static_cast<unsigned>(h[0x5C]) | static_cast<unsigned>(h[0x5D]) << 8;
+    return subsystem == 3;
+}
+
+bool is_console_application() {
+    // The headers of a mapped image lie in its first page.
+    static std::atomic<int> cached{-1};
+    int v = cached.load(std::memory_order_relaxed);
+    if (v < 0) {
+        v = image_is_console(plat_exe_image(), 4096) ? 1 : 0;
+        cached.store(v, std::memory_order_relaxed);
+    }
+    return v == 1;
+}
+
+void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, size_t prefix_length,
+                const char* format, va_list arguments) {
+    char line[KATR_LINE_BUFFER];
+    size_t n = format_line(line, format, arguments);
+    if (!prefix) prefix_length = 0;
+    {
+        single_writer_lock_c hold(*manager->lock);
+        if (prefix_length)
+            manager->logger->write(prefix, static_cast<unsigned>(prefix_length), line, static_cast<unsigned>(n));
+        else
+            manager->logger->write(line, static_cast<unsigned>(n), nullptr, 0);
+    }
+    if (manager->screen_ranks.load(std::memory_order_relaxed) & rank) {
+        if (prefix_length)
+            std::fprintf(stdout, "%s%s", prefix, line);
+        else
+            std::fprintf(stdout, "%s", line);
+    }
+    if ((manager->debugger_ranks.load(std::memory_order_relaxed) & rank) && plat_debug_output_active()) {
+        if (prefix_length) {
+            basis_multi_lang_c conv;
+            if (katr_wchar_t* wide = conv.to_wide(prefix)) plat_debug_output(wide);
+        }
+        debug_text(line);
+    }
+}
+
+void write_long_string(trace_manager_c* manager, unsigned rank, const char* prefix,
+                       unsigned long long prefix_length, const char* text,
+                       unsigned long long text_length) {
+    if (!prefix) prefix_length = 0;
+    if (!text) text_length = 0;
+    {
+        single_writer_lock_c hold(*manager->lock);
+        manager->logger->write(prefix, static_cast<unsigned>(prefix_length), text,
+                               static_cast<unsigned>(text_length));
+    }
+    if (manager->screen_ranks.load(std::memory_order_relaxed) & rank) {
+        // The text up to its first NUL byte, never past its length.
+        const void* nul = text ? std::memchr(text, 0, static_cast<size_t>(text_length)) : nullptr;
+        size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(text_length);
+        if (n > 0x7FFFFFFF) n = 0x7FFFFFFF;
+        std::fprintf(stdout, "%s%.*s", prefix ? prefix : "", static_cast<int>(n), text ? text : "");
+    }
+    if ((manager->debugger_ranks.load(std::memory_order_relaxed) & rank) && plat_debug_output_active()) {
+        if (prefix) {
+            basis_multi_lang_c conv;
+            if (katr_wchar_t* wide = conv.to_wide(prefix)) plat_debug_output(wide);
+        }
+        if (text) debug_text_n(text, text_length);
+    }
+}
+
+void run_callback(unsigned rank, const char* format, va_list arguments) {
+    if (!g_katr_callback.load(std::memory_order_relaxed) || !(rank & 0x0Eu) || is_console_application())
+        return;
+    char text[KATR_CALLBACK_BUFFER];
+    format_callback_text(text, format, arguments);
+    // The pointer may have been removed meanwhile: read it again.
+    if (katr_callback_f callback = g_katr_callback.load(std::memory_order_acquire))
+        callback(text, static_cast<unsigned long>(rank));
+}
