@@ -30,7 +30,8 @@ public:
     virtual void _sort_protection_enter();
     virtual void _sort_protection_leave();
     virtual ~ptr_list_c();
-    // Replaces the content by the other list's pointers (shallow); true on success.
+    // Replaces the content by the other list's pointers (shallow); true on
+    // success. The cursor is cleared.
     virtual bool copy(const ptr_list_c& other);
     // Set the cursor to the first/last element and return it; null when empty.
     virtual void* first(position_t* pos = nullptr);
@@ -49,19 +50,23 @@ public:
     virtual void* remove_current(position_t* pos = nullptr);
     // The same, but the cursor moves to the preceding element.
     virtual void* remove_current_move_back(position_t* pos = nullptr);
-    // Finds the first element holding data; cursor set on it. Null when absent.
+    // Finds the first element holding data; cursor set on it. Null (and the
+    // cursor cleared) when absent.
     virtual void* find_data(const void* data);
-    // Finds from the cursor (or the start/end when none) forward or backward
-    // the first element for which match says true; cursor set on it.
+    // Finds from the cursor, its own element included (or from the start/end
+    // when there is no cursor), forward or backward the first element for
+    // which match says true; cursor set on it. Null (cursor cleared) when none.
     virtual void* find_data(match_f match, void* context, bool forward);
     virtual void append(void* data);
     virtual void insert(void* data);
-    // Moves the element under the cursor to the front (to_front) or the end.
+    // Moves the element under the cursor to the front (to_front) or the end;
+    // the cursor stays on it. False when there is no cursor.
     virtual bool move_current(bool to_front);
     // Moves the element holding data before / after the cursor's element.
     virtual bool move_before_current(void* data);
     virtual bool move_after_current(void* data);
     // Inserts before / after the cursor; with no cursor, at the front / end.
+    // The cursor stays where it was.
     virtual void insert_before_current(void* data, position_t* pos = nullptr);
     virtual void insert_after_current(void* data, position_t* pos = nullptr);
     // Unlinks every element (frees nothing they point to).
