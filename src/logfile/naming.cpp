@@ -1,0 +1,266 @@
+// logger_c: where the log file lives, what it is called, adoption of the
+// files earlier runs left behind, and retention of rotated files.
+#include <cstring>
+
+#include "logfile/logger.h"
+#include "logfile/path_ops.h"
+
+namespace {
+
+// The four file-name patterns behind the module name M:
+//   rotated                 M.log.<n>
+//   rotated with process id M_<pid>.log.<n>
+//   current                 M.log
+//   current with process id M_<pid>.log
+// Each "%u" below stands for one or more decimal digits whose value fits in
+// 32 bits; every other character matches itself, and the whole name must be
+// consumed. M itself is compared byte for byte before the pattern, so a
+// module name holding '%' or blanks is taken literally (a scanf format would
+// read '%' as a conversion and blanks as "any white space"), and signs or
+// blanks in front of a number ("host.log.-1", "host.log. 5") are not numbers.
+const char PAT_ROTATED[] = ".log.%u";
+const char PAT_ROTATED_PID[] = "_%u.log.%u";
+const char PAT_CURRENT[] = ".log";
+const char PAT_CURRENT_PID[] = "_%u.log";
+
+// Matches name against module + pattern; the numbers met go to nums (at
+// most two). True when the whole name matched.
+bool match_name(const char* name, const char* module, const char* pattern, unsigned* nums) {
+    size_t mlen = std::strlen(module);
+    if (std::strncmp(name, module, mlen) != 0) return false;
+    const char* s = name + mlen;
+    unsigned found = 0;
+    for (const char* p = pattern; *p; ++p) {
+        if (p[0] == '%' && p[1] == 'u') {
+            ++p;
+            if (*s < '0' || *s > '9') return false;
+            unsigned long long v = 0;
+            while (*s >= '0' && *s <= '9') {
+                v = v * 10 + static_cast<unsigned>(*s - '0');
+                if (v > 0xFFFFFFFFull) return false;
+                ++s;
+            }
+            nums[found++] = static_cast<unsigned>(v);
+            continue;
+        }
+        if (*s != *p) return false;
+        ++s;
+    }
+    return *s == 0;
+}
+
+// Whether two paths name the same place: equal canonical forms (without
+// regard to ASCII case on Windows, whose file names ignore it).
+bool same_path(const char* a, const char* b) {
+    char ca[LOG_PATH_SIZE];
+    char cb[LOG_PATH_SIZE];
+    if (!normalize_path(a, ca) || !normalize_path(b, cb)) return false;
+#if defined(_WIN32)
+    for (size_t i = 0;; ++i) {
+        char x = ca[i], y = cb[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+        if (!x) return true;
+    }
+#else
+    return std::strcmp(ca, cb) == 0;
+#endif
+}
+
+// Whether the file path lies directly in directory.
+bool in_directory(const char* path, const char* directory) {
+    const char* slash = std::strrchr(path, '/');
+    const char* bslash = std::strrchr(path, '\\');
+    if (bslash > slash) slash = bslash;
+    if (!slash) return false;
+    size_t n = static_cast<size_t>(slash - path) + 1;
+    if (n >= LOG_PATH_SIZE) return false;
+    char dir[LOG_PATH_SIZE];
+    std::memcpy(dir, path, n);
+    dir[n] = 0;
+    return same_path(dir, directory);
+}
+
+void copy_bounded(char* target, const char* source, size_t size) {
+    size_t n = 0;
+    while (n + 1 < size && source[n]) {
+        target[n] = source[n];
+        ++n;
+    }
+    target[n] = 0;
+}
+
+}  // namespace
+
+bool logger_c::set_directory(const char* dir, const char* name, bool skip_scan) {
+    const bool have_dir = dir && *dir;
+    if (!have_dir && directory.length != 0) return false;
+    if (have_dir) {
+        if (std::strcmp(dir, directory.c_str()) == 0) return false;
+        directory.truncate(0);
+        directory.append(dir);
+        if (dir[std::strlen(dir) - 1] != '/') directory.append('/');
+    } else {
+        const char* exe_dir = mix_n::get_exe_dir(nullptr);
+        directory.truncate(0);
+        directory.append(exe_dir ? exe_dir : "").append('/').append("log").append('/');
+    }
+    create_directories(directory.c_str());
+
+    if (name && *name) {
+        copy_bounded(module_name, name, sizeof module_name);
+    } else if (module_name[0] == 0) {
+        const char* exe_name = mix_n::get_exe_name(nullptr);
+        copy_bounded(module_name, exe_name ? exe_name : "", sizeof module_name);
+        if (char* dot = std::strchr(module_name, '.')) *dot = 0;
+    }
+
+    if (!skip_scan) _check_log_dir_content();
+    return true;
+}
+
+// A scan first forgets the entries of rotated_files that lie in the scanned
+// directory and then adopts what is there now: a directory scanned again
+// (also when named in another form, "C:\logs" after "C:/logs/") is counted
+// once, and names of files that were never created drop out. Entries of
+// other (earlier) directories stay at the end of the list, so retention
+// removes them first and the total number of kept files stays bounded.
+// The file this logger has in use is left to the rotation that follows
+// every directory change, so a scan never moves it under the writer.
+bool logger_c::_check_log_dir_content() {
+    tr_stream_c own;
+    auto is_own_file = [&](const char* name) {
+        if (!opened || file_name.length == 0) return false;
+        own.truncate(0);
+        own.append(directory).append(name);
+        return same_path(own.c_str(), file_name.c_str());
+    };
+    str_list_c listing;
+    if (!list_directory(*this, listing)) return false;
+
+    for (void* p = rotated_files.first(); p;) {
+        if (in_directory(static_cast<const char*>(p), directory.c_str()))
+            p = rotated_files.remove_current_string();
+        else
+            p = rotated_files.next();
+    }
+
+    si_list_s rotated;
+    unsigned highest = 0;
+    const char* current = nullptr;
+    for (void* p = listing.first(); p; p = listing.next()) {
+        const char* name = static_cast<const char*>(p);
+        if (!name) continue;
+        unsigned nums[2] = {0, 0};
+        if (match_name(name, module_name, PAT_ROTATED, nums)) {
+            if (nums[0] > highest) highest = nums[0];
+            rotated.add(name, nums[0]);
+        } else if (match_name(name, module_name, PAT_ROTATED_PID, nums)) {
+            if (nums[1] > highest) highest = nums[1];
+            rotated.add(name, nums[1]);
+        } else if (is_own_file(name)) {
+            // The file this logger writes is rotated by close_for_rename.
+            continue;
+        } else if (match_name(name, module_name, PAT_CURRENT, nums)) {
+            // The file without a process id wins over any other current file.
+            if (current) delete_file(*this, current, true);
+            current = name;
+        } else if (match_name(name, module_name, PAT_CURRENT_PID, nums)) {
+            if (!current)
+                current = name;
+            else
+                delete_file(*this, name, true);
+        }
+    }
+
+    tr_stream_c path;
+    for (void* p = rotated.last(); p; p = rotated.prev()) {
+        path.truncate(0);
+        path.append(directory).append(static_cast<si_list_s::item_s*>(p)->name);
+        rotated_files.insert_string(path.c_str());
+    }
+
+    unsigned candidate = highest;
+    if (current) {
+        candidate = highest + 1;
+        tr_stream_c moved;
+        path.truncate(0);
+        path.append(directory).append(current);
+        moved.append(path).append('.').append(candidate);
+        move_file(*this, path.c_str(), moved.c_str());
+        rotated_files.insert_string(moved.c_str());
+    }
+    if (candidate > file_number) file_number = candidate;
+    return true;
+}
+
+void logger_c::apply_retention() {
+    while (static_cast<unsigned long long>(rotated_files.num()) > files_to_keep) {
+        const char* oldest = static_cast<const char*>(rotated_files.last());
+        if (oldest) delete_file(*this, oldest, false);
+        rotated_files.remove_current_string();
+    }
+}
+
+void logger_c::make_file_name() {
+    file_name.truncate(0);
+    if (directory.length != 0) file_name.append(directory);
+    if (module_name[0]) file_name.append(module_name);
+    if (add_pid) file_name.append('_').append(static_cast<int>(pid));
+    file_name.append('.').append("log");
+}
+
+void logger_c::reconfigure(config_parser_c& config, tr_stream_c* error_text, bool force_open,
+                           const char* fallback_dir, const char* name, bool skip_scan) {
+    const bool new_add_pid = config.get_add_pid_to_log_filename();
+    const bool pid_changed = new_add_pid != add_pid;
+    add_pid = new_add_pid;
+    max_file_size = config.get_log_file_size();
+    files_to_keep = config.get_log_files_to_keep();
+
+    const char* dir = config.get_log_directory();
+    if (!dir || !*dir) dir = fallback_dir;
+    const bool dir_changed = set_directory(dir, name, skip_scan);
+
+    if (pid_changed || dir_changed) close_for_rename();
+    apply_retention();
+    if (force_open || (opened && (pid_changed || dir_changed))) open_file(error_text);
+}
+
+bool logger_c::prepare_log_directory(const char* dir, tr_stream_c* error_text, char* canonical) {
+    if (canonical) canonical[0] = 0;
+    if (!dir) {
+        if (error_text) error_text->append("Error! No LogDirName string has been provided");
+        return false;
+    }
+    if (!is_full_path(dir)) {
+        if (error_text) error_text->append("Error! \"").append(dir).append("\" is not full path");
+        return false;
+    }
+    if (!canonical || !normalize_path(dir, canonical) || !create_directories(canonical)) {
+        if (error_text) error_text->append("Unable to create directory ").append(dir);
+        return false;
+    }
+    return true;
+}
+
+void logger_c::use_log_directory(config_parser_c& config, const char* canonical, tr_stream_c* error_text,
+                                 const char* name, bool skip_scan) {
+    config.log_directory.truncate(0);
+    config.log_directory.append(canonical ? canonical : "");
+    reconfigure(config, error_text, false, nullptr, name, skip_scan);
+}
+
+bool logger_c::set_log_directory(config_parser_c& config, const char* dir, tr_stream_c* error_text,
+                                 const char* name, bool skip_scan) {
+    char canonical[LOG_PATH_SIZE];
+    if (!prepare_log_directory(dir, error_text, canonical)) return false;
+    use_log_directory(config, canonical, error_text, name, skip_scan);
+    return true;
+}
+
+void logger_c::set_add_pid(config_parser_c& config, bool flag, tr_stream_c* error_text) {
+    config.add_pid_to_log_filename = flag;
+    reconfigure(config, error_text, false, nullptr, nullptr, false);
+}
