@@ -1,0 +1,197 @@
+// The exported control functions: each builds its reply in a stream of its
+// own and hands it over whole, or not at all, through the caller's buffer.
+#include <cstring>
+
+#include "config/config_parser.h"
+#include "config/rank_tables.h"
+#include "katrace.h"
+#include "kor/mix.h"
+#include "kor/rw_lock.h"
+#include "logfile/logger.h"
+#include "manager/trace_manager.h"
+#include "remote/remote_internal.h"
+#include "support/tr_stream.h"
+
+namespace {
+
+const char* const reply_no_manager = "katrace module has not been properly set";
+
+// Copies the reply with its NUL when out has room for it, else empties out;
+// len always becomes the size the reply needs.
+void hand_over(const tr_stream_c& reply, char* out, unsigned long long& len) {
+    unsigned long long required = reply.length + 1;
+    if (out) {
+        if (len >= required)
+            std::memcpy(out, reply.c_str(), static_cast<size_t>(required));
+        else if (len > 0)
+            out[0] = 0;
+    }
+    len = required;
+}
+
+// The reply without a manager.
+void no_manager(char* out, unsigned long long& len) {
+    tr_stream_c reply;
+    reply.append(reply_no_manager);
+    hand_over(reply, out, len);
+}
+
+// Success text when the operation left no message.
+void hand_over_or(tr_stream_c& reply, const char* success, char* out, unsigned long long& len) {
+    if (reply.length == 0)
+        reply.append(success);
+    hand_over(reply, out, len);
+}
+
+}  // namespace
+
+bool remote_set_output_switch(bool screen, bool on) {
+    trace_manager_c* m = katr_manager();
+    if (!m)
+        return false;
+    if (screen)
+        m->set_verbose(on);
+    else
+        m->set_print_to_debug_vew(on);
+    return true;
+}
+
+void katr_get_log_filename(char* out, unsigned long long& len) {
+    trace_manager_c* m = katr_manager();
+    if (!m)
+        return no_manager(out, len);
+    tr_stream_c reply;
+    {
+        multi_reader_lock_c hold(*m->lock);
+        reply.append(m->logger->file_name);
+    }
+    hand_over_or(reply, "Current log file is not set", out, len);
+}
+
+void katr_add_PID_to_log_fn(char* out, unsigned long long& len, bool add_pid) {
+    trace_manager_c* m = katr_manager();
+    if (!m)
+        return no_manager(out, len);
+    tr_stream_c reply;
+    {
+        single_writer_lock_c hold(*m->lock);
+        m->logger->set_add_pid(*m->config, add_pid, &reply);
+    }
+    hand_over_or(reply, "OK. Log PID has been processed successfully", out, len);
+}
+
+bool katr_set_log_directory(char* out, unsigned long long& len, const char* directory,
+                            const char* base_name, bool flag) {
+    trace_manager_c* m = katr_manager();
+    if (!m) {
+        no_manager(out, len);
+        return false;
+    }
+    tr_stream_c reply;
+    // The directory is checked and created before the lock is taken.
+    char canonical[KOR_MAX_PATH];
+    bool ok = logger_c::prepare_log_directory(directory, &reply, canonical);
+    if (ok) {
+        single_writer_lock_c hold(*m->lock);
+        m->logger->use_log_directory(*m->config, canonical, &reply, base_name, flag);
+    }
+    hand_over_or(reply, "OK. Log directory has been set successfully", out, len);
+    return ok;
+}
+
+bool katr_reparse_file(char* out, unsigned long long& len, const char* config_file) {
+    trace_manager_c* m = katr_manager();
+    if (!m) {
+        no_manager(out, len);
+        return false;
+    }
+    tr_stream_c reply;
+    bool ok = m->reparse_file(config_file, nullptr, reply);
+    hand_over_or(reply, "Parsing of config file has been succesfuly completed", out, len);
+    return ok;
+}
+
+bool katr_parse_buffer(char* out, unsigned long long& len, const char* text) {
+    trace_manager_c* m = katr_manager();
+    if (!m) {
+        no_manager(out, len);
+        return false;
+    }
+    tr_stream_c reply;
+    bool ok = m->parse_buffer(text, reply);
+    hand_over_or(reply, "Parsing of config buffer has been succesfuly completed", out, len);
+    return ok;
+}
+
+void katr_config_content(char* out, unsigned long long& len) {
+    trace_manager_c* m = katr_manager();
+    if (!m)
+        return no_manager(out, len);
+    tr_stream_c reply;
+    m->config_content(reply);
+    hand_over(reply, out, len);
+}
+
+void katr_print_threads(char* out, unsigned long long& len) {
+    trace_manager_c* m = katr_manager();
+    if (!m)
+        return no_manager(out, len);
+    tr_stream_c reply;
+    m->print_threads(reply);
+    hand_over(reply, out, len);
+}
+
+void katr_print_stack(char* out, unsigned long long& len, unsigned long thread_id) {
+    trace_manager_c* m = katr_manager();
+    if (!m)
+        return no_manager(out, len);
+    tr_stream_c reply;
+    m->print_stack(reply, thread_id);
+    hand_over(reply, out, len);
+}
+
+void katr_print_log_rank(char* out, unsigned long long& len, const char* function_name,
+                         const char* file_name) {
+    trace_manager_c* m = katr_manager();
+    if (!m)
+        return no_manager(out, len);
+    tr_stream_c reply;
+    {
+        multi_reader_lock_c hold(*m->lock);
+        config_parser_c& config = *m->config;
+        unsigned rank = config.evaluate_rank(function_name, file_name);
+        if (rank) {
+            bool first = true;
+            unsigned written = 0;
+            for (unsigned i = 0; i < RANK_NAME_ROWS; ++i) {
+                const rank_name_s& row = rank_name_table[i];
+                if (row.mask == RANK_ALL || (row.mask & written) == row.mask)
+                    continue;
+                if (!(row.mask & rank))
+                    continue;
+                if (!first)
+                    reply.append('+');
+                reply.append(row.name).append(' ');
+                first = false;
+                written |= row.mask;
+            }
+            // The additional rank at 0-based position i has the bit 0x4000 << i.
+            // An own position keeps the list's cursor untouched, since other
+            // readers may walk the same list at the same time.
+            ptr_list_c::position_t pos = nullptr;
+            unsigned i = 0;
+            for (void* e = config.additional_ranks.first(&pos);
+                 e || pos; e = config.additional_ranks.next(&pos), ++i) {
+                if (i >= 32 - ADDITIONAL_RANK_SHIFT - 1)
+                    break;
+                if (rank & (0x4000u << i)) {
+                    if (!first)
+                        reply.append('+');
+                    reply.append(static_cast<const char*>(e)).append(' ');
+                    first = false;
+                }
+            }
+        }
+    }
+    hand_over(reply, out, len);
+}
