@@ -1,0 +1,111 @@
+// The configuration report, byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/config_parser.h"
+#include "kor/mix.h"
+
+namespace {
+
+std::string report_of(config_parser_c& c)
+{
+    tr_stream_c out;
+    out.append("old content");
+    config_report(c, out);
+    return out.c_str();
+}
+
+std::string ranks(config_parser_c& c, unsigned mask, char sep, bool leading)
+{
+    tr_stream_c out;
+    rank_list(c, out, mask, sep, leading);
+    return out.c_str();
+}
+
+} // namespace
+
+TEST(ConfigReport, FreshConfiguration)
+{
+    config_parser_c c;
+    const std::string T = mix_n::True, F = mix_n::False;
+    const std::string expected =
+        "\n"
+        "# Config filename \"None\"\n"
+        "\n"
+        "#AditionalRanks Absent\n"
+        "\n"
+        "PrintTime " + T + "\n"
+        "LogFileSize 5242880\n"
+        "LogNumberOfFilesToKeep 5\n"
+        "LogDirectoryName \n"
+        "AddPIDtoLogFilename " + F + "\n"
+        "PrintFile " + F + "\n"
+        "PrintFunction " + T + "\n"
+        "PrintLine " + F + "\n"
+        "KeepStack " + F + "\n"
+        "DoIndentation " + F + "\n"
+        "PrintOnScreen " + F + "\n"
+        "PrintToDebugVew " + T + "\n"
+        "\n"
+        "DefaultLoggingRank fatal +error +warning \n"
+        "\n"
+        "#ModuleContent Absent\n"
+        "\n"
+        "#File Absent\n"
+        "\n"
+        "#Class Absent\n"
+        "\n"
+        "#Function Absent\n"
+        "\n"
+        "# Threads Configuration is Absent\n";
+    EXPECT_EQ(report_of(c), expected);
+}
+
+TEST(ConfigReport, RankLists)
+{
+    config_parser_c c;
+    EXPECT_EQ(ranks(c, 0, '+', true), "");
+    EXPECT_EQ(ranks(c, 14, '+', false), "fatal +error +warning ");
+    EXPECT_EQ(ranks(c, 0x80, '+', true), "+debug ");
+    EXPECT_EQ(ranks(c, 0x1, '-', true), "-trace ");
+    EXPECT_EQ(ranks(c, 0x100, '+', false), "development ");
+    EXPECT_EQ(ranks(c, 0x2000, '+', false), "snc ");
+    EXPECT_EQ(ranks(c, 0x1C00, '+', false), "user1 +user2 +user3 ");
+    c.additional_ranks.append_string("db");
+    c.additional_ranks.append_string("net");
+    EXPECT_EQ(ranks(c, 0xC000, '+', false), "db +net ");
+    EXPECT_EQ(ranks(c, 0xFFFFFFFF, '+', false),
+              "trace +fatal +error +warning +log +note +var +debug +development +qa +user1 +user2 +user3 +snc "
+              "+db +net ");
+}
+
+TEST(ConfigReport, ConfiguredRules)
+{
+    config_parser_c c;
+    tr_stream_c messages;
+    ASSERT_TRUE(c.parse_text("AditionalRanks db\n"
+                             "LogDirectoryName /logs\nPrintOnScreen error\nPrintToDebugVew Off\n"
+                             "DefaultLoggingRank all\n"
+                             "ModuleContent net a.cpp b.cpp\nModuleRank net +db -trace\nModuleContent solo x.cpp\n"
+                             "File *.cpp usr2\nFile main.cpp +devel\nClass Conn lrg_snc\n"
+                             "ThreadBySysID 42 off\nThreadByName main off\nThreadByApplID 3 off\n",
+                             messages))
+        << messages.c_str();
+    const std::string F = mix_n::False;
+    std::string r = report_of(c);
+    auto has = [&](const std::string& piece) {
+        EXPECT_NE(r.find(piece), std::string::npos) << "missing: " << piece << "\nin:\n" << r;
+    };
+    has("\n\nAditionalRanks db\n\nPrintTime ");
+    has("LogDirectoryName /logs\n");
+    has("DoIndentation " + F + "\n\nPrintOnScreen error \nPrintToDebugVew " + F + "\n\nDefaultLoggingRank trace +fatal");
+    has("+snc +db \n\nModuleContent solo  x.cpp\nModuleRank solo  \n"
+        "ModuleContent net  b.cpp a.cpp\nModuleRank net +db  -trace \n"
+        "\nFile main.cpp +development  \nFile *.cpp user2  \n"
+        "\nClass Conn snc  \n"
+        "\n#Function Absent\n"
+        "\nThreadByApplID 3 Exclude\nThreadByName main Exclude\nThreadBySysID 42 Exclude\n");
+    EXPECT_EQ(r.find('\r'), std::string::npos);
+    EXPECT_EQ(r.back(), '\n');
+}
