@@ -77,9 +77,15 @@ TEST(PlatformUtf, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(to16("\xE2\x82x"), wide(u"\ufffdx"));
     EXPECT_EQ(to16("\xF0\x9F\x98"), wide(u"\ufffd"));
     EXPECT_EQ(to16("\xC0\xAF"), wide(u"\ufffd\ufffd"));         // overlong
-    EXPECT_EQ(to16("\xE0\x80\xAF"), wide(u"\ufffd\ufffd\ufffd"));
-    EXPECT_EQ(to16("\xED\xA0\x80"), wide(u"\ufffd\ufffd\ufffd"));  // an encoded surrogate
-    EXPECT_EQ(to16("\xF4\x90\x80\x80"), wide(u"\ufffd\ufffd\ufffd\ufffd"));  // above U+10FFFF
+    // A lead byte and a second byte that can only start an overlong form, a
+    // surrogate or a value above U+10FFFF count as one sequence.
+    EXPECT_EQ(to16("\xE0\x80\xAF"), wide(u"\ufffd\ufffd"));
+    EXPECT_EQ(to16("\xED\xA0\x80"), wide(u"\ufffd\ufffd"));
+    EXPECT_EQ(to16("\xF4\x90\x80\x80"), wide(u"\ufffd\ufffd\ufffd"));
+    EXPECT_EQ(to16("\xF0\x8F\xBF\xBF"), wide(u"\ufffd\ufffd\ufffd"));
+    // An incomplete sequence just before the end keeps the terminator.
+    EXPECT_EQ(to16("\xF0z").substr(0, 1), wide(u"\ufffd"));
+    EXPECT_EQ(to16("\xE2z").substr(0, 1), wide(u"\ufffd"));
     EXPECT_EQ(to16("\xF8\x88\x80\x80\x80"), wide(u"\ufffd\ufffd\ufffd\ufffd\ufffd"));
     EXPECT_EQ(plat_utf8_to_utf16("\xC3", nullptr, 0), 2);
 }

@@ -1,7 +1,10 @@
 // UTF-8 <-> UTF-16 conversion with the results of the Windows conversion
 // functions for code page 65001, flags 0 and NUL-terminated input: the
-// terminator is converted and counted, and every ill-formed sequence (each
-// maximal subpart of one) and every lone surrogate becomes U+FFFD.
+// terminator is converted and counted, and every ill-formed sequence and
+// every lone surrogate becomes U+FFFD. An ill-formed sequence ends in front
+// of the first byte that is not a continuation byte; a lead byte whose
+// second byte makes an overlong form, a surrogate or a value above U+10FFFF
+// forms one sequence with that byte (as the Windows conversion does).
 #include "platform/platform.h"
 
 #include <climits>
@@ -44,9 +47,13 @@ const unsigned char* decode_utf8(const unsigned char* p, uint32_t* cp) {
         return p + 1;
     }
     const unsigned char* q = p + 1;
-    if (*q < lo || *q > hi) {
+    if ((*q & 0xC0) != 0x80) {
         *cp = REPLACEMENT;
         return q;
+    }
+    if (*q < lo || *q > hi) {
+        *cp = REPLACEMENT;   // overlong, surrogate or too large: both bytes go
+        return q + 1;
     }
     value = (value << 6) | (*q++ & 0x3F);
     while (--more > 0) {

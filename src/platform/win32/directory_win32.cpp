@@ -1,0 +1,43 @@
+// Directories: creating one level and listing the files in one.
+#include "platform/win32/win32_util.h"
+
+#include <cwchar>
+
+// CreateDirectoryW with the default security of the parent.
+bool plat_create_directory(const char* path) {
+    wide_path_c w(path);
+    return w.ok() && CreateDirectoryW(w.get(), nullptr) != 0;
+}
+
+// FindFirstFileW/FindNextFileW over dir\*; entries with the directory
+// attribute are skipped. True when the enumeration ended with
+// ERROR_NO_MORE_FILES.
+bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx) {
+    wide_path_c w(dir);
+    if (!w.ok() || !visit) return false;
+    wchar_t pattern[PLAT_MAX_PATH_UNITS + 3];
+    const size_t len = wcslen(w.get());
+    memcpy(pattern, w.get(), len * sizeof(wchar_t));
+    size_t end = len;
+    if (len == 0 || (pattern[len - 1] != L'\\' && pattern[len - 1] != L'/')) pattern[end++] = L'\\';
+    pattern[end++] = L'*';
+    pattern[end] = 0;
+
+    WIN32_FIND_DATAW entry;
+    HANDLE h = FindFirstFileW(pattern, &entry);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD err;
+    for (;;) {
+        char name[MAX_PATH * 3 + 1];
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            plat_utf16_to_utf8(entry.cFileName, name, static_cast<int>(sizeof name)) > 0)
+            visit(name, ctx);
+        if (!FindNextFileW(h, &entry)) {
+            err = GetLastError();
+            break;
+        }
+    }
+    FindClose(h);
+    SetLastError(err);
+    return err == ERROR_NO_MORE_FILES;
+}

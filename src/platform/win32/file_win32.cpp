@@ -1,0 +1,74 @@
+// The log file: CreateFileW for writing, shared for reading only, never
+// inherited by child processes; writes go to the end.
+#include "platform/win32/win32_util.h"
+
+namespace {
+
+HANDLE handle_of(plat_file_t f) {
+    return reinterpret_cast<HANDLE>(f);
+}
+
+// Pieces up to this size are joined on the stack and written in one call.
+const size_t JOIN_LIMIT = 4096;
+
+}  // namespace
+
+// OPEN_ALWAYS opens or creates; the pointer is moved to the end, so that
+// writing appends to earlier content.
+plat_file_t plat_file_open_append(const char* path) {
+    wide_path_c w(path);
+    if (!w.ok()) return PLAT_NO_FILE;
+    HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return PLAT_NO_FILE;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+        const DWORD err = GetLastError();
+        CloseHandle(h);
+        SetLastError(err);
+        return PLAT_NO_FILE;
+    }
+    return reinterpret_cast<plat_file_t>(h);
+}
+
+// GetFileSizeEx; -1 for a bad handle.
+long long plat_file_size(plat_file_t f) {
+    LARGE_INTEGER size;
+    if (f == PLAT_NO_FILE || !GetFileSizeEx(handle_of(f), &size)) return -1;
+    return static_cast<long long>(size.QuadPart);
+}
+
+// WriteFile in pieces of at most 1 GiB until every byte is out.
+bool plat_file_write(plat_file_t f, const void* data, size_t size) {
+    if (f == PLAT_NO_FILE || (!data && size != 0)) return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(handle_of(f), p, chunk, &written, nullptr) || written == 0) return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Short pieces are joined into one WriteFile call, so that they reach the
+// file together; longer ones are written one after the other.
+bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b, size_t b_size) {
+    if (f == PLAT_NO_FILE || (!a && a_size != 0) || (!b && b_size != 0)) return false;
+    if (a_size == 0) return plat_file_write(f, b, b_size);
+    if (b_size == 0) return plat_file_write(f, a, a_size);
+    if (a_size + b_size <= JOIN_LIMIT) {
+        char joined[JOIN_LIMIT];
+        memcpy(joined, a, a_size);
+        memcpy(joined + a_size, b, b_size);
+        return plat_file_write(f, joined, a_size + b_size);
+    }
+    return plat_file_write(f, a, a_size) && plat_file_write(f, b, b_size);
+}
+
+// CloseHandle; PLAT_NO_FILE is ignored.
+void plat_file_close(plat_file_t f) {
+    if (f != PLAT_NO_FILE && f != 0) CloseHandle(handle_of(f));
+}

@@ -1,0 +1,18 @@
+// Wall-clock time, its local breakdown, and sleeping.
+#include "platform/win32/win32_util.h"
+
+#include <ctime>
+
+long long plat_time() {
+    return static_cast<long long>(_time64(nullptr));
+}
+
+bool plat_localtime(long long t, struct tm* out) {
+    if (!out) return false;
+    const __time64_t tt = static_cast<__time64_t>(t);
+    return _localtime64_s(out, &tt) == 0;
+}
+
+void plat_sleep_ms(unsigned ms) {
+    Sleep(ms);
+}

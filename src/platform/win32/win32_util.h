@@ -1,0 +1,48 @@
+// Shared helpers of the Win32 backend: the Windows headers, and UTF-8 paths
+// turned into UTF-16 within the library's path limit.
+#ifndef KATRACE_WIN32_UTIL_H
+#define KATRACE_WIN32_UTIL_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+// Paths of more than this many UTF-8 bytes or UTF-16 units are refused.
+const int PLAT_MAX_PATH_UNITS = 4196;
+
+// A UTF-8 path converted to UTF-16 in a buffer of its own. Extended-length
+// forms (\\?\...) pass through unchanged. ok() is false for a null, overlong
+// or unconvertible path, with the last error set accordingly.
+class wide_path_c {
+public:
+    explicit wide_path_c(const char* path) : ok_(false) {
+        buf_[0] = 0;
+        if (!path) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+        } else if (strnlen(path, PLAT_MAX_PATH_UNITS + 1) > static_cast<size_t>(PLAT_MAX_PATH_UNITS) ||
+                   plat_utf8_to_utf16(path, buf_, PLAT_MAX_PATH_UNITS + 1) == 0) {
+            buf_[0] = 0;
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        } else {
+            ok_ = true;
+        }
+    }
+    wide_path_c(const wide_path_c&) = delete;
+    wide_path_c& operator=(const wide_path_c&) = delete;
+    bool ok() const { return ok_; }
+    const wchar_t* get() const { return buf_; }
+
+private:
+    wchar_t buf_[PLAT_MAX_PATH_UNITS + 1];
+    bool ok_;
+};
+
+#endif
