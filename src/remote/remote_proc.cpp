@@ -1,6 +1,7 @@
 // katr_remote_proc_c: builds request texts for a controlling tool and, inside
 // the traced process, runs a received request through the control functions
 // and builds the reply.
+#include <cstdint>
 #include <new>
 
 #include "katrace.h"
@@ -254,6 +255,15 @@ const char* katr_remote_proc_c::process_received_string(const char* request) {
     if (!buffer_)
         return "";
     tr_stream_c& out = *buffer_;
+    // A request built by this very object lives in the buffer about to be
+    // cleared: work on a copy of it.
+    tr_stream_c own_request;
+    uintptr_t at = reinterpret_cast<uintptr_t>(request);
+    uintptr_t begin = reinterpret_cast<uintptr_t>(out.buffer);
+    if (request && out.buffer && at >= begin && at <= begin + out.length) {
+        own_request.append(request);
+        request = own_request.c_str();
+    }
     out.append(char(1));
     if (!request || !*request) {
         out.append(reply_empty);
