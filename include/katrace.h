@@ -213,14 +213,21 @@ inline const char* katr_function_name(const char* sig, char* buf, size_t size) {
             break;
         }
     }
-    /* The name begins after the last blank outside angle brackets before it,
+    /* The name begins after the last blank outside brackets before it,
      * unless that blank follows the word "operator" (conversion operators). */
-    size_t start = 0;
+    size_t start = 0, from = open;
+    while (from > 0 && (sig[from - 1] == '<' || sig[from - 1] == '>' || sig[from - 1] == '=' ||
+                        sig[from - 1] == '(' || sig[from - 1] == ')' || sig[from - 1] == '-'))
+        --from;
+    if (!(from >= 8 && sig[from - 8] == 'o' && sig[from - 7] == 'p' && sig[from - 6] == 'e' &&
+          sig[from - 5] == 'r' && sig[from - 4] == 'a' && sig[from - 3] == 't' && sig[from - 2] == 'o' &&
+          sig[from - 1] == 'r'))
+        from = open;
     depth = 0;
-    for (size_t i = open; i > 0; --i) {
+    for (size_t i = from; i > 0; --i) {
         char c = sig[i - 1];
-        if (c == '>') ++depth;
-        else if (c == '<' && depth > 0) --depth;
+        if (c == '>' || c == ')') ++depth;
+        else if ((c == '<' || c == '(') && depth > 0) --depth;
         else if (c == ' ' && depth == 0) {
             if (i >= 9 && sig[i - 2] == 'r' && sig[i - 3] == 'o' && sig[i - 4] == 't' &&
                 sig[i - 5] == 'a' && sig[i - 6] == 'r' && sig[i - 7] == 'e' && sig[i - 8] == 'p' &&
