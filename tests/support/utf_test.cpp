@@ -117,6 +117,12 @@ TEST(Utf, InvalidInputBecomesReplacementCharacter) {
     EXPECT_EQ(wide_of("x\xC3"), wide({'x', R}));      // cut short by the end
     EXPECT_EQ(wide_of("\xC3" "A"), wide({R, 'A'}));   // cut short by ASCII
     EXPECT_EQ(wide_of("\xE2\x82" "A"), wide({R, 'A'}));
+    // Never-valid forms: overlong, an encoded surrogate, beyond U+10FFFF.
+    // The counts of U+FFFD are the system converter's grouping, which our
+    // own converter reproduces.
+    EXPECT_EQ(wide_of("\xC0\xAF"), wide({R, R}));
+    EXPECT_EQ(wide_of("\xED\xA0\x80" "a"), wide({R, R, 'a'}));
+    EXPECT_EQ(wide_of("\xF4\x90\x80\x80"), wide({R, R, R}));
 
     EXPECT_EQ(narrow_of(wide({0xD800})), "\xEF\xBF\xBD");
     EXPECT_EQ(narrow_of(wide({'a', 0xDC00, 'b'})), "a\xEF\xBF\xBD" "b");
