@@ -207,25 +207,4 @@ TEST(PtrList, CopyIsShallowAndClearKeepsData) {
     EXPECT_EQ(a.num(), 0u);
     EXPECT_EQ(a.current(), nullptr);
     EXPECT_EQ(b.num(), 3u);
-    {
-        kor_lock_c hold(a.cs());
-        a.lock();  // recursive: the same thread may enter again
-        a.unlock();
-    }
-}
-
-// A derived list that owns its elements, the way the configuration's lists do.
-TEST(PtrList, DerivedOwnerEmptiesItselfThroughRemoveCurrent) {
-    struct owner_c : ptr_list_c {
-        owner_c() : ptr_list_c(true) {}
-        ~owner_c() override {
-            for (void* p = first(); p; p = first()) {
-                remove_current();
-                delete static_cast<int*>(p);
-            }
-        }
-    };
-    owner_c o;
-    for (int i = 0; i < 5; ++i) o.append(new int(i));
-    EXPECT_EQ(o.num(), 5u);
 }
