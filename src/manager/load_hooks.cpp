@@ -6,6 +6,7 @@
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 
+#if !defined(_WIN32)
 namespace {
 
 // Managers taken out of service at process detach while other threads may
@@ -18,6 +19,7 @@ struct unpublished_s {
 unpublished_s* g_unpublished = nullptr;
 
 }  // namespace
+#endif
 
 void katr_on_process_attach() {
     if (katr_manager()) return;
