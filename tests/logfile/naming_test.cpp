@@ -292,3 +292,38 @@ TEST_F(LogNaming, AddPidSwitchAndProcessIdChange) {
     EXPECT_EQ(std::string(l.file_name.c_str()), d() + "host.log");
     EXPECT_EQ(std::string(err.c_str()), "");
 }
+
+// Two writers of one executable share a directory: the later one's scan may
+// not take the earlier one's lines away. (On Windows the live file cannot be
+// moved; on POSIX it is renamed and the writer goes on writing into it.)
+TEST_F(LogNaming, SharedDirectoryLosesNoLines) {
+    config_parser_c cfg;
+    cfg.log_directory.append(dir().c_str());
+    logger_c a;
+    tr_stream_c err;
+    a.reconfigure(cfg, &err, true, nullptr, "host", false);
+    a.write("before\r\n", 8, nullptr, 0);
+
+    // The second process names its file with its process id (two writers of
+    // one name exclude each other on Windows).
+    config_parser_c cfg_b;
+    cfg_b.log_directory.append(dir().c_str());
+    cfg_b.add_pid_to_log_filename = true;
+    logger_c b;
+    b.pid = a.pid + 1;
+    b.reconfigure(cfg_b, &err, true, nullptr, "host", false);
+    EXPECT_EQ(std::string(err.c_str()), "");
+    EXPECT_GE(b.file_number, 1u);
+    a.write("after\r\n", 7, nullptr, 0);
+    EXPECT_NE(a.file, PLAT_NO_FILE);
+
+    unsigned holding = 0;
+    for (const std::string& f : files()) {
+        std::string content = read_file(path(f));
+        if (content.find("after\r\n") != std::string::npos) {
+            ++holding;
+            EXPECT_NE(content.find("before\r\nafter\r\n"), std::string::npos) << f;
+        }
+    }
+    EXPECT_EQ(holding, 1u);
+}
