@@ -2,7 +2,10 @@
 // system. One flat interface, one implementation per OS (posix/, win32/).
 // Every path argument is UTF-8 text; the Win32 backend converts it to UTF-16
 // itself (callers build extended-length forms, this layer passes them on).
-// No function here prints anything; failures come back as false, -1 or null.
+// Paths longer than 4196 bytes (or UTF-16 units) are refused as a failure
+// before any system call. No function here prints anything; failures come
+// back as false, -1 or null, with the system's code in plat_last_error.
+// Every function is safe to call from any thread.
 #ifndef KATRACE_PLATFORM_H
 #define KATRACE_PLATFORM_H
 
@@ -18,21 +21,27 @@ typedef intptr_t plat_file_t;
 const plat_file_t PLAT_NO_FILE = -1;
 
 // Opens (creating when missing) a file for appending; never inheritable by
-// child processes; others may read it while it is open. PLAT_NO_FILE on failure.
+// child processes; others may read it while it is open. Every write goes to
+// the end (POSIX: O_APPEND; Windows: the pointer starts at the end).
+// PLAT_NO_FILE on failure.
 plat_file_t plat_file_open_append(const char* path);
 // Size of an open file in bytes, -1 on failure.
 long long plat_file_size(plat_file_t f);
-// Appends one piece; true when every byte was written.
+// Appends one piece, resuming after partial writes; true when every byte
+// was written.
 bool plat_file_write(plat_file_t f, const void* data, size_t size);
-// Appends two pieces with one system call where the OS allows (writev);
-// either piece may be empty. True when every byte was written.
+// Appends two pieces with one system call (writev on POSIX; on Windows one
+// WriteFile when both fit a 4 KiB stack buffer, else two); either piece may
+// be empty. True when every byte was written.
 bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b, size_t b_size);
 // Closes the file; PLAT_NO_FILE is ignored.
 void plat_file_close(plat_file_t f);
 
 // ---------------------------------------------------------- read-only map
 // A read-only view of a whole file followed by one NUL byte, also when the
-// size is an exact multiple of the page size.
+// size is an exact multiple of the page size (POSIX maps the file over an
+// anonymous region one page longer; Windows reads such a file into a heap
+// buffer). The text may contain NUL bytes of its own.
 struct plat_mapping_s {
     const char* data;   // the file's bytes, data[size] == 0; null when not mapped
     size_t size;        // file size in bytes
@@ -50,11 +59,13 @@ void plat_unmap_file(plat_mapping_s* m);
 bool plat_move_file(const char* from, const char* to);
 // Deletes a file; retries a sharing violation a few times on Windows.
 bool plat_delete_file(const char* path);
-// Existence test: 1 exists, 0 does not exist, -1 access denied (unknown).
+// Existence test (_waccess / access with mode 0): 1 exists, 0 does not
+// exist, -1 access denied (unknown; try plat_path_opens).
 int plat_path_access(const char* path);
 // True when the path can be opened (a file or a directory).
 bool plat_path_opens(const char* path);
-// Creates one directory (not its parents) under the process umask.
+// Creates one directory (not its parents): mode 0777 under the process
+// umask on POSIX, default security on Windows. False when it exists.
 bool plat_create_directory(const char* path);
 // Calls visit(name, ctx) with the UTF-8 name of every regular file (not
 // directories) in dir. True when the listing ran to its end.
@@ -62,21 +73,24 @@ typedef void (*plat_visit_f)(const char* name, void* ctx);
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx);
 
 // ------------------------------------------------------ thread-local slot
-// Allocates a slot. On POSIX, on_exit (when not null) runs on each exiting
-// thread whose slot value is not null, with the value still readable through
-// plat_tls_get; on Windows thread exit is reported by the load notifications
-// instead and on_exit is never called.
+// Allocates a slot (POSIX: at most 64 at a time). On POSIX, on_exit (when
+// not null) runs on each exiting thread whose slot value is not null, with
+// the value still readable through plat_tls_get, and the slot is cleared
+// after it; on Windows thread exit is reported by the load notifications
+// instead and on_exit is never called. plat_tls_get keeps the last error.
 bool plat_tls_alloc(unsigned* index, void (*on_exit)(void* value));
 void* plat_tls_get(unsigned index);
 bool plat_tls_set(unsigned index, void* value);
 void plat_tls_free(unsigned index);
 
 // --------------------------------------------------------------- last error
+// errno on POSIX, GetLastError on Windows.
 unsigned long plat_last_error();
 void plat_set_last_error(unsigned long code);
 
 // ------------------------------------------------------------- process heap
 // The process heap's handle, null on failure (error code in plat_last_error).
+// On POSIX a constant token for malloc/free; other handles are refused.
 void* plat_process_heap();
 void* plat_heap_alloc(void* heap, size_t size);
 // False on failure (error code in plat_last_error).
@@ -88,10 +102,15 @@ bool plat_heap_free(void* heap, void* block);
 // on the common path).
 bool plat_debug_output_active();
 // Sends one UTF-16 text to the debugger output (OutputDebugStringW on
-// Windows; a datagram of its UTF-8 form to the viewer on POSIX).
+// Windows; on POSIX one datagram of its UTF-8 form without the NUL, sent
+// without blocking while a viewer listens; a viewer that is gone is noticed
+// here, a full one loses the text). Keeps the last error.
 void plat_debug_output(const katr_wchar_t* text);
-// Name of the POSIX viewer endpoint for the calling user (a filesystem
-// socket path); empty on Windows. Used by viewers and tests.
+// Name of the POSIX viewer endpoint for the calling user, a Unix datagram
+// socket path: $XDG_RUNTIME_DIR/katrace-debug.sock, else
+// /tmp/katrace-<uid>/debug.sock (the directory is created 0700; texts go
+// there only while it belongs to the user and admits no one else). A viewer
+// binds a SOCK_DGRAM socket at this path. Empty on Windows.
 const char* plat_debug_endpoint();
 // For tests: makes path the endpoint (null restores the default) and lets
 // the next plat_debug_output_active probe it at once. Nothing on Windows.
@@ -101,17 +120,20 @@ void plat_set_debug_endpoint(const char* path);
 // The first bytes of the running executable's image (the module base on
 // Windows), or null. On POSIX this is an ELF image, never a PE one.
 const unsigned char* plat_exe_image();
-// Full path of the running executable, UTF-8; false when it does not fit.
+// Full path of the running executable, UTF-8; false (buf empty) when it
+// does not fit.
 bool plat_exe_path(char* buf, size_t size);
 
 // ------------------------------------------------------- time and identity
 // Seconds since the epoch.
 long long plat_time();
-// Breaks a time down into local time; false on failure.
+// Breaks a time down into local time (thread-safe); false on failure.
 bool plat_localtime(long long t, struct tm* out);
 unsigned long plat_pid();
+// The system thread id (gettid on Linux, cached per thread).
 unsigned long plat_thread_id();
-// The OS name of the calling thread, UTF-8; false (and buf empty) when none.
+// The OS name of the calling thread, UTF-8; false (and buf empty) when none
+// or when it does not fit.
 bool plat_thread_name(char* buf, size_t size);
 // Sleeps for the given milliseconds.
 void plat_sleep_ms(unsigned ms);
@@ -120,8 +142,9 @@ void plat_sleep_ms(unsigned ms);
 // The semantics of MultiByteToWideChar / WideCharToMultiByte with code page
 // 65001, flags 0 and NUL-terminated input (length -1): with a null dst or a
 // size of 0 the result is the number of units (bytes) needed, terminator
-// included; otherwise the number written, or 0 when dst is too small.
-// Invalid input becomes U+FFFD. A null src gives 0.
+// included; otherwise the number written, or 0 when dst is too small (its
+// content is then unspecified). Invalid input becomes U+FFFD; the result
+// always ends in a terminator. A null src or a negative size gives 0.
 int plat_utf8_to_utf16(const char* src, katr_wchar_t* dst, int dst_units);
 int plat_utf16_to_utf8(const katr_wchar_t* src, char* dst, int dst_bytes);
 

@@ -137,6 +137,28 @@ TEST_F(PlatformFile, DirectoriesAndListing) {
     EXPECT_FALSE(plat_list_files(nullptr, collect, &names));
 }
 
+#ifdef _WIN32
+// Extended-length forms reach the system unchanged.
+TEST_F(PlatformFile, ExtendedLengthPathsPassThrough) {
+    std::string long_dir = "\\\\?\\" + dir();
+    for (char& c : long_dir)
+        if (c == '/') c = '\\';
+    const std::string file = long_dir + "\\x.log";
+    plat_file_t f = plat_file_open_append(file.c_str());
+    ASSERT_NE(f, PLAT_NO_FILE);
+    EXPECT_TRUE(plat_file_write(f, "x", 1));
+    plat_file_close(f);
+    EXPECT_EQ(plat_path_access(file.c_str()), 1);
+    EXPECT_TRUE(plat_path_opens(long_dir.c_str()));
+    std::vector<std::string> names;
+    EXPECT_TRUE(plat_list_files(long_dir.c_str(), collect, &names));
+    EXPECT_EQ(names, std::vector<std::string>{"x.log"});
+    EXPECT_TRUE(plat_create_directory((long_dir + "\\sub").c_str()));
+    EXPECT_TRUE(plat_move_file(file.c_str(), (long_dir + "\\y.log").c_str()));
+    EXPECT_TRUE(plat_delete_file((long_dir + "\\y.log").c_str()));
+}
+#endif
+
 TEST_F(PlatformFile, OverlongPathsAreRefused) {
     const std::string long_path = dir() + "/" + std::string(5000, 'n');
     const char* p = long_path.c_str();
