@@ -139,44 +139,6 @@ TEST_F(LoggerWriter, RotatesAtTheLimit) {
     EXPECT_EQ(l.file_number, 4u);
 }
 
-TEST_F(LoggerWriter, ProcessIdChanges) {
-    logger_c l;
-    setup_logger(l, 1u << 20);
-    l.add_pid = true;
-    l.pid = 10;
-    l.make_file_name();
-    EXPECT_EQ(std::string(l.file_name.c_str()), path("host_10.log"));
-
-    // Before anything is open, only the id changes.
-    l.set_pid(12);
-    EXPECT_EQ(l.pid, 12u);
-    EXPECT_EQ(std::string(l.file_name.c_str()), path("host_10.log"));
-    l.pid = 10;
-    l.open_file(nullptr);
-    l.write("ten\r\n", 5, nullptr, 0);
-
-    l.set_pid(10);   // same id: nothing
-    EXPECT_EQ(l.file_number, 0u);
-    l.change_pid(11);
-    EXPECT_EQ(l.pid, 11u);
-    EXPECT_EQ(l.file_number, 2u);   // the old file's rotation, then open_file's
-    EXPECT_TRUE(ends_with(read_file(path("host_10.log.1")), "ten\r\n"));
-    EXPECT_EQ(std::string(l.file_name.c_str()), path("host_11.log"));
-    EXPECT_TRUE(ends_with(read_file(path("host_11.log")), banner_tail(2)));
-    EXPECT_FALSE(fs::exists(fs::u8path(path("host_10.log"))));
-
-    l.change_pid(0);   // the current process
-    EXPECT_EQ(l.pid, static_cast<unsigned>(plat_pid()));
-    EXPECT_EQ(std::string(l.file_name.c_str()), path("host_" + std::to_string(plat_pid()) + ".log"));
-
-    // Without the flag only the id changes.
-    l.add_pid = false;
-    const unsigned number = l.file_number;
-    l.set_pid(77);
-    EXPECT_EQ(l.pid, 77u);
-    EXPECT_EQ(l.file_number, number);
-}
-
 TEST_F(LoggerWriter, OpenFailuresAreReported) {
     // A directory that cannot hold files: one of its parents is a file.
     write_file(path("blocker"), "x");

@@ -12,6 +12,7 @@
 #include "kor/mix.h"
 #include "logfile/logger.h"
 #include "logfile/path_ops.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -150,9 +151,7 @@ TEST_F(LogNaming, FileNames) {
     EXPECT_TRUE(l.set_directory(path("sub").c_str(), "other", true));
     EXPECT_TRUE(fs::is_directory(fs::u8path(path("sub"))));
     EXPECT_EQ(std::string(l.module_name), "other");
-
-    // A name longer than the buffer is cut.
-    std::string long_name(KOR_MAX_PATH + 10, 'n');
+    std::string long_name(KOR_MAX_PATH + 10, 'n');   // cut to the buffer
     l.set_directory(path("sub2").c_str(), long_name.c_str(), true);
     EXPECT_EQ(std::string(l.module_name), std::string(KOR_MAX_PATH - 1, 'n'));
 }
@@ -267,10 +266,16 @@ TEST_F(LogNaming, AddPidSwitchAndProcessIdChange) {
     config_parser_c cfg;
     cfg.log_directory.append(dir().c_str());
     logger_c l;
-    l.pid = 10;
+    EXPECT_EQ(l.pid, static_cast<unsigned>(plat_pid()));
+    // Before anything is open, and without the flag, only the id changes.
+    l.change_pid(10);
+    EXPECT_EQ(l.pid, 10u);
     tr_stream_c err;
     l.reconfigure(cfg, &err, true, nullptr, "host", false);
     EXPECT_EQ(std::string(l.file_name.c_str()), d() + "host.log");
+    l.change_pid(12);
+    l.change_pid(10);
+    EXPECT_EQ(l.file_number, 0u);
 
     l.set_add_pid(cfg, true, &err);
     EXPECT_TRUE(cfg.add_pid_to_log_filename);
@@ -280,13 +285,18 @@ TEST_F(LogNaming, AddPidSwitchAndProcessIdChange) {
     l.write("ten\r\n", 5, nullptr, 0);
     const unsigned number = l.file_number;
 
+    l.change_pid(10);   // same id: nothing
+    EXPECT_EQ(l.file_number, number);
     l.change_pid(11);
-    EXPECT_EQ(l.file_number, number + 2);
+    EXPECT_EQ(l.file_number, number + 2);   // the old file's rotation, then open_file's
     std::string moved = read_file(path("host_10.log." + std::to_string(number + 1)));
     EXPECT_EQ(moved.substr(moved.size() - 5), "ten\r\n");
     EXPECT_FALSE(exists("host_10.log"));
     EXPECT_TRUE(exists("host_11.log"));
     EXPECT_EQ(std::string(l.file_name.c_str()), d() + "host_11.log");
+    EXPECT_NE(read_file(path("host_11.log")).find(", Version = "), std::string::npos);
+    l.change_pid(0);   // the current process
+    EXPECT_EQ(std::string(l.file_name.c_str()), d() + "host_" + std::to_string(plat_pid()) + ".log");
 
     l.set_add_pid(cfg, false, &err);
     EXPECT_EQ(std::string(l.file_name.c_str()), d() + "host.log");
