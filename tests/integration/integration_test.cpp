@@ -1,0 +1,122 @@
+// Runs the integration host as a child process in its modes and checks what
+// reached its log file, standard output and standard error.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "common/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The hosts lie in the working directory of the test (the binary directory).
+std::string host_command(const std::string& args, bool windowed = false) {
+#if defined(_WIN32)
+    if (windowed) return "start \"\" /wait integration_gui_host.exe " + args;
+    return "integration_host.exe " + args;
+#else
+    (void)windowed;
+    return "./integration_host " + args;
+#endif
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
+    return n;
+}
+
+class IntegrationTest : public temp_dir_test {
+protected:
+    // Writes a configuration beside the temporary directory's log folder and
+    // runs the host with it; standard output and error go to files.
+    int run(const std::string& mode, const std::string& jot_text, const std::string& extra = "",
+            const std::string& log_dir = "") {
+        std::string logs = log_dir.empty() ? dir() + "/log/" : log_dir;
+        write_file(path("host.jot"), "LogDirectoryName " + logs + "\n" + jot_text + "\n");
+        std::string cmd = host_command(mode + " \"" + path("host.jot") + "\" " + extra) + " > \"" +
+                          path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
+        return std::system(cmd.c_str());
+    }
+    std::string log() { return read_file(dir() + "/log/integration_host.log"); }
+};
+
+}  // namespace
+
+TEST_F(IntegrationTest, ScopeWithTwoMessagesInTheLogFile) {
+    ASSERT_EQ(run("scope", "PrintLine on\nPrintFile on\nKeepStack on\nDoIndentation on\n"
+                           "DefaultLoggingRank trace error warning\nPrintToDebugVew Off"), 0)
+        << read_file(path("err.txt"));
+    std::string text = log();
+    const std::string t = R"(\(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\) )";
+    std::regex lines("== Thread \\d+ \\([^)]*\\) ==\r\n" +
+                     t + "\\d+: \\. integration_host\\.cpp:demo::Conn::send:enter->\r\n" +
+                     t + "\\d+:error-> \\.    sending 7\r\n" +
+                     t + "\\d+:warning-> \\.    sent ok\r\n" +
+                     t + " \\. integration_host\\.cpp:demo::Conn::send:<-leave\r\n$");
+    EXPECT_TRUE(std::regex_search(text, lines)) << text;
+    EXPECT_EQ(text.compare(0, 3, "\xEF\xBB\xBF"), 0);
+    EXPECT_EQ(read_file(path("err.txt")), "");
+}
+
+TEST_F(IntegrationTest, HostKilledHardLosesNoLine) {
+    const int n = 300;
+    EXPECT_NE(run("kill", "DefaultLoggingRank error", std::to_string(n)), 0);
+    std::string text = log();
+    EXPECT_EQ(count(text, " of 300\r\n"), static_cast<size_t>(n));
+    EXPECT_NE(text.find("error->katr_host_main:line 299 of 300\r\n"), std::string::npos) << text.substr(text.size() - 200);
+}
+
+TEST_F(IntegrationTest, FailingDiskIsReportedAndTheHostGoesOn) {
+    // The log directory cannot be created: a file stands in its path.
+    write_file(path("blocker"), "x");
+    EXPECT_EQ(run("disk", "DefaultLoggingRank error", "", dir() + "/blocker/log/"), 0);
+    std::string err = read_file(path("err.txt"));
+    EXPECT_EQ(err.find("Error in trace initialisation:\n"), 0u) << err;
+    EXPECT_NE(err.find("Unable to open logfile "), std::string::npos) << err;
+    EXPECT_EQ(read_file(path("out.txt")).find("host goes on"), 0u);
+#if defined(__linux__)
+    // The log file is a full device: the banner write fails, lines are dropped.
+    fs::create_directories(dir() + "/log");
+    fs::create_symlink("/dev/full", dir() + "/log/integration_host.log");
+    EXPECT_EQ(run("disk", "DefaultLoggingRank error"), 0);
+    err = read_file(path("err.txt"));
+    EXPECT_NE(err.find("Unable to write to file "), std::string::npos) << err;
+    EXPECT_EQ(read_file(path("out.txt")).find("host goes on"), 0u);
+#endif
+}
+
+TEST_F(IntegrationTest, ConsoleSubsystem) {
+    ASSERT_EQ(std::system(host_command("console \"" + path("console.txt") + "\"").c_str()), 0);
+#if defined(_WIN32)
+    EXPECT_EQ(read_file(path("console.txt")), "console=1");
+    std::system(host_command("console \"" + path("gui.txt") + "\"", true).c_str());
+    for (int i = 0; i < 100 && read_file(path("gui.txt")).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(read_file(path("gui.txt")), "console=0");
+#else
+    EXPECT_EQ(read_file(path("console.txt")), "console=0");  // an ELF executable
+#endif
+}
+
+TEST_F(IntegrationTest, ConcurrentThreadsThroughNestedScopes) {
+    const int threads = 4, rounds = 100;
+    ASSERT_EQ(run("threads", "KeepStack on\nDoIndentation on\nDefaultLoggingRank trace error\nPrintToDebugVew Off",
+                  std::to_string(threads) + " " + std::to_string(rounds)), 0)
+        << read_file(path("err.txt"));
+    std::string text = log();
+    const size_t scopes = threads * rounds * 3;
+    EXPECT_EQ(count(text, "demo::Worker::level:enter->\r\n"), scopes);
+    EXPECT_EQ(count(text, "demo::Worker::level:<-leave\r\n"), scopes);
+    EXPECT_EQ(count(text, " depth "), scopes);
+    EXPECT_EQ(count(text, "hidden"), 0u);
+    for (int i = 0; i < threads; ++i)
+        EXPECT_EQ(count(text, "worker " + std::to_string(i) + " depth 3\r\n"), static_cast<size_t>(rounds));
+    EXPECT_NE(text.find("error-> .  .  .    worker"), std::string::npos);
+}
