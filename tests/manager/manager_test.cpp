@@ -10,7 +10,14 @@
 
 #include "config/config_parser.h"
 #include "kor/kor_thread.h"
+#include "logfile/logger.h"
 #include "platform/platform.h"
+
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -116,6 +123,38 @@ TEST(RegistryPosix, ExitHookReleasesRecords) {
     for (int i = 0; i < 3; ++i) ts.emplace_back([&m] { m.push(m.get_thread_record(), "x.cpp", "g"); });
     for (auto& t : ts) t.join();
     EXPECT_EQ(1u, registered(m));
+}
+#endif
+
+#if !defined(_WIN32)
+// The construction banner reaches a debug-output viewer (and nothing else:
+// no log file is open yet).
+TEST(ManagerBanner, ConstructionBannerGoesToTheDebuggerOutput) {
+    const std::string ep = "/tmp/katr_mgr_" + std::to_string(getpid()) + ".sock";
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", ep.c_str());
+    unlink(ep.c_str());
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    plat_set_debug_endpoint(ep.c_str());
+    auto receive = [fd] {
+        char buf[65536];
+        ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        return n < 0 ? std::string("<none>") : std::string(buf, static_cast<size_t>(n));
+    };
+    {
+        trace_manager_c m;
+        EXPECT_EQ("JOT Trace is initialised:(tls_index=" + std::to_string(m.tls_index) + ")", receive());
+        const std::string report = receive();
+        EXPECT_EQ(0u, report.find("\n# Config filename \"None\"")) << report;
+        EXPECT_EQ('\n', report.back());
+        EXPECT_EQ("<none>", receive());
+        EXPECT_FALSE(m.logger->opened);
+    }
+    plat_set_debug_endpoint(nullptr);
+    close(fd);
+    unlink(ep.c_str());
 }
 #endif
 
