@@ -285,8 +285,11 @@ TEST_F(remote_test, ReplyConvention) {
 class RemoteConcurrent : public remote_test {};
 
 TEST_F(RemoteConcurrent, ObjectsOnThreads) {
-    const char* requests[] = {"!$9", "!$8", "!$2 t", "!$2 f", "!$7 A::f a.cpp", "!$10", "!$6",
-                              "!$1 AditionalRanks +x", "!$1 AditionalRanks -x", "!$4 f"};
+    // Reports walk the additional ranks and the thread rules: both present.
+    unsigned long long len = 0;
+    katr_parse_buffer(nullptr, len, "AditionalRanks db net\nThreadByName nobody off\nFunction A::f +net");
+    const char* requests[] = {"!$9", "!$8", "!$2 t", "!$8", "!$7 A::f a.cpp", "!$10", "!$6",
+                              "!$7 B::f b.cpp", "!$1 AditionalRanks +x", "!$8"};
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t)
         threads.emplace_back([&requests, t] {
