@@ -73,52 +73,34 @@ TEST(LineReader, TokensAndWords)
     EXPECT_EQ(r.peek(), 'O');
     EXPECT_EQ(r.cursor, 8u);
     EXPECT_FALSE(r.match_word("O"));      // a prefix is not the word
-    EXPECT_STREQ(r.rest_of_line(), "On");
-    EXPECT_TRUE(r.skip_token());
-    EXPECT_FALSE(r.skip_token());
-    EXPECT_FALSE(r.advance());
-    EXPECT_FALSE(r.skip_spaces());
     EXPECT_STREQ(r.current_line(), "Verbose On");   // the line stays whole
 }
 
 TEST(LineReader, Numbers)
 {
-    tr_m_line_reader_c r("123 xyz\n 123\nabc\n-1\n5M\nK 7 true\n-12,\n");
-    unsigned u = 99;
-    int i = 0;
-    ASSERT_TRUE(r.next_line());
-    EXPECT_TRUE(r.next_uint(u));
-    EXPECT_EQ(u, 123u);
-    EXPECT_EQ(r.cursor, 3u);              // on the space behind the number
-    EXPECT_EQ(r.peek(), 'x');
-
-    ASSERT_TRUE(r.next_line());
-    EXPECT_TRUE(r.next_uint(u));
-    EXPECT_EQ(r.cursor, r.line_length);
-
-    ASSERT_TRUE(r.next_line());
-    u = 7;
-    EXPECT_FALSE(r.next_uint(u));
-    EXPECT_EQ(u, 7u);
-    EXPECT_EQ(r.cursor, 0u);
-
-    ASSERT_TRUE(r.next_line());
-    EXPECT_TRUE(r.next_uint(u));
-    EXPECT_EQ(u, 4294967295u);
-
-    ASSERT_TRUE(r.next_line());
-    EXPECT_TRUE(r.next_uint(u));
-    EXPECT_EQ(u, 5u);
-    EXPECT_EQ(r.peek(), 'M');
-
-    ASSERT_TRUE(r.next_line());
+    // (line, read?, value, cursor after the read)
+    struct { const char* line; bool ok; unsigned value; unsigned long long cursor; } cases[] = {
+        {"123 xyz", true, 123, 3}, {" 123", true, 123, 4}, {"abc", false, 99, 0},
+        {"-1", true, 4294967295u, 2}, {"5M", true, 5, 1}, {"7-", true, 7, 1},
+    };
+    for (const auto& k : cases) {
+        tr_m_line_reader_c r(k.line);
+        ASSERT_TRUE(r.next_line());
+        unsigned u = 99;
+        EXPECT_EQ(r.next_uint(u), k.ok) << k.line;
+        EXPECT_EQ(u, k.value) << k.line;
+        EXPECT_EQ(r.cursor, k.cursor) << k.line;
+    }
+    tr_m_line_reader_c r("K 7 true\n-12,\n");
     tr_stream_c t;
-    r.next_token(t);
+    unsigned u = 0;
     bool b = false;
+    ASSERT_TRUE(r.next_line());
+    r.next_token(t);
     EXPECT_TRUE(r.next_uint(u));
     EXPECT_TRUE(r.next_boolean(b));
     EXPECT_TRUE(b);
-
+    int i = 0;
     ASSERT_TRUE(r.next_line());
     EXPECT_TRUE(r.next_int(i));
     EXPECT_EQ(i, -12);
