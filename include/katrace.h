@@ -319,7 +319,7 @@ KATR_API void katr_reset_thread_trace_name(const char* name);
 /* ------------------------------------------------------------------ remote
  * Control functions. Reply convention: out receives the whole reply with its
  * NUL when len (in: the size of out in bytes) is large enough, else an empty
- * text (out[0] = 0); out may be null. len always comes back as the size the
+ * text (out[0] = 0, unless len is 0); out may be null. len always comes back as the size the
  * reply needs, NUL included. A function that changes state does so on every
  * call, also when the buffer is too small. Without a trace manager the reply
  * is "katrace module has not been properly set" and the bool functions
