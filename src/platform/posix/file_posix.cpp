@@ -4,19 +4,25 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 // O_APPEND puts every write at the current end, also when another process
 // appends to the same file; O_CLOEXEC keeps the descriptor from children.
+// A shared advisory lock marks the file as in use, so that other processes
+// scanning the same directory do not move or delete it (as Windows refuses
+// to while the file is open).
 plat_file_t plat_file_open_append(const char* path) {
     if (!plat_path_usable(path)) return PLAT_NO_FILE;
     int fd;
     do {
         fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? PLAT_NO_FILE : static_cast<plat_file_t>(fd);
+    if (fd < 0) return PLAT_NO_FILE;
+    (void)flock(fd, LOCK_SH | LOCK_NB);
+    return static_cast<plat_file_t>(fd);
 }
 
 // The size from fstat; -1 for a bad handle.
