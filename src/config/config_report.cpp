@@ -1,5 +1,9 @@
 // The configuration report: the model written back as keyword lines (LF line
 // ends), for the log banner and the configuration-content control function.
+// Several readers may write reports at once under the manager's reader lock:
+// the lists without a critical section of their own (additional ranks,
+// module content, thread rules) are walked with own positions, never with
+// the lists' shared cursors.
 #include "config/config_parser.h"
 #include "kor/crit_section.h"
 #include "kor/mix.h"
@@ -56,9 +60,10 @@ void rank_list(config_parser_c& config, tr_stream_c& out, unsigned mask, char se
         first = false;
         out.append(row.name).append(' ');
     }
+    ptr_list_c::position_t pos = nullptr;
     unsigned n = config.additional_ranks.num();
-    void* e = config.additional_ranks.first();
-    for (unsigned p = 1; p <= n; ++p, e = config.additional_ranks.next()) {
+    void* e = config.additional_ranks.first(&pos);
+    for (unsigned p = 1; p <= n; ++p, e = config.additional_ranks.next(&pos)) {
         if (p > MAX_ADDITIONAL_RANKS)
             break;
         if (!(mask & (1u << (p + ADDITIONAL_RANK_SHIFT))))
@@ -88,9 +93,10 @@ void rule_list_report(config_parser_c& config, tr_stream_c& out, unsigned id,
             out.append(keyword_name(KW_MODULE_CONTENT)).append(' ');
             append_text(out, m->name);
             out.append(' ');
+            ptr_list_c::position_t pos = nullptr;
             unsigned n = m->content.num();
-            void* item = m->content.first();
-            for (unsigned i = 0; i < n; ++i, item = m->content.next()) {
+            void* item = m->content.first(&pos);
+            for (unsigned i = 0; i < n; ++i, item = m->content.next(&pos)) {
                 out.append(' ');
                 append_text(out, static_cast<const char*>(item));
             }
@@ -121,9 +127,10 @@ void config_report(config_parser_c& config, tr_stream_c& out)
 
     if (config.additional_ranks.num() > 0) {
         out.append(keyword_name(KW_ADITIONAL_RANKS));
+        ptr_list_c::position_t pos = nullptr;
         unsigned n = config.additional_ranks.num();
-        void* e = config.additional_ranks.first();
-        for (unsigned i = 0; i < n; ++i, e = config.additional_ranks.next()) {
+        void* e = config.additional_ranks.first(&pos);
+        for (unsigned i = 0; i < n; ++i, e = config.additional_ranks.next(&pos)) {
             out.append(' ');
             append_text(out, static_cast<const char*>(e));
         }
@@ -163,9 +170,10 @@ void config_report(config_parser_c& config, tr_stream_c& out)
         out.append('#').append(" Threads Configuration is Absent\n");
         return;
     }
+    ptr_list_c::position_t pos = nullptr;
     unsigned n = config.thread_ranks.num();
-    void* e = config.thread_ranks.first();
-    for (unsigned i = 0; i < n && e; ++i, e = config.thread_ranks.next()) {
+    void* e = config.thread_ranks.first(&pos);
+    for (unsigned i = 0; i < n && e; ++i, e = config.thread_ranks.next(&pos)) {
         config_parser_c::thread_rank_c* r = config_parser_c::thread_rank_c::from_element(e);
         if (r->name) {
             out.append(keyword_name(KW_THREAD_BY_NAME)).append(' ');

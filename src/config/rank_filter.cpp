@@ -51,9 +51,10 @@ found_rule_s find_rule(config_parser_c::log_rank_list_c& list, const char* text)
 // caller holds the module list's critical section.
 bool module_matches(config_parser_c::module_rank_s& m, const char* file_name)
 {
+    ptr_list_c::position_t pos = nullptr;
     unsigned n = m.content.num();
-    void* e = m.content.first();
-    for (unsigned i = 0; i < n; ++i, e = m.content.next()) {
+    void* e = m.content.first(&pos);
+    for (unsigned i = 0; i < n; ++i, e = m.content.next(&pos)) {
         const char* item = static_cast<const char*>(e);
         if (item && mix_n::regcmp(item, file_name, true))
             return true;

@@ -63,9 +63,12 @@ unsigned str_list_c::string_position(const char* text, bool exact)
 {
     if (!text)
         return 0;
+    // An own position leaves the list's cursor alone: readers holding the
+    // manager's reader lock may look names up at the same time.
+    position_t pos = nullptr;
     unsigned n = num();
-    void* e = first();
-    for (unsigned i = 0; i < n; ++i, e = next()) {
+    void* e = first(&pos);
+    for (unsigned i = 0; i < n; ++i, e = next(&pos)) {
         const char* s = static_cast<const char*>(e);
         if (s && (exact ? std::strcmp(s, text) == 0 : text_stricmp(s, text) == 0))
             return i + 1;

@@ -22,8 +22,9 @@ public:
     // exact, else ignoring ASCII case), with the cursor left on it; null when
     // none or when text is null.
     virtual char* find_string(const char* text, bool exact);
-    // Same walk: 1-based position of the first equal element; 0 when none or
-    // when text is null.
+    // The same comparison: 1-based position of the first equal element; 0
+    // when none or when text is null. Leaves the list's cursor alone, so
+    // that concurrent readers may call it.
     virtual unsigned string_position(const char* text, bool exact);
 
     // Unlinks the element under the cursor and frees its string; returns the

@@ -1,7 +1,10 @@
 // The configuration report, byte for byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "config/config_parser.h"
 #include "kor/mix.h"
@@ -108,4 +111,32 @@ TEST(ConfigReport, ConfiguredRules)
         "\nThreadByApplID 3 Exclude\nThreadByName main Exclude\nThreadBySysID 42 Exclude\n");
     EXPECT_EQ(r.find('\r'), std::string::npos);
     EXPECT_EQ(r.back(), '\n');
+}
+
+// Readers under the manager's reader lock report and look up additional
+// ranks at the same time; none may disturb another.
+TEST(ConfigReportConcurrent, ReadersShareTheConfiguration)
+{
+    config_parser_c c;
+    tr_stream_c messages;
+    ASSERT_TRUE(c.parse_text("AditionalRanks a b c\nModuleContent m x.cpp *.h\nModuleRank m +b\n"
+                             "ThreadByName t1 on\nThreadBySysID 5 on\nDefaultLoggingRank all\n", messages));
+    tr_stream_c expected;
+    config_report(c, expected);
+    std::atomic<unsigned> bad(0);
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&] {
+            tr_stream_c out;
+            for (int i = 0; i < 200; ++i) {
+                config_report(c, out);
+                if (std::string(out.c_str()) != expected.c_str() || c.additional_rank_mask("c") != 0x10000u ||
+                    c.evaluate_rank("f", "x.cpp") != 0xFFFFFFFFu)
+                    bad.fetch_add(1);
+            }
+        });
+    }
+    for (std::thread& t : readers)
+        t.join();
+    EXPECT_EQ(bad.load(), 0u);
 }
