@@ -2,6 +2,7 @@
 // site's cached rank mask, refreshed once per configuration generation,
 // assembles accepted lines (prefix and message) and hands them to the output
 // dispatch. Every operation leaves the thread's last error code as it was.
+#include <atomic>
 #include <cstring>
 
 #include "front/line.h"
@@ -43,16 +44,21 @@ inline void refresh(trace_manager_c* m, const katr_entry_c* e) {
         store_site(e->rank_mask_cache, m->get_rank_mask(e->function_name, e->file_name, e->generation_cache));
 }
 
+// Names of the single-bit ranks, looked up once: the rank-name table is a
+// constant of the library.
+std::atomic<const char*> g_bit_names[32];
+
 // The rank name shown for a fixed rank: none for trace and debug.
 inline const char* fixed_rank_name(trace_manager_c* m, unsigned rank) {
-    return (rank == 0x1u || rank == 0x80u) ? nullptr : m->get_rank_name(rank);
-}
-
-inline void append_text(tr_stream_c& out, const char* text, size_t n) {
-    if (n) out.append_n(text, n);
-}
-inline void append_text(tr_stream_c& out, const char* text) {
-    if (text && *text) out.append_n(text, std::strlen(text));
+    if (rank == 0x1u || rank == 0x80u) return nullptr;
+    if (!rank || (rank & (rank - 1))) return m->get_rank_name(rank);
+    std::atomic<const char*>& slot = g_bit_names[__builtin_ctz(rank)];
+    const char* name = slot.load(std::memory_order_relaxed);
+    if (!name) {
+        name = m->get_rank_name(rank);
+        slot.store(name, std::memory_order_relaxed);
+    }
+    return name;
 }
 
 }  // namespace
@@ -224,71 +230,134 @@ bool katr_entry_c::is_set_user_defined(const char* rank_name) {
 
 // ------------------------------------------------------- line assembly
 
-void katr_entry_c::_create_prefix(tr_stream_c& out, int line_, const char* rank_name) {
-    out.truncate(0);
+namespace {
+
+// The prefix of a formatted line, built on the stack; only a prefix longer
+// than the stack buffer (very long names) moves to a heap stream.
+class prefix_builder_c {
+public:
+    prefix_builder_c() : length_(0), spill_(nullptr) { buf_[0] = 0; }
+    ~prefix_builder_c() { delete spill_; }
+    prefix_builder_c(const prefix_builder_c&) = delete;
+    prefix_builder_c& operator=(const prefix_builder_c&) = delete;
+
+    void append(const char* text, size_t n) {
+        if (!n) return;
+        if (!spill_ && length_ + n < sizeof buf_) {
+            std::memcpy(buf_ + length_, text, n);
+            length_ += n;
+            buf_[length_] = 0;
+            return;
+        }
+        if (!spill_) {
+            spill_ = new tr_stream_c;
+            spill_->append_n(buf_, length_);
+        }
+        spill_->append_n(text, n);
+    }
+    void append_unsigned(unsigned long long v) {
+        char digits[24];
+        size_t i = sizeof digits;
+        do {
+            digits[--i] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v);
+        append(digits + i, sizeof digits - i);
+    }
+    const char* text() const { return spill_ ? spill_->c_str() : buf_; }
+    size_t length() const { return spill_ ? static_cast<size_t>(spill_->length) : length_; }
+
+private:
+    char buf_[512];
+    size_t length_;
+    tr_stream_c* spill_;
+};
+
+// The same operations on a caller's stream (the long-string forms).
+class stream_builder_c {
+public:
+    explicit stream_builder_c(tr_stream_c& out) : out_(out) {}
+    void append(const char* text, size_t n) {
+        if (n) out_.append_n(text, n);
+    }
+    void append_unsigned(unsigned long long v) { append_decimal(out_, v); }
+private:
+    tr_stream_c& out_;
+};
+
+template <class B>
+inline void put(B& out, const char* text) {
+    if (text && *text) out.append(text, std::strlen(text));
+}
+
+// Appends the pieces of the prefix in their order: thread banner, time,
+// line number, rank name, indentation, then either the continuation spaces
+// or file and function.
+template <class B>
+void assemble_prefix(katr_entry_c& e, B& out, int line, const char* rank_name) {
     trace_manager_c* m = katr_manager();
     if (!m) return;
-    // Room for a usual prefix at once, so that the pieces do not regrow it.
-    out.reserve(160);
-    if (!thread_record) thread_record = m->get_thread_record();
-    thread_trace_s* record = thread_record;
+    if (!e.thread_record) e.thread_record = m->get_thread_record();
+    thread_trace_s* record = e.thread_record;
 
     // The thread banner: decided under the writer lock, appended after it.
     if (record && m->set_last_thread(record->sys_id)) {
-        append_text(out, "== Thread ", 10);
-        append_decimal(out, static_cast<unsigned long long>(record->sys_id));
-        append_text(out, " (", 2);
-        append_text(out, record->display_name());
-        append_text(out, ") ==\r\n", 6);
+        out.append("== Thread ", 10);
+        out.append_unsigned(record->sys_id);
+        out.append(" (", 2);
+        put(out, record->display_name());
+        out.append(") ==\r\n", 6);
     }
     if (m->print_time.load(std::memory_order_relaxed)) {
         size_t n = 0;
         const char* time_text = current_time_piece(&n);
-        append_text(out, time_text, n);
+        out.append(time_text, n);
     }
-    if (line_ >= 1 && m->print_line.load(std::memory_order_relaxed)) {
-        append_decimal(out, static_cast<long long>(line_));
-        append_text(out, ":", 1);
+    if (line >= 1 && m->print_line.load(std::memory_order_relaxed)) {
+        out.append_unsigned(static_cast<unsigned long long>(line));
+        out.append(":", 1);
     }
     if (rank_name) {
-        append_text(out, rank_name);
-        append_text(out, line_ >= 0 ? "->" : "<-", 2);
+        put(out, rank_name);
+        out.append(line >= 0 ? "->" : "<-", 2);
     }
     if (record && m->do_indentation.load(std::memory_order_relaxed))
-        for (unsigned d = record->depth; d > 0; --d) append_text(out, " . ", 3);
-    if (!first_line && line_ >= 0 && (load_site(rank_mask_cache) & 0x1u)) {
-        append_text(out, "   ", 3);
+        for (unsigned d = record->depth; d > 0; --d) out.append(" . ", 3);
+    if (!e.first_line && line >= 0 && (load_site(e.rank_mask_cache) & 0x1u)) {
+        out.append("   ", 3);
         return;
     }
-    first_line = false;
+    e.first_line = false;
     if (m->print_file.load(std::memory_order_relaxed)) {
-        append_text(out, file_name);
-        append_text(out, ":", 1);
+        put(out, e.file_name);
+        out.append(":", 1);
     }
     if (m->print_function.load(std::memory_order_relaxed)) {
-        append_text(out, function_name);
-        append_text(out, ":", 1);
+        put(out, e.function_name);
+        out.append(":", 1);
     }
+}
+
+}  // namespace
+
+void katr_entry_c::_create_prefix(tr_stream_c& out, int line_, const char* rank_name) {
+    out.truncate(0);
+    stream_builder_c builder(out);
+    assemble_prefix(*this, builder, line_, rank_name);
 }
 
 void katr_entry_c::_create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line_,
                                         const char* format, va_list arguments) {
     trace_manager_c* m = katr_manager();
     if (!m) return;
-    tr_stream_c prefix;
-    _create_prefix(prefix, line_, rank_name);
+    prefix_builder_c prefix;
+    assemble_prefix(*this, prefix, line_, rank_name);
+    // The message is the format itself (with CR LF behind it for the _nl
+    // forms, which then counts against the length limit); the dispatch
+    // formats it, so no copy of the format is made here.
     va_list for_line;
     va_copy(for_line, arguments);
-    if (new_line) {
-        // The line end becomes part of the format and counts against the limit.
-        tr_stream_c message;
-        append_text(message, format);
-        append_text(message, "\r\n", 2);
-        write_line(m, rank, prefix.c_str(), prefix.length, message.c_str(), for_line);
-    } else {
-        // The message is the format itself: no copy is needed.
-        write_line(m, rank, prefix.c_str(), prefix.length, format ? format : "", for_line);
-    }
+    write_line(m, rank, prefix.text(), prefix.length(), format ? format : "", new_line, for_line);
     va_end(for_line);
     run_callback(rank, format, arguments);
 }

@@ -70,6 +70,41 @@ size_t format_line(char* line, const char* format, va_list arguments) {
     return len;
 }
 
+size_t format_line_nl(char* line, const char* format, va_list arguments) {
+    if (!format) format = "";
+    size_t flen = std::strlen(format);
+    size_t percents = 0;
+    while (percents < flen && format[flen - 1 - percents] == '%') ++percents;
+    if (percents % 2) {
+        // A format ending in a lone '%' would take the CR as its conversion:
+        // format the joined text itself.
+        char* joined = new (std::nothrow) char[flen + 3];
+        if (!joined) return format_line(line, format, arguments);
+        std::memcpy(joined, format, flen);
+        std::memcpy(joined + flen, "\r\n", 3);
+        size_t n = format_line(line, joined, arguments);
+        delete[] joined;
+        return n;
+    }
+    line[0] = 0;
+    int n = std::vsnprintf(line, KATR_LINE_BUFFER, format, arguments);
+    if (n < 0 || static_cast<size_t>(n) + 2 > KATR_LINE_BUFFER - 1) {
+        char quoted[KATR_FORMAT_QUOTE + 1];
+        size_t q = 0;
+        for (; q < KATR_FORMAT_QUOTE && format[q]; ++q) quoted[q] = format[q];
+        if (q < KATR_FORMAT_QUOTE) quoted[q++] = '\r';
+        if (q < KATR_FORMAT_QUOTE) quoted[q++] = '\n';
+        quoted[q] = 0;
+        n = std::snprintf(line, KATR_LINE_BUFFER, TOO_LONG, quoted);
+        return n < 0 ? 0 : static_cast<size_t>(n);
+    }
+    size_t len = static_cast<size_t>(n);
+    line[len] = '\r';
+    line[len + 1] = '\n';
+    line[len + 2] = 0;
+    return len + 2;
+}
+
 size_t format_callback_text(char* text, const char* format, va_list arguments) {
     text[0] = 0;
     int n = std::vsnprintf(text, KATR_CALLBACK_BUFFER, format ? format : "", arguments);
@@ -114,9 +149,9 @@ bool is_console_application() {
 }
 
 void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, size_t prefix_length,
-                const char* format, va_list arguments) {
+                const char* format, bool new_line, va_list arguments) {
     char line[KATR_LINE_BUFFER];
-    size_t n = format_line(line, format, arguments);
+    size_t n = new_line ? format_line_nl(line, format, arguments) : format_line(line, format, arguments);
     if (!prefix) prefix_length = 0;
     {
         single_writer_lock_c hold(*manager->lock);

@@ -25,6 +25,10 @@ const size_t KATR_FORMAT_QUOTE = 1948;
 // becomes CR LF. Returns the length of the text in line.
 size_t format_line(char* line, const char* format, va_list arguments);
 
+// The same for format followed by CR LF (the _nl forms), without building
+// that format: the result equals format_line of the joined format.
+size_t format_line_nl(char* line, const char* format, va_list arguments);
+
 // Formats format with arguments into text (KATR_CALLBACK_BUFFER bytes) and
 // cuts it at its first carriage return, or else at its first line feed.
 // Returns the length of the text.
@@ -36,10 +40,11 @@ bool image_is_console(const unsigned char* image, size_t size);
 // The same test over the running executable.
 bool is_console_application();
 
-// Output of a formatted line: the message is formatted here; prefix (of
-// prefix_length characters) goes in front of it to every sink.
+// Output of a formatted line: the message is formatted here (with CR LF
+// appended to the format when new_line); prefix (of prefix_length
+// characters) goes in front of it to every sink.
 void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, size_t prefix_length,
-                const char* format, va_list arguments);
+                const char* format, bool new_line, va_list arguments);
 // Output of an unformatted text of text_length bytes (no limit, no line end).
 void write_long_string(trace_manager_c* manager, unsigned rank, const char* prefix,
                        unsigned long long prefix_length, const char* text,

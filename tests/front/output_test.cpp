@@ -25,6 +25,15 @@ std::string line_of(const char* format, ...) {
     return std::string(buf, n);
 }
 
+std::string nl_of(const char* format, ...) {
+    char buf[KATR_LINE_BUFFER];
+    va_list a;
+    va_start(a, format);
+    size_t n = format_line_nl(buf, format, a);
+    va_end(a);
+    return std::string(buf, n);
+}
+
 std::string callback_of(const char* format, ...) {
     char buf[KATR_CALLBACK_BUFFER];
     va_list a;
@@ -78,6 +87,17 @@ TEST(FormatLine, FinalLineFeed) {
     EXPECT_EQ(line_of("a\nb\n"), "a\nb\r\n");
     EXPECT_EQ(line_of("%d-%s", 7, "x"), "7-x");
     EXPECT_EQ(line_of(nullptr), "");
+}
+
+TEST(FormatLine, NewLineFormsEqualTheJoinedFormat) {
+    const char* formats[] = {"", "a", "x=%d", "100%%", "a\n", "%%%"};
+    for (const char* f : formats)
+        EXPECT_EQ(nl_of(f, 5), line_of((std::string(f) + "\r\n").c_str(), 5)) << f;
+    std::string s2045(2045, 'n'), s2046(2046, 'n');
+    EXPECT_EQ(nl_of("%s", s2045.c_str()), s2045 + "\r\n");
+    EXPECT_EQ(nl_of("%s", s2046.c_str()), "\r\nError!, Formatted string (%s\r\n) is too long!!!\r\n");
+    std::string fmt(1947, 'f');
+    EXPECT_EQ(nl_of(fmt.c_str()), line_of((fmt + "\r\n").c_str()));
 }
 
 TEST(FormatLine, CallbackTextIsFirstLineAndBounded) {
