@@ -227,3 +227,34 @@ TEST_F(EntryTest, HostMacrosNameTheScopeAndTestInline) {
     EXPECT_EQ(since_load(), b + scope + "enter->\r\nerror->   e=0\r\n" + scope + "<-leave\r\n" +
                                 scope + "enter->\r\nerror->   e=0\r\n   d=1\r\n" + scope + "<-leave\r\n");
 }
+
+#if !defined(_WIN32)
+// With a viewer listening, prefix and message go to the debugger output as
+// two texts, for the ranks in the debugger mask only.
+TEST_F(EntryTest, DebuggerOutputReachesAListeningViewer) {
+    std::string endpoint = path("viewer.sock");
+    intptr_t viewer = plat_debug_viewer_open(endpoint.c_str());
+    ASSERT_NE(viewer, -1);
+    plat_set_debug_endpoint(endpoint.c_str());
+    load("DefaultLoggingRank error warning\nPrintToDebugVew error");
+    auto receive = [&] {
+        char buf[256];
+        int n = plat_debug_viewer_receive(viewer, buf, sizeof buf, 200);
+        return n <= 0 ? std::string("<none>") : std::string(buf, static_cast<size_t>(n));
+    };
+    while (receive() != "<none>") {}  // the reload banner
+    unsigned mask = 0x0E, gen = 0;
+    katr_entry_c e("f", "a.cpp", &mask, &gen, 1, false);
+    e.print_nl(KATR_RANK_WARNING, 1, "not for the debugger");  // takes the thread banner
+    e.print_nl(KATR_RANK_ERROR, 1, "caf\xc3\xa9 %d", 1);
+    const char raw[] = {'x', 'y', 0, 'z'};
+    e.print_long_string(KATR_RANK_ERROR, 1, raw, sizeof raw);
+    EXPECT_EQ(receive(), "error->");
+    EXPECT_EQ(receive(), "caf\xc3\xa9 1\r\n");
+    EXPECT_EQ(receive(), "error->");
+    EXPECT_EQ(receive(), "xy");
+    EXPECT_EQ(receive(), "<none>");
+    plat_set_debug_endpoint(nullptr);
+    plat_debug_viewer_close(viewer);
+}
+#endif
