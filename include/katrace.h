@@ -101,7 +101,8 @@ typedef void (*katr_callback_f)(const char* text, unsigned long rank);
 
 /* Where trace sites read the library's configuration generation without a
  * call: a counter that never goes down. The host macros compare a site's
- * cached generation with it inline. */
+ * cached generation with it inline. Until the library has published its
+ * counter it points to a value above every generation, so sites ask. */
 extern "C" KATR_API const unsigned* katr_generation_source;
 
 /* --------------------------------------------------- free-function exports */

@@ -16,8 +16,10 @@
 
 namespace {
 
-// What katr_generation_source points to while no manager is known.
-const unsigned g_no_generation = 0;
+// What katr_generation_source points to while no manager is known: a
+// generation above every cached one, so that the hosts' inline test always
+// calls the library, which publishes the manager's counter at once.
+const unsigned g_no_generation = 0xFFFFFFFFu;
 
 static_assert(sizeof(std::atomic<unsigned>) == sizeof(unsigned),
               "the generation counter is read as a plain unsigned by hosts");

@@ -23,8 +23,9 @@ const char* current_time_piece(size_t* length);
 void append_decimal(tr_stream_c& out, unsigned long long value);
 void append_decimal(tr_stream_c& out, long long value);
 
-// Makes the host macros' inline test read this manager's generation, or a
-// constant 0 when manager is null (used when the manager goes away).
+// Makes the host macros' inline test read this manager's generation, or,
+// for a null manager, a constant that makes every inline test call the
+// library (used when the manager goes away).
 void publish_generation(trace_manager_c* manager);
 
 #endif

@@ -258,3 +258,14 @@ TEST_F(EntryTest, DebuggerOutputReachesAListeningViewer) {
     plat_debug_viewer_close(viewer);
 }
 #endif
+
+TEST_F(EntryTest, MessageMacroAsksUntilTheCounterIsPublished) {
+    load("DefaultLoggingRank error debug\nPrintFunction on");
+    std::string b = banner();
+    publish_generation(nullptr);  // as before any entry object was used
+    int evaluated = 0;
+    for (int i = 0; i < 2; ++i) KATR_MSG(KATR_RANK_DEBUG, "d=%d", ++evaluated);
+    EXPECT_EQ(evaluated, 2);
+    EXPECT_EQ(since_load(), b + "EntryTest_MessageMacroAsksUntilTheCounterIsPublished_Test::TestBody:d=1\r\n"
+                                "EntryTest_MessageMacroAsksUntilTheCounterIsPublished_Test::TestBody:d=2\r\n");
+}
