@@ -90,6 +90,7 @@ const char* const FIRST_CONFIG =
     "DefaultLoggingRank trace fatal error warning\n"
     "ModuleContent shop_module demo_host.cpp\n"
     "ModuleRank shop_module +note\n"
+    "File demo_host.cpp +audit\n"
     "Class shop::Conn -trace\n"
     "Function shop::Parser::parse error\n"
     "ThreadByName noisy* false\n";
@@ -197,7 +198,8 @@ int main(int argc, char** argv) {
     section("done");
     std::cout << "Before the reload (rotated files): noisy-3 silent, notes of the shop module, Conn without\n"
                  "enter/leave lines, Parser::parse with errors only. After it (the file above): worker-2\n"
-                 "silent, audit lines, Conn with debug lines. Each line shows time, line number, rank,\n"
-                 "depth (\" . \"), file and function; \"== Thread ==\" marks a change of thread.\n";
+                 "silent, no notes, Conn with debug lines. Both show the audit rank the host added by name.\n"
+                 "Each line shows time, line number, rank, depth (\" . \"), file and function;\n"
+                 "\"== Thread ==\" marks a change of thread.\n";
     return 0;
 }
