@@ -157,4 +157,24 @@ void katr_on_process_detach();
 void katr_on_thread_attach();
 void katr_on_thread_detach();
 
+// ------------------------------------------------- debugger output viewer
+// The receiving end of the POSIX debugger output, for viewer tools and
+// tests. On Windows the texts go to OutputDebugStringW, which the system's
+// own debuggers read: there every function fails (-1, ERROR_NOT_SUPPORTED).
+//
+// Binds a Unix datagram socket at endpoint, or at plat_debug_endpoint() for
+// null. For null the endpoint's directory is prepared as the senders expect:
+// created 0700 when missing, refused unless it is a directory of the calling
+// user, and closed to group and others. An explicit endpoint is bound as
+// given. A socket file left by a viewer that ended without closing is
+// replaced; a live viewer's is not. The handle, or -1 on failure.
+intptr_t plat_debug_viewer_open(const char* endpoint);
+// Waits up to timeout_ms for one datagram and stores it in buf, cut to
+// size - 1 bytes (the rest is lost) and NUL-terminated. The number of bytes
+// stored; 0 on timeout, on an interrupting signal or for an empty datagram;
+// -1 on error (also for a null buf or a size of 0).
+int plat_debug_viewer_receive(intptr_t viewer, char* buf, size_t size, unsigned timeout_ms);
+// Closes the viewer and removes its socket file; -1 is ignored.
+void plat_debug_viewer_close(intptr_t viewer);
+
 #endif

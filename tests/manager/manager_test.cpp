@@ -13,12 +13,6 @@
 #include "logfile/logger.h"
 #include "platform/platform.h"
 
-#if !defined(_WIN32)
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 std::string id_text(unsigned long id) { return std::to_string(id); }
@@ -130,18 +124,14 @@ TEST(RegistryPosix, ExitHookReleasesRecords) {
 // The construction banner reaches a debug-output viewer (and nothing else:
 // no log file is open yet).
 TEST(ManagerBanner, ConstructionBannerGoesToTheDebuggerOutput) {
-    const std::string ep = "/tmp/katr_mgr_" + std::to_string(getpid()) + ".sock";
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", ep.c_str());
-    unlink(ep.c_str());
-    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    const std::string ep = "/tmp/katr_mgr_" + std::to_string(plat_pid()) + ".sock";
+    const intptr_t viewer = plat_debug_viewer_open(ep.c_str());
+    ASSERT_NE(-1, viewer);
     plat_set_debug_endpoint(ep.c_str());
-    auto receive = [fd] {
-        char buf[65536];
-        ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-        return n < 0 ? std::string("<none>") : std::string(buf, static_cast<size_t>(n));
+    auto receive = [viewer] {
+        std::vector<char> buf(65536);
+        int n = plat_debug_viewer_receive(viewer, buf.data(), buf.size(), 0);
+        return n <= 0 ? std::string("<none>") : std::string(buf.data(), static_cast<size_t>(n));
     };
     {
         trace_manager_c m;
@@ -153,8 +143,7 @@ TEST(ManagerBanner, ConstructionBannerGoesToTheDebuggerOutput) {
         EXPECT_FALSE(m.logger->opened);
     }
     plat_set_debug_endpoint(nullptr);
-    close(fd);
-    unlink(ep.c_str());
+    plat_debug_viewer_close(viewer);
 }
 #endif
 

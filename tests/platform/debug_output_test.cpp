@@ -1,18 +1,14 @@
-// Debugger output. On POSIX a test viewer binds its own socket and receives
-// what the library sends; on Windows the text goes to OutputDebugStringW.
+// Debugger output. On POSIX a test viewer (the platform's viewer end)
+// receives what the library sends; on Windows the text goes to
+// OutputDebugStringW and there is no viewer end.
 #include "common/temp_dir.h"
 #include "platform/platform.h"
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
-
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -33,42 +29,40 @@ TEST(PlatformDebugOutput, AlwaysActiveOnWindows) {
     EXPECT_STREQ(plat_debug_endpoint(), "");
 }
 
+TEST(PlatformDebugViewer, NoViewerEndOnWindows) {
+    EXPECT_EQ(plat_debug_viewer_open(nullptr), -1);
+    EXPECT_EQ(plat_debug_viewer_open("C:/katr_viewer.sock"), -1);
+    char buf[4] = "abc";
+    EXPECT_EQ(plat_debug_viewer_receive(0, buf, sizeof buf, 0), -1);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(plat_debug_viewer_receive(0, nullptr, 0, 0), -1);
+    plat_debug_viewer_close(-1);
+}
+
 #else
 
 namespace {
 
-// A datagram socket bound at a path: the viewer end of the debug output.
+// The viewer end of the debug output, bound at a path.
 class test_viewer_c {
 public:
-    explicit test_viewer_c(const std::string& path) : path_(path) {
-        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr = {};
-        addr.sun_family = AF_UNIX;
-        snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-        unlink(path.c_str());
-        bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-    ~test_viewer_c() {
-        close(fd_);
-        unlink(path_.c_str());
-    }
-    bool bound() const { return bound_; }
+    explicit test_viewer_c(const std::string& path) : viewer_(plat_debug_viewer_open(path.c_str())) {}
+    ~test_viewer_c() { plat_debug_viewer_close(viewer_); }
+    bool bound() const { return viewer_ != -1; }
     // The next datagram, or "<none>" when none is waiting.
     std::string receive() {
-        char buf[65536];
-        ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-        return n < 0 ? "<none>" : std::string(buf, static_cast<size_t>(n));
+        std::vector<char> buf(65536);
+        int n = plat_debug_viewer_receive(viewer_, buf.data(), buf.size(), 0);
+        return n <= 0 ? "<none>" : std::string(buf.data(), static_cast<size_t>(n));
     }
 
 private:
-    std::string path_;
-    int fd_;
-    bool bound_;
+    intptr_t viewer_;
 };
 
 // A short socket path of its own: socket paths are limited to 107 bytes.
 std::string socket_path(const char* tag) {
-    return "/tmp/katr_dbg_" + std::to_string(getpid()) + "_" + tag + ".sock";
+    return "/tmp/katr_dbg_" + std::to_string(plat_pid()) + "_" + tag + ".sock";
 }
 
 }  // namespace
@@ -143,6 +137,78 @@ TEST(PlatformConcurrent, DebugOutputWhileTheViewerComesAndGoes) {
     plat_set_debug_endpoint(nullptr);
     EXPECT_GT(received, 0);
     EXPECT_GE(sent.load(), received);
+}
+
+class PlatformDebugViewer : public temp_dir_test {};
+
+TEST_F(PlatformDebugViewer, ReceivesAndOwnsItsEndpoint) {
+    const std::string ep = path("v.sock");
+    const intptr_t v = plat_debug_viewer_open(ep.c_str());
+    ASSERT_NE(v, -1);
+    EXPECT_EQ(plat_path_access(ep.c_str()), 1);
+    EXPECT_EQ(plat_debug_viewer_open(ep.c_str()), -1);   // a live viewer keeps its endpoint
+    plat_set_debug_endpoint(ep.c_str());
+    plat_debug_output(wide(u"0123456789").c_str());
+    plat_debug_output(wide(u"next").c_str());
+    char buf[8] = "xxxxxxx";
+    EXPECT_EQ(plat_debug_viewer_receive(v, buf, sizeof buf, 0), 7);
+    EXPECT_STREQ(buf, "0123456");                        // cut; the rest is gone
+    EXPECT_EQ(plat_debug_viewer_receive(v, buf, sizeof buf, 0), 4);
+    EXPECT_STREQ(buf, "next");
+    EXPECT_EQ(plat_debug_viewer_receive(v, buf, sizeof buf, 20), 0);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(plat_debug_viewer_receive(v, nullptr, 8, 0), -1);
+    EXPECT_EQ(plat_debug_viewer_receive(v, buf, 0, 0), -1);
+    EXPECT_EQ(plat_debug_viewer_receive(-1, buf, sizeof buf, 0), -1);
+    plat_debug_viewer_close(v);
+    EXPECT_EQ(plat_path_access(ep.c_str()), 0);
+    plat_debug_viewer_close(-1);
+
+    // A viewer's socket file that outlived it (here moved away from under
+    // it, so that closing does not remove it) is taken over.
+    const intptr_t gone = plat_debug_viewer_open(ep.c_str());
+    ASSERT_NE(gone, -1);
+    const std::string stale = path("stale.sock");
+    ASSERT_TRUE(plat_move_file(ep.c_str(), stale.c_str()));
+    plat_debug_viewer_close(gone);
+    EXPECT_EQ(plat_path_access(stale.c_str()), 1);
+    const intptr_t again = plat_debug_viewer_open(stale.c_str());
+    EXPECT_NE(again, -1);
+    plat_debug_viewer_close(again);
+
+    // Other files and unusable paths are refused.
+    write_file(path("plain"), "keep");
+    EXPECT_EQ(plat_debug_viewer_open(path("plain").c_str()), -1);
+    EXPECT_EQ(read_file(path("plain")), "keep");
+    EXPECT_EQ(plat_debug_viewer_open(path(std::string(200, 'p')).c_str()), -1);
+    EXPECT_EQ(plat_debug_viewer_open(""), -1);
+    plat_set_debug_endpoint(nullptr);
+}
+
+// The default endpoint lies in a directory the viewer makes private, as the
+// senders require before they send there.
+TEST(PlatformDebugViewerDefault, SendersReachAViewerAtTheDefaultEndpoint) {
+    plat_set_debug_endpoint(nullptr);
+    if (plat_debug_output_active()) GTEST_SKIP() << "another viewer listens at the default endpoint";
+    const intptr_t v = plat_debug_viewer_open(nullptr);
+    if (v == -1) {
+        plat_set_debug_endpoint(nullptr);
+        if (plat_debug_output_active()) GTEST_SKIP() << "another viewer started meanwhile";
+    }
+    ASSERT_NE(v, -1);
+    const std::string ep = plat_debug_endpoint();
+    namespace fs = std::filesystem;
+    const fs::perms p = fs::status(fs::path(ep).parent_path()).permissions();
+    EXPECT_EQ(p & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
+    plat_set_debug_endpoint(nullptr);   // probe again at once
+    EXPECT_TRUE(plat_debug_output_active());
+    plat_debug_output(wide(u"to the default endpoint").c_str());
+    char buf[64];
+    EXPECT_EQ(plat_debug_viewer_receive(v, buf, sizeof buf, 1000), 23);
+    EXPECT_STREQ(buf, "to the default endpoint");
+    plat_debug_viewer_close(v);
+    EXPECT_EQ(plat_path_access(ep.c_str()), 0);
+    plat_set_debug_endpoint(nullptr);
 }
 
 #endif
