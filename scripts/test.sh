@@ -28,10 +28,19 @@ run_ctest() {  # name, build dir, extra ctest args...
   local name=$1 dir=$2; shift 2
   local log="$dir/ctest.log"
   set +e
-  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
-  local rc=${PIPESTATUS[0]}
+  # The verbose log keeps every test's own output; the console gets CTest's lines.
+  (cd "$dir" && ctest -V --output-on-failure "$@") > "$log" 2>&1
+  local rc=$?
   set -e
-  summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
+  grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed|Total Test time' "$log" || true
+  if [ $rc -ne 0 ]; then
+    echo "---- failing output of $name ($log):"
+    grep -E '\[  FAILED  \]|Failure|ERROR|error:|SUMMARY' "$log" | head -n 60 || true
+  fi
+  local cases
+  cases=$(grep -oE '\[==========\] [0-9]+ tests? from [0-9]+ test suites? ran' "$log" \
+          | awk '{n += $2} END {print n + 0}')
+  summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1) (test executables); $cases test cases")
   return $rc
 }
 configure_build() {  # build dir, cmake args...
