@@ -62,8 +62,9 @@ __attribute__((noinline)) void sink_call(unsigned rank, int value) { benchmark::
 // ------------------------------------------------------------ disabled site
 
 void BM_Disabled_BareCheck(benchmark::State& state) {
-    static unsigned mask = 0x0E, generation = 1;
-    const unsigned* live = katr_generation_source;
+    // A site that is current: its generation is the manager's.
+    const unsigned* live = reinterpret_cast<const unsigned*>(&katr_manager()->generation);
+    static unsigned mask = 0x0E, generation = *live;
     int i = 0;
     for (auto _ : state) {
         if (__atomic_load_n(&generation, __ATOMIC_RELAXED) < __atomic_load_n(live, __ATOMIC_RELAXED) ||
