@@ -41,6 +41,7 @@ TEST(ConfigModel, RankAndKeywordTables)
 {
     EXPECT_EQ(config_parser_c::find_rank_mask("Debug"), 0u);
     EXPECT_EQ(config_parser_c::find_rank_mask("devel"), 0x100u);
+    EXPECT_EQ(config_parser_c::find_rank_mask("usr3"), 0x1000u);
     EXPECT_EQ(config_parser_c::find_rank_mask("all"), 0xFFFFFFFFu);
     EXPECT_STREQ(config_parser_c::find_rank_name(0x80), "debug");
     EXPECT_STREQ(config_parser_c::find_rank_name(0x100), "development");

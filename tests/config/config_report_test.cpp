@@ -111,6 +111,12 @@ TEST(ConfigReport, ConfiguredRules)
         "\nThreadByApplID 3 Exclude\nThreadByName main Exclude\nThreadBySysID 42 Exclude\n");
     EXPECT_EQ(r.find('\r'), std::string::npos);
     EXPECT_EQ(r.back(), '\n');
+
+    // the file name between quotes; an empty one leaves the quotes empty
+    c.config_file_name = str_list_c::copy_string("/etc/app.jot");
+    EXPECT_EQ(report_of(c).rfind("\n# Config filename \"/etc/app.jot\"\n\nAditionalRanks db\n", 0), 0u);
+    c.config_file_name[0] = 0;
+    EXPECT_EQ(report_of(c).rfind("\n# Config filename \"\"\n\n", 0), 0u);
 }
 
 // Readers under the manager's reader lock report and look up additional

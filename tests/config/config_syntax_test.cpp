@@ -62,6 +62,8 @@ TEST(ConfigSyntax, ReportedLines)
     EXPECT_EQ(msg, "Error in config data line \"ModuleContent net\"\n\t empty module \"net\" is provided\n");
     EXPECT_EQ(parse(c, "Class", msg), 0u);
     EXPECT_EQ(msg, "Error in config data line \"Class\"\n\t empty Class content line is provide\n");
+    EXPECT_EQ(parse(c, "ModuleRank", msg), 0u);
+    EXPECT_EQ(msg, "Error in config data line \"ModuleRank\"\n\t empty ModuleRank content line is provide\n");
     EXPECT_EQ(parse(c, "ThreadByName", msg), 0u);
     EXPECT_EQ(msg, "Error in config data line \"ThreadByName\"\n\t valid thread name must be provided\n");
     EXPECT_EQ(parse(c, "ThreadBySysID 0 on", msg), 0u);
@@ -178,7 +180,9 @@ TEST(ConfigSyntax, ThreadRules)
     EXPECT_FALSE(t->enabled());
     EXPECT_EQ(t->sys_id(), 0u);
 
-    EXPECT_EQ(parse(c, "ThreadResumeAll", msg), 0u);
+    EXPECT_EQ(parse(c, "ThreadResume", msg), 0u);
+    EXPECT_EQ(c.thread_ranks.num(), 0u);
+    EXPECT_EQ(parse(c, "ThreadByName io off\nThreadResumeAll", msg), 0u);
     EXPECT_EQ(c.thread_ranks.num(), 0u);
 }
 
