@@ -122,7 +122,8 @@ void resolve_dots(char* path) {
     // Components that ".." never removes: a drive ("C:") and the server and
     // share of a network path ("\\server", "share"). A ".." with nothing
     // removable before it is dropped, as "/.." is "/": the result never
-    // holds "." or ".." components.
+    // holds "." or ".." components, also where the share would stand
+    // ("\\srv/./x" is "\\srv/x").
     size_t fixed = 0;
     if (!leading_sep && count > 0) {
         const char* first = work + parts[0];
@@ -135,8 +136,8 @@ void resolve_dots(char* path) {
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
         const char* c = work + parts[i];
-        if (i >= fixed && is_dot_component(c)) continue;
-        if (i >= fixed && is_dotdot_component(c)) {
+        if (is_dot_component(c)) continue;
+        if (is_dotdot_component(c)) {
             if (kept > fixed) --kept;
             continue;
         }

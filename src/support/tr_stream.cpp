@@ -7,6 +7,7 @@
 // was (the append is dropped); nothing here throws.
 #include "support/tr_stream.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -76,10 +77,17 @@ void tr_stream_c::reserve(unsigned long long n) {
 
 tr_stream_c& tr_stream_c::append_n(const char* text, unsigned long long n) {
     if (!text || n == 0) return *this;
+    // Text taken from this stream's own buffer (s.append(s.c_str() + k))
+    // must be found again after reserve has moved the buffer.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(text);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(buffer);
+    const bool own = buffer && at >= base && at <= base + length;
+    const unsigned long long offset = own ? at - base : 0;
     reserve(n);
     // reserve may have failed (allocation, absurd size): drop the append.
     if (!buffer || capacity < length + n + 1) return *this;
-    std::memcpy(buffer + length, text, n);
+    if (own) text = buffer + offset;
+    std::memmove(buffer + length, text, n);
     length += n;
     buffer[length] = 0;
     return *this;

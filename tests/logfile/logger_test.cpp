@@ -176,6 +176,13 @@ TEST_F(LoggerWriter, FullDiskIsReported) {
     EXPECT_EQ(std::string(err.c_str()), "Unable to write to file /dev/full! Error code= 28\r\n");
     EXPECT_EQ(l.file, PLAT_NO_FILE);
     EXPECT_TRUE(l.opened);
+    // Without an error text a failed banner is not reported at all.
+    logger_c quiet;
+    quiet.file_name.append("/dev/full");
+    testing::internal::CaptureStderr();
+    quiet.open_file(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(quiet.file, PLAT_NO_FILE);
 
     // A writer that opened fine and then meets the full disk.
     logger_c w;

@@ -129,6 +129,14 @@ TEST_F(LogNaming, RetentionKeepsTheConfiguredNumber) {
     l.apply_retention();
     EXPECT_TRUE(files().empty());
     EXPECT_EQ(l.rotated_files.num(), 0u);
+
+    // Scan order: highest number first, equal numbers in the order met, so
+    // retention removes the one met last first.
+    logger_c::si_list_s list;
+    for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}}) list.add(e.first, e.second);
+    std::string order;
+    for (void* p = list.first(); p; p = list.next()) order += static_cast<logger_c::si_list_s::item_s*>(p)->name;
+    EXPECT_EQ(order, "cabed");
 }
 
 TEST_F(LogNaming, FileNames) {

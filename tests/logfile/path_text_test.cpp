@@ -57,8 +57,12 @@ TEST(PathText, NetworkPathsCanonicalAndLong) {
     // The long network form reads back as the network path.
     EXPECT_EQ(norm("\\\\?\\UNC\\server\\share\\d"), "\\\\server/share/d");
     EXPECT_EQ(long_form("\\\\?\\UNC\\server\\share\\d"), "\\\\?\\UNC\\server\\share\\d");
-    // ".." never climbs above the server and share.
+    // ".." never climbs above the server and share; a dot component where
+    // the share stands is resolved too (the long form would name a share ".").
     EXPECT_EQ(norm("\\\\srv\\sh\\a\\..\\..\\.."), "\\\\srv/sh");
+    EXPECT_EQ(norm("\\\\srv\\.\\x"), "\\\\srv/x");
+    EXPECT_EQ(norm("\\\\srv\\..\\x\\y"), "\\\\srv/x/y");
+    EXPECT_EQ(long_form("\\\\?\\UNC\\srv\\.\\sh\\d"), "\\\\?\\UNC\\srv\\sh\\d");
 }
 
 TEST(PathText, RelativeAndRootedPaths) {

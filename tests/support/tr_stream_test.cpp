@@ -77,6 +77,11 @@ TEST(TrStream, TextCharactersAndClearing) {
     EXPECT_STREQ(s.buffer, "Version = 1.2 xy");
     s.append(s);  // self-append
     EXPECT_STREQ(s.buffer, "Version = 1.2 xyVersion = 1.2 xy");
+    // A piece of its own text, appended while the buffer has to move.
+    tr_stream_c own;
+    own.append("0123");
+    own.append(own.c_str() + 1);
+    EXPECT_STREQ(own.buffer, "0123123");
 
     tr_stream_c n;
     n.append_n("hello world", 5).append_n(nullptr, 3).append_n("zz", 0);
