@@ -189,6 +189,21 @@ TEST(Registry, LookupAndThreadRules) {
     EXPECT_TRUE(m.parse_buffer("ThreadResume\n", msgs));
     EXPECT_TRUE(main_rec->enabled.load());
     EXPECT_EQ(1u, registered(m));
+
+    // Names are matched against the trace name when one is set; rules by
+    // application id compare application ids.
+    static const char traced_as[] = "worker-main";
+    m.reset_thread_trace_name(traced_as);
+    EXPECT_TRUE(m.parse_buffer("ThreadByName worker-m* off\n", msgs)) << msgs.c_str();
+    EXPECT_FALSE(main_rec->enabled.load());
+    m.reset_thread_trace_name(nullptr);
+    EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
+    EXPECT_FALSE(main_rec->enabled.load());
+    std::thread([&m] {
+        kor_thread_c::set_current_thread_info("plain", 6);
+        EXPECT_TRUE(m.get_thread_record()->enabled.load());
+        m.on_thread_detach();
+    }).join();
 }
 
 TEST(Registry, ScopeStackSlots) {

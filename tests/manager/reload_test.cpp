@@ -81,6 +81,32 @@ TEST_F(ReloadTest, FileWithBadLineIsInstalledAndEveryLoadStartsANewFile) {
     EXPECT_TRUE(contains(report.c_str(), "# Config filename \"" + cfg + "\"")) << report.c_str();
 }
 
+// The banner marks installed configurations only, and reaches standard
+// output as the newly installed settings say.
+TEST_F(ReloadTest, BannerFollowsTheNewSettings) {
+    trace_manager_c m;
+    const std::string cfg = path("v.jot");
+    write_file(cfg, "LogDirectoryName " + path("logs") + "\nVerbose on\n");
+    tr_stream_c msgs;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(m.reparse_file(cfg.c_str(), nullptr, msgs)) << msgs.c_str();
+    const std::string shown = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(shown, " JOT Trace config file \"" + cfg + "\" is tobe reparsed:\n(tls_index=")) << shown;
+    EXPECT_TRUE(contains(shown, ")\n# Config filename \"" + cfg + "\"")) << shown;
+
+    // Neither a file that cannot be opened nor a text parse writes a banner.
+    const std::string log = m.logger->file_name.c_str();
+    const std::string before = read_file(log);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(m.reparse_file(path("absent.jot").c_str(), nullptr, msgs));
+    EXPECT_TRUE(m.parse_buffer("Verbose off\n", msgs)) << msgs.c_str();
+    write_file(cfg, "LogDirectoryName " + path("logs") + "\n");
+    EXPECT_TRUE(m.reparse_file(cfg.c_str(), nullptr, msgs)) << msgs.c_str();
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(before, read_file(log + ".1"));
+    EXPECT_EQ(3u, m.generation.load());
+}
+
 TEST_F(ReloadTest, DefaultFileAndDirectoryArgument) {
     const std::string jot = std::string(mix_n::get_exe_dir(nullptr)) + "/" + exe_stem() + ".jot";
     write_file(jot, "PrintFile on\n");

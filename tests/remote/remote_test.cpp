@@ -9,6 +9,7 @@
 #include "common/temp_dir.h"
 #include "config/config_parser.h"
 #include "katrace.h"
+#include "kor/mix.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
 #include "support/tr_stream.h"
@@ -144,6 +145,7 @@ TEST_F(remote_test, OutputSwitchesAndPidFlag) {
     EXPECT_EQ(m->screen_ranks.load(), 0xFFFFFFFFu);
     EXPECT_EQ(m->config->screen_ranks, 0xFFFFFFFFu);
     EXPECT_EQ(run("!$2 true"), bad("!$2 true"));
+    EXPECT_EQ(run("!$2"), bad("!$2"));
     EXPECT_EQ(m->screen_ranks.load(), 0xFFFFFFFFu);
     EXPECT_EQ(run("!$2\t f"), done);
     EXPECT_EQ(m->screen_ranks.load(), 0u);
@@ -172,6 +174,16 @@ TEST_F(remote_test, ConfigurationCommands) {
     std::string missing = path("missing.jot");
     EXPECT_EQ(run(("!$0 " + missing).c_str()), "Unable to open katrace configuration file " + missing + "\r\n");
     EXPECT_EQ(m->generation.load(), generation);
+
+    // Without a name the default file beside the executable is read.
+    const std::string exe = mix_n::get_exe_name(nullptr);
+    const std::string jot = std::string(mix_n::get_exe_dir(nullptr)) + "/" + exe.substr(0, exe.find('.')) + ".jot";
+    write_file(jot, "LogDirectoryName " + dir() + "\nPrintLine on\n");
+    const std::string reply = run("!$0");
+    std::filesystem::remove(std::filesystem::u8path(jot));
+    EXPECT_EQ(reply, "Parsing of config file has been succesfuly completed");
+    EXPECT_TRUE(m->print_line.load());
+    generation = m->generation.load();
 
     // A file read with blanks before its name opens the first log file.
     write_file(path("my.jot"), "LogDirectoryName " + dir() + "\nDefaultLoggingRank fatal error\n");
@@ -249,6 +261,8 @@ TEST_F(remote_test, ReplyConvention) {
     EXPECT_GT(len, 1u);
 
     char big[256];
+    len = sizeof big;
+    EXPECT_FALSE(katr_reparse_file(big, len, path("none.jot").c_str()));
     len = sizeof big;
     EXPECT_FALSE(katr_parse_buffer(big, len, ""));
     EXPECT_EQ(std::string(big), "Parsing of config buffer has been succesfuly completed");
