@@ -5,6 +5,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${KATR_DEMO_BUILD:-$top/build/demo}
+"$top/scripts/install_deps.sh" cmake ninja-build g++ googletest
 cmake -S "$top" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$out" -j "${KATR_JOBS:-2}" --target demo_host >/dev/null
 rm -rf "$out/bin/log"

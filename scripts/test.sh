@@ -12,16 +12,7 @@ fuzz_seconds=${KATR_FUZZ_SECONDS:-60}
 # Debian packages the build and the tests need; only missing ones are installed.
 need=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libbenchmark-dev libspdlog-dev libgoogle-glog-dev g++-mingw-w64-x86-64 wine64)
-missing=()
-for p in "${need[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+"$top/scripts/install_deps.sh" "${need[@]}"
 
 summary=()
 run_ctest() {  # name, build dir, extra ctest args...
