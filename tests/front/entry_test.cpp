@@ -70,6 +70,29 @@ TEST_F(EntryTest, SiteWithoutTraceRankAndTrimming) {
     EXPECT_EQ(since_load(), b + "..\\x.cpp:f:a\r\nerror->..\\x.cpp:f:b\r\n");
 }
 
+// A rank of several bits passes when any one of them is enabled; a line
+// number of 0 is not shown; names follow the first row of the rank table;
+// an object that is never used leaves the scope stack alone.
+TEST_F(EntryTest, RankEdgesAndUnusedObjectInsideAScope) {
+    load("PrintLine on\nKeepStack on\nAditionalRanks alpha\nDefaultLoggingRank fatal development alpha");
+    std::string b = banner();
+    thread_trace_s* r = m->get_thread_record();
+    {
+        unsigned mask = 0x0E, gen = 0;
+        katr_entry_c e("f", "a.cpp", &mask, &gen, 3, true);  // no trace rank: no enter line
+        e.print_nl(0x6, 4, "either");
+        e.print_user_defined_nl("alpha", "u");
+        e.print_nl(0x100, 0, "d");
+        e.print_nl(0xFFFFFFFF, 5, "a");
+        e.print_nl(KATR_RANK_ERROR, 6, "no");
+        EXPECT_EQ(r->depth, 1);
+        { katr_entry_c unused("g", "b.cpp", &mask, &gen, 7, true); }
+        EXPECT_EQ(r->depth, 1);
+    }
+    EXPECT_EQ(r->depth, 0);
+    EXPECT_EQ(since_load(), b + "4:UNKNOWN->either\r\nalpha->u\r\ndevelopment->d\r\n5:All->a\r\n");
+}
+
 TEST_F(EntryTest, SiteCacheFollowsTheGeneration) {
     unsigned mask = 0x80, gen = 0;
     {

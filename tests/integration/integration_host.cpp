@@ -5,6 +5,7 @@
 //   disk <jot>              lines while the log file cannot be written
 //   threads <jot> <t> <r>   t threads, r rounds of three nested scopes each
 //   console <out>           writes katr_is_console_application() to <out>
+//   early -                 traces to standard output before katr_init
 #include <katrace.h>
 
 #include <cstdio>
@@ -50,6 +51,25 @@ static void kill_hard() {
 #endif
 }
 
+#if defined(_WIN32)
+#define HOST_WIDE(s) L##s
+#else
+#define HOST_WIDE(s) u##s
+#endif
+
+// Before katr_init no configuration is loaded: every site decides with the
+// mask the host gave it (0x0E: fatal, error, warning) and no log file is
+// open, so the lines reach standard output only.
+static int trace_before_init() {
+    katr_set_verbose(1);
+    mix_trace(KATR_RANK_ERROR, 1, HOST_WIDE("early"), HOST_WIDE("early.cpp"), HOST_WIDE("mix error"));
+    mix_trace(KATR_RANK_DEBUG, 2, HOST_WIDE("early"), HOST_WIDE("early.cpp"), HOST_WIDE("mix debug"));
+    KATR_SCOPE(t);
+    KATR_PRINT_NL(t, KATR_RANK_WARNING, "scope %s", "warning");
+    KATR_PRINT_NL(t, KATR_RANK_DEBUG, "scope %s", "debug");
+    return 0;
+}
+
 static int write_console_answer(const char* out) {
     FILE* f = std::fopen(out, "wb");
     if (!f) return 2;
@@ -62,6 +82,7 @@ int katr_host_main(int argc, char** argv) {
     if (argc < 3) return 2;
     const char* mode = argv[1];
     if (!std::strcmp(mode, "console")) return write_console_answer(argv[2]);
+    if (!std::strcmp(mode, "early")) return trace_before_init();
     katr_init(argv[2], nullptr);
     if (!std::strcmp(mode, "scope")) {
         demo::Conn().send(7);

@@ -92,6 +92,16 @@ TEST_F(IntegrationTest, FailingDiskIsReportedAndTheHostGoesOn) {
 #endif
 }
 
+TEST_F(IntegrationTest, SitesDecideWithTheHostMaskBeforeInit) {
+    ASSERT_EQ(std::system((host_command("early -") + " > \"" + path("out.txt") + "\"").c_str()), 0);
+    std::string out = read_file(path("out.txt"));
+    EXPECT_NE(out.find("error->early:mix error\r"), std::string::npos) << out;
+    EXPECT_NE(out.find("warning->trace_before_init:scope warning\r"), std::string::npos) << out;
+    EXPECT_EQ(out.find("debug"), std::string::npos) << out;
+    EXPECT_EQ(out.find("enter->"), std::string::npos) << out;  // the trace rank is not in 0x0E
+    EXPECT_FALSE(fs::exists(dir() + "/log")) << out;
+}
+
 TEST_F(IntegrationTest, ConsoleSubsystem) {
     ASSERT_EQ(std::system(host_command("console \"" + path("console.txt") + "\"").c_str()), 0);
 #if defined(_WIN32)
