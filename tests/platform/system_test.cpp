@@ -1,4 +1,4 @@
-// Thread-local slots, last error, process heap, identity, time, executable.
+// Thread-local slots, process heap, identity, time, executable.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -9,84 +9,60 @@
 #include <string>
 #include <thread>
 
-#ifndef _WIN32
-namespace {
-
-unsigned g_exit_slot;
-std::atomic<int> g_exit_calls{0};
-std::atomic<void*> g_exit_value{nullptr};
-std::atomic<void*> g_exit_lookup{nullptr};
-
-// Records what the exit hook saw: its argument and the slot's value.
-void on_thread_exit(void* value) {
-    g_exit_calls++;
-    g_exit_value = value;
-    g_exit_lookup = plat_tls_get(g_exit_slot);
-}
-
-}  // namespace
-#endif
-
 TEST(PlatformTls, SlotsArePerThread) {
     unsigned slot;
     ASSERT_TRUE(plat_tls_alloc(&slot, nullptr));
     int here = 1, there = 2;
+    void *seen_before = &here, *seen_after = &here;
     EXPECT_EQ(plat_tls_get(slot), nullptr);
     EXPECT_TRUE(plat_tls_set(slot, &here));
-    void* seen_before = &here;
-    void* seen_after = &here;
-    std::thread t([&] {
+    std::thread([&] {
         seen_before = plat_tls_get(slot);
         plat_tls_set(slot, &there);
         seen_after = plat_tls_get(slot);
-    });
-    t.join();
-    EXPECT_EQ(seen_before, nullptr);
-    EXPECT_EQ(seen_after, &there);
+    }).join();
+    EXPECT_TRUE(seen_before == nullptr && seen_after == &there);
     EXPECT_EQ(plat_tls_get(slot), &here);
     plat_tls_free(slot);
     EXPECT_FALSE(plat_tls_alloc(nullptr, nullptr));
 }
 
 #ifndef _WIN32
+namespace {
+unsigned g_exit_slot;
+std::atomic<int> g_exit_calls{0};
+std::atomic<void*> g_exit_value{nullptr}, g_exit_lookup{nullptr};
+}  // namespace
+
 // Windows reports thread exit through DllMain instead of the hook.
 TEST(PlatformTls, ExitHookSeesTheValueOnTheExitingThread) {
-    ASSERT_TRUE(plat_tls_alloc(&g_exit_slot, on_thread_exit));
+    // The hook records its argument and the slot's value as it sees it.
+    ASSERT_TRUE(plat_tls_alloc(&g_exit_slot, [](void* value) {
+        g_exit_calls++;
+        g_exit_value = value;
+        g_exit_lookup = plat_tls_get(g_exit_slot);
+    }));
     int marker = 0;
     std::thread([&] { plat_tls_set(g_exit_slot, &marker); }).join();
+    std::thread([] {}).join();  // a thread that never set the slot
     EXPECT_EQ(g_exit_calls.load(), 1);
     EXPECT_EQ(g_exit_value.load(), &marker);
     EXPECT_EQ(g_exit_lookup.load(), &marker);
-    std::thread([] {}).join();   // a thread that never set the slot
-    EXPECT_EQ(g_exit_calls.load(), 1);
     plat_tls_free(g_exit_slot);
 }
 #endif
 
-TEST(PlatformSystem, LastErrorAndHeap) {
-    plat_set_last_error(1234);
-    EXPECT_EQ(plat_last_error(), 1234u);
-    plat_set_last_error(0);
-    EXPECT_EQ(plat_last_error(), 0u);
-
+TEST(PlatformSystem, HeapIdentityAndTime) {
     void* heap = plat_process_heap();
-    ASSERT_NE(heap, nullptr);
-    EXPECT_EQ(plat_process_heap(), heap);
-    char* block = static_cast<char*>(plat_heap_alloc(heap, 100));
+    ASSERT_TRUE(heap && plat_process_heap() == heap);
+    void* block = plat_heap_alloc(heap, 100);
     ASSERT_NE(block, nullptr);
-    memset(block, 'q', 100);
-    EXPECT_TRUE(plat_heap_free(heap, block));
-}
+    EXPECT_TRUE(plat_heap_free(heap, memset(block, 'q', 100)));
 
-TEST(PlatformSystem, IdentityAndTime) {
-    EXPECT_NE(plat_pid(), 0u);
     const unsigned long me = plat_thread_id();
-    EXPECT_NE(me, 0u);
-    EXPECT_EQ(plat_thread_id(), me);
     unsigned long other = me;
     std::thread([&] { other = plat_thread_id(); }).join();
-    EXPECT_NE(other, me);
-
+    EXPECT_TRUE(plat_pid() != 0 && me != 0 && plat_thread_id() == me && other != me);
     const long long now = plat_time();
     EXPECT_LE(std::llabs(now - static_cast<long long>(std::time(nullptr))), 2);
     struct tm parts;
@@ -94,35 +70,25 @@ TEST(PlatformSystem, IdentityAndTime) {
     EXPECT_GE(parts.tm_year + 1900, 2024);
     EXPECT_FALSE(plat_localtime(now, nullptr));
 
-    char name[64];
-    if (plat_thread_name(name, sizeof name)) {
-        EXPECT_NE(name[0], 0);
+    char name[64], tiny[2] = {'x', 'x'};
+    const bool named = plat_thread_name(name, sizeof name);
+    EXPECT_EQ(named, name[0] != 0);  // a name, or an empty buffer
 #ifndef _WIN32
-        EXPECT_STREQ(name, "test_platform");   // the process name
+    EXPECT_STREQ(name, "test_platform");  // the process name
 #endif
-    } else {
-        EXPECT_EQ(name[0], 0);
-    }
-    char tiny[2] = {'x', 'x'};
-    EXPECT_FALSE(plat_thread_name(tiny, sizeof tiny));
-    EXPECT_EQ(tiny[0], 0);
+    EXPECT_FALSE(plat_thread_name(tiny, sizeof tiny) || tiny[0]);
 }
 
 TEST(PlatformSystem, ExecutableImageAndPath) {
     const unsigned char* image = plat_exe_image();
     ASSERT_NE(image, nullptr);
 #ifdef _WIN32
-    EXPECT_EQ(image[0], 'M');
-    EXPECT_EQ(image[1], 'Z');
+    EXPECT_EQ(memcmp(image, "MZ", 2), 0);
 #else
-    EXPECT_EQ(memcmp(image, "\x7f" "ELF", 4), 0);   // no PE image: the console test answers false
+    EXPECT_EQ(memcmp(image, "\x7f" "ELF", 4), 0);  // no PE image: the console test answers false
 #endif
-    char path[4196];
+    char path[4196], small[8] = "xxxxxxx";
     ASSERT_TRUE(plat_exe_path(path, sizeof path));
-    const std::string p = path;
-    EXPECT_NE(p.find("test_platform"), std::string::npos) << p;
-    char small[8] = "xxxxxxx";
-    EXPECT_FALSE(plat_exe_path(small, sizeof small));
-    EXPECT_EQ(small[0], 0);
-    EXPECT_FALSE(plat_exe_path(nullptr, 10));
+    EXPECT_NE(std::string(path).find("test_platform"), std::string::npos) << path;
+    EXPECT_FALSE(plat_exe_path(small, sizeof small) || small[0] || plat_exe_path(nullptr, 10));
 }
