@@ -267,10 +267,23 @@ public:
     const char* text() const { return spill_ ? spill_->c_str() : buf_; }
     size_t length() const { return spill_ ? static_cast<size_t>(spill_->length) : length_; }
 
+    // The thread banner of a formatted line is appended unconditionally at
+    // the head of the prefix; whether it is due is decided later, by
+    // write_line, in the same hold of the writer lock as the file write.
+    bool banner_due(trace_manager_c*, unsigned thread_id) {
+        thread_id_ = thread_id;
+        return true;
+    }
+    void banner_done() { banner_length_ = length(); }
+    size_t banner_length() const { return banner_length_; }
+    unsigned thread_id() const { return thread_id_; }
+
 private:
     char buf_[512];
     size_t length_;
     tr_stream_c* spill_;
+    size_t banner_length_ = 0;
+    unsigned thread_id_ = 0;
 };
 
 // The same operations on a caller's stream (the long-string forms).
@@ -281,6 +294,9 @@ public:
         if (n) out_.append_n(text, n);
     }
     void append_unsigned(unsigned long long v) { append_decimal(out_, v); }
+    // The banner decision of the long-string forms: taken at once.
+    bool banner_due(trace_manager_c* m, unsigned thread_id) { return m->set_last_thread(thread_id); }
+    void banner_done() {}
 private:
     tr_stream_c& out_;
 };
@@ -300,13 +316,15 @@ void assemble_prefix(katr_entry_c& e, B& out, int line, const char* rank_name) {
     if (!e.thread_record) e.thread_record = m->get_thread_record();
     thread_trace_s* record = e.thread_record;
 
-    // The thread banner: decided under the writer lock, appended after it.
-    if (record && m->set_last_thread(record->sys_id)) {
+    // The thread banner, due when another thread produced the previous
+    // line (the decision is made under the manager's writer lock).
+    if (record && out.banner_due(m, record->sys_id)) {
         out.append("== Thread ", 10);
         out.append_unsigned(record->sys_id);
         out.append(" (", 2);
         put(out, record->display_name());
         out.append(") ==\r\n", 6);
+        out.banner_done();
     }
     if (m->print_time.load(std::memory_order_relaxed)) {
         size_t n = 0;
@@ -357,7 +375,8 @@ void katr_entry_c::_create_trace_buffer(bool new_line, unsigned rank, const char
     // formats it, so no copy of the format is made here.
     va_list for_line;
     va_copy(for_line, arguments);
-    write_line(m, rank, prefix.text(), prefix.length(), format ? format : "", new_line, for_line);
+    write_line(m, rank, prefix.text(), prefix.length(), prefix.banner_length(), prefix.thread_id(),
+               format ? format : "", new_line, for_line);
     va_end(for_line);
     run_callback(rank, format, arguments);
 }

@@ -149,12 +149,24 @@ bool is_console_application() {
 }
 
 void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, size_t prefix_length,
-                const char* format, bool new_line, va_list arguments) {
+                size_t banner_length, unsigned thread_id, const char* format, bool new_line,
+                va_list arguments) {
     char line[KATR_LINE_BUFFER];
     size_t n = new_line ? format_line_nl(line, format, arguments) : format_line(line, format, arguments);
     if (!prefix) prefix_length = 0;
+    if (banner_length > prefix_length) banner_length = prefix_length;
     {
         single_writer_lock_c hold(*manager->lock);
+        // The banner decision (the manager's set_last_thread, without a
+        // second hold of the lock).
+        if (banner_length) {
+            if (manager->last_thread_id != thread_id) {
+                manager->last_thread_id = thread_id;
+            } else {
+                prefix += banner_length;
+                prefix_length -= banner_length;
+            }
+        }
         if (prefix_length)
             manager->logger->write(prefix, static_cast<unsigned>(prefix_length), line, static_cast<unsigned>(n));
         else

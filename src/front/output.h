@@ -42,9 +42,13 @@ bool is_console_application();
 
 // Output of a formatted line: the message is formatted here (with CR LF
 // appended to the format when new_line); prefix (of prefix_length
-// characters) goes in front of it to every sink.
+// characters) goes in front of it to every sink. The first banner_length
+// characters of prefix are the banner of thread thread_id: it stays only
+// when another thread wrote the previous line, which is decided in the same
+// hold of the manager's writer lock as the file write (one hold per line).
 void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, size_t prefix_length,
-                const char* format, bool new_line, va_list arguments);
+                size_t banner_length, unsigned thread_id, const char* format, bool new_line,
+                va_list arguments);
 // Output of an unformatted text of text_length bytes (no limit, no line end).
 void write_long_string(trace_manager_c* manager, unsigned rank, const char* prefix,
                        unsigned long long prefix_length, const char* text,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -221,17 +222,25 @@ TEST_F(EntryTest, BannersMarkChangesOfThread) {
         katr_entry_c e("f", "a.cpp", &mask, &gen, 1, false);
         e.print_nl(KATR_RANK_ERROR, 1, "%s", text);
     };
+    // Long strings and formatted lines share one notion of the last thread.
+    auto say_long = [&](const char* text) {
+        katr_entry_c e("f", "a.cpp", &mask, &gen, 1, false);
+        e.print_long_string(KATR_RANK_ERROR, 1, text, std::strlen(text));
+    };
     say("1");
     say("2");
     std::thread t([&] {
         katr_reset_thread_trace_name("worker");
         other = banner();
+        say_long("L|");
         say("3");
     });
     t.join();
     say("4");
+    say_long("M|");
     EXPECT_NE(other.find("(worker)"), std::string::npos);
-    EXPECT_EQ(since_load(), b + "error->1\r\nerror->2\r\n" + other + "error->3\r\n" + b + "error->4\r\n");
+    EXPECT_EQ(since_load(), b + "error->1\r\nerror->2\r\n" + other + "error->L|error->3\r\n" + b +
+                                "error->4\r\nerror->M|");
 }
 
 TEST_F(EntryTest, HostMacrosNameTheScopeAndTestInline) {
