@@ -1,68 +1,68 @@
-// Trace manager: lifecycle, settings, thread registry, scope stacks, rank
-// queries and the thread reports.
-#include "manager/manager_test.h"
-
+// Trace manager: load notifications, thread registry and rules, scope stacks,
+// reports, rank queries, configuration reloads and their banners; threads
+// that trace while the configuration changes and while the process ends.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/temp_dir.h"
 #include "config/config_parser.h"
 #include "kor/kor_thread.h"
+#include "kor/mix.h"
 #include "logfile/logger.h"
+#include "logfile/path_ops.h"
+#include "manager/trace_manager.h"
 #include "platform/platform.h"
 
 namespace {
 
-std::string id_text(unsigned long id) { return std::to_string(id); }
-
-TEST(ManagerLifecycle, DefaultsAfterConstruction) {
-    trace_manager_c m;
-    ASSERT_TRUE(m.ok());
-    EXPECT_EQ(0u, m.generation.load());
-    EXPECT_EQ(0u, m.last_thread_id);
-    EXPECT_EQ(0u, m.screen_ranks.load());
-    EXPECT_EQ(0xFFFFFFFFu, m.debugger_ranks.load());
-    EXPECT_TRUE(m.print_function.load());
-    EXPECT_TRUE(m.print_time.load());
-    EXPECT_FALSE(m.print_file.load() || m.print_line.load() || m.keep_stack.load() || m.do_indentation.load());
-    EXPECT_EQ(14u, m.config->default_rank);
-    EXPECT_TRUE(m.has_tls);
-    // The constructing thread is registered and reachable through its slot.
-    EXPECT_EQ(1u, registered(m));
-    thread_trace_s* mine = m.get_thread_record();
-    ASSERT_NE(nullptr, mine);
-    EXPECT_EQ(mine, plat_tls_get(m.tls_index));
-    EXPECT_EQ(plat_thread_id(), mine->sys_id);
-    EXPECT_TRUE(mine->enabled.load());
+unsigned registered(trace_manager_c& m) {
+    m.threads->lock();
+    const unsigned n = m.threads->num();
+    m.threads->unlock();
+    return n;
 }
 
-TEST(ManagerLifecycle, SettingsSwitches) {
-    trace_manager_c m;
-    m.set_verbose(true);
-    EXPECT_EQ(0xFFFFFFFFu, m.screen_ranks.load());
-    EXPECT_EQ(0xFFFFFFFFu, m.config->screen_ranks);
-    m.set_verbose(false);
-    EXPECT_EQ(0u, m.screen_ranks.load());
-    EXPECT_EQ(0u, m.config->screen_ranks);
-    m.set_print_to_debug_vew(false);
-    EXPECT_EQ(0u, m.debugger_ranks.load());
-    EXPECT_EQ(0u, m.config->debugger_ranks);
-    m.set_print_to_debug_vew(true);
-    EXPECT_EQ(0xFFFFFFFFu, m.debugger_ranks.load());
+std::string threads_report(trace_manager_c& m) {
+    tr_stream_c out;
+    m.print_threads(out);
+    return out.c_str();
+}
 
-    EXPECT_TRUE(m.set_last_thread(42));
-    EXPECT_FALSE(m.set_last_thread(42));
-    EXPECT_EQ(42u, m.last_thread_id);
-    EXPECT_TRUE(m.set_last_thread(7));
-    EXPECT_EQ(7u, m.last_thread_id);
+std::string stack_report(trace_manager_c& m, unsigned long id) {
+    tr_stream_c out;
+    m.print_stack(out, id);
+    return out.c_str();
+}
+
+// Runs fn on a new thread named as the support library names it; the thread
+// detaches at its end as the Windows entry point would.
+template <class F>
+void on_named_thread(trace_manager_c& m, const char* name, unsigned appl_id, F fn) {
+    std::thread([&] {
+        kor_thread_c::set_current_thread_info(name, appl_id);
+        fn();
+        m.on_thread_detach();
+    }).join();
+}
+
+bool contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+std::string exe_stem() {
+    const std::string name = mix_n::get_exe_name(nullptr);
+    return name.substr(0, name.find('.'));
 }
 
 TEST(ManagerLifecycle, LoadNotificationsAndExports) {
     ASSERT_EQ(nullptr, katr_manager());
-    // Without a manager everything is a no-op.
-    katr_on_thread_attach();
+    katr_on_thread_attach();   // without a manager everything is a no-op
     katr_on_thread_detach();
     katr_remove_trace(plat_thread_id());
     katr_reset_thread_trace_name("nobody");
@@ -71,54 +71,46 @@ TEST(ManagerLifecycle, LoadNotificationsAndExports) {
     katr_on_process_attach();
     trace_manager_c* m = katr_manager();
     ASSERT_NE(nullptr, m);
-    katr_on_process_attach();  // a second attach keeps the first manager
+    katr_on_process_attach();   // a second attach keeps the first manager
     EXPECT_EQ(m, katr_manager());
-
     static const char host_name[] = "host-main";
     katr_reset_thread_trace_name(host_name);
     EXPECT_EQ(host_name, m->get_thread_record()->trace_name);
     katr_reset_thread_trace_name(nullptr);
     EXPECT_EQ(nullptr, m->get_thread_record()->trace_name);
-
-    std::thread t([] {
+    std::thread([] {
         katr_on_thread_attach();
         EXPECT_EQ(2u, registered(*katr_manager()));
         katr_on_thread_detach();
-    });
-    t.join();
+    }).join();
     EXPECT_EQ(1u, registered(*m));
     katr_remove_trace(plat_thread_id());
     EXPECT_EQ(0u, registered(*m));
-
     katr_on_process_detach();
     EXPECT_EQ(nullptr, katr_manager());
 }
 
-TEST(ManagerLifecycle, DestructionReleasesRecordsWithoutDetach) {
-    // Threads whose detach never came: their records are freed by the
-    // manager's destruction (the leak checker watches).
+// Records of threads whose detach never came are freed with the manager
+// (the leak checker watches); on POSIX a thread's exit hook frees its own.
+TEST(ManagerLifecycle, RecordsAreReleasedWithoutDetach) {
     trace_manager_c* m = new trace_manager_c;
     std::vector<std::thread> ts;
     for (int i = 0; i < 4; ++i)
         ts.emplace_back([m] {
-            thread_trace_s* r = m->get_thread_record();
-            m->push(r, "a.cpp", "f");
-            plat_tls_set(m->tls_index, nullptr);  // as if the exit went unnoticed
+            m->push(m->get_thread_record(), "a.cpp", "f");
+            plat_tls_set(m->tls_index, nullptr);   // as if the exit went unnoticed
         });
     for (auto& t : ts) t.join();
     EXPECT_EQ(5u, registered(*m));
     delete m;
-}
-
 #if !defined(_WIN32)
-TEST(RegistryPosix, ExitHookReleasesRecords) {
-    trace_manager_c m;
-    std::vector<std::thread> ts;
-    for (int i = 0; i < 3; ++i) ts.emplace_back([&m] { m.push(m.get_thread_record(), "x.cpp", "g"); });
+    trace_manager_c posix;
+    ts.clear();
+    for (int i = 0; i < 3; ++i) ts.emplace_back([&posix] { posix.push(posix.get_thread_record(), "x.cpp", "g"); });
     for (auto& t : ts) t.join();
-    EXPECT_EQ(1u, registered(m));
-}
+    EXPECT_EQ(1u, registered(posix));
 #endif
+}
 
 #if !defined(_WIN32)
 // The construction banner reaches a debug-output viewer (and nothing else:
@@ -151,47 +143,32 @@ TEST(Registry, LookupAndThreadRules) {
     trace_manager_c m;
     tr_stream_c msgs;
     thread_trace_s* main_rec = m.get_thread_record();
-    EXPECT_EQ(main_rec, m.get_thread_record());
-
-    // With "off", worker* is disabled; a thread first seen by a lookup is
-    // judged at once, one registered by attach only at the next load.
+    // A thread first seen by a lookup is judged at once, one registered by
+    // attach only at the next load (an empty text too).
     EXPECT_TRUE(m.parse_buffer("ThreadByName worker* off\n", msgs)) << msgs.c_str();
     EXPECT_TRUE(main_rec->enabled.load());
-    std::thread([&m] {
-        kor_thread_c::set_current_thread_info("worker1", 5);
+    on_named_thread(m, "worker1", 5, [&] {
         thread_trace_s* r = m.get_thread_record();
-        EXPECT_EQ(5u, r->appl_id);
+        EXPECT_TRUE(r->appl_id == 5u && !r->enabled.load());
         EXPECT_STREQ("worker1", r->name);
-        EXPECT_FALSE(r->enabled.load());
-        m.on_thread_detach();
-    }).join();
-    std::thread([&m] {
-        kor_thread_c::set_current_thread_info("worker2", 0);
+    });
+    on_named_thread(m, "worker2", 0, [&] {
         m.on_thread_attach();
         thread_trace_s* r = m.get_thread_record();
         EXPECT_TRUE(r->enabled.load());
-        tr_stream_c msgs2;
-        EXPECT_FALSE(m.parse_buffer("", msgs2));  // empty text: false, but rules re-applied
+        tr_stream_c quiet;
+        EXPECT_FALSE(m.parse_buffer("", quiet));
         EXPECT_FALSE(r->enabled.load());
-        EXPECT_EQ(std::string(""), msgs2.c_str());
-        m.on_thread_detach();
-    }).join();
-    EXPECT_EQ(2u, m.generation.load());
-
-    // With "on" only the named threads are enabled.
+        EXPECT_EQ(0u, quiet.length);
+    });
+    // With "on" only the named threads are enabled; names match without case.
     EXPECT_TRUE(m.parse_buffer("ThreadByName worker* on\n", msgs));
     EXPECT_FALSE(main_rec->enabled.load());
-    std::thread([&m] {
-        kor_thread_c::set_current_thread_info("Worker9", 0);  // names match without case
-        EXPECT_TRUE(m.get_thread_record()->enabled.load());
-        m.on_thread_detach();
-    }).join();
+    on_named_thread(m, "Worker9", 0, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
     EXPECT_TRUE(m.parse_buffer("ThreadResume\n", msgs));
     EXPECT_TRUE(main_rec->enabled.load());
     EXPECT_EQ(1u, registered(m));
-
-    // Names are matched against the trace name when one is set; rules by
-    // application id compare application ids.
+    // The trace name, when set, is what names match; application ids match rules by id.
     static const char traced_as[] = "worker-main";
     m.reset_thread_trace_name(traced_as);
     EXPECT_TRUE(m.parse_buffer("ThreadByName worker-m* off\n", msgs)) << msgs.c_str();
@@ -199,96 +176,71 @@ TEST(Registry, LookupAndThreadRules) {
     m.reset_thread_trace_name(nullptr);
     EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
     EXPECT_FALSE(main_rec->enabled.load());
-    std::thread([&m] {
-        kor_thread_c::set_current_thread_info("plain", 6);
-        EXPECT_TRUE(m.get_thread_record()->enabled.load());
-        m.on_thread_detach();
-    }).join();
+    on_named_thread(m, "plain", 6, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
 }
 
 TEST(Registry, ScopeStackSlots) {
     trace_manager_c m;
     thread_trace_s* r = m.get_thread_record();
-    m.pop(r);  // depth 0: nothing
-    EXPECT_EQ(0, r->depth);
-
+    m.pop(r);   // depth 0: nothing
     m.push(r, "a.cpp", "f");
-    ASSERT_EQ(10, r->stack_capacity);
-    ASSERT_EQ(1, r->stack_count);
-    EXPECT_EQ(0, std::memcmp(r->stack[0], "  26 a.cpp:f", 13));  // 5 + 1 + 20 bytes
+    ASSERT_TRUE(r->depth == 1 && r->stack_count == 1 && r->stack_capacity == 10);
+    EXPECT_EQ(0, std::memcmp(r->stack[0], "  26 a.cpp:f", 13));   // 5 + 1 + 20 bytes
     for (int i = 0; i < 10; ++i) m.push(r, "nested.cpp", "Nested::call");
-    EXPECT_EQ(11, r->depth);
-    EXPECT_EQ(11, r->stack_count);
-    EXPECT_EQ(20, r->stack_capacity);
-    EXPECT_STREQ("a.cpp:f", r->slot_text(0));
+    EXPECT_TRUE(r->depth == 11 && r->stack_count == 11 && r->stack_capacity == 20);
     EXPECT_STREQ("nested.cpp:Nested::call", r->slot_text(10));
-
-    // Leaving and re-entering at one depth reuses the slot while the text fits.
+    // Re-entering at one depth reuses the slot while the text fits.
     char* slot = r->stack[10];
     m.pop(r);
     m.push(r, "b.cpp", "short");
     EXPECT_EQ(slot, r->stack[10]);
-    EXPECT_STREQ("b.cpp:short", r->slot_text(10));
-    EXPECT_EQ(0, std::memcmp(slot, "  42 ", 5));  // keeps its original size
+    EXPECT_EQ(0, std::memcmp(slot, "  42 b.cpp:short", 17));   // keeps its original size
     m.pop(r);
-    std::string longer(40, 'L');
-    m.push(r, "b.cpp", longer.c_str());
-    EXPECT_EQ(std::string("b.cpp:") + longer, r->slot_text(10));
-    EXPECT_EQ(0, std::memcmp(r->stack[10], "  65 ", 5));
-
+    m.push(r, "b.cpp", std::string(40, 'L').c_str());
+    EXPECT_EQ("  65 b.cpp:" + std::string(40, 'L'), r->stack[10]);
     // Null names and names beyond the 4-digit header stay inside the block.
-    std::string huge(20000, 'h');
     m.push(r, nullptr, nullptr);
     EXPECT_STREQ(":", r->slot_text(11));
-    m.push(r, huge.c_str(), "f");
+    m.push(r, std::string(20000, 'h').c_str(), "f");
     EXPECT_EQ(0, std::memcmp(r->stack[12], "9999 ", 5));
     EXPECT_EQ(9999u - 5 - 1, std::strlen(r->slot_text(12)));
-
     while (r->depth) m.pop(r);
-    EXPECT_EQ(0, r->stack_count);
     m.pop(r);
-    EXPECT_EQ(0, r->stack_count);
-    EXPECT_EQ(0, r->depth);
+    EXPECT_TRUE(r->depth == 0 && r->stack_count == 0);
 }
 
 TEST(Registry, RemovedThreadKeepsWorkingRecord) {
     trace_manager_c m;
     std::atomic<int> step{0};
     unsigned long worker_id = 0;
-    thread_trace_s* worker_rec = nullptr;
     std::thread t([&] {
-        worker_rec = m.get_thread_record();
+        thread_trace_s* r = m.get_thread_record();
         worker_id = plat_thread_id();
         step = 1;
         while (step.load() != 2) std::this_thread::yield();
-        // Removed from the registry, still tracing: the record stays usable.
-        EXPECT_EQ(worker_rec, m.get_thread_record());
-        m.push(worker_rec, "late.cpp", "after_removal");
-        m.pop(worker_rec);
+        EXPECT_EQ(r, m.get_thread_record());   // removed, still tracing: the record stays usable
+        m.push(r, "late.cpp", "after_removal");
+        m.pop(r);
         m.reset_thread_trace_name("late");
     });
     while (step.load() != 1) std::this_thread::yield();
-    EXPECT_EQ(2u, registered(m));
-    m.remove_trace(worker_id + 1000000);  // no such thread
+    m.remove_trace(worker_id + 1000000);   // no such thread
     EXPECT_EQ(2u, registered(m));
     m.remove_trace(worker_id);
     EXPECT_EQ(1u, registered(m));
-    EXPECT_EQ(std::string::npos, threads_report(m).find("ID=" + id_text(worker_id)));
+    EXPECT_FALSE(contains(threads_report(m), "ID=" + std::to_string(worker_id)));
     step = 2;
-    t.join();  // its exit hook (or the manager's destruction) frees the record
+    t.join();   // its exit hook (or the manager's destruction) frees the record
 }
 
 TEST(Reports, ThreadAndStackReports) {
     trace_manager_c m;
     thread_trace_s* r = m.get_thread_record();
-    const std::string me = id_text(r->sys_id);
-    const std::string name = r->name;
+    const std::string me = std::to_string(r->sys_id), name = r->name;
     const std::string line = "+ ID=" + me + ", name=" + name + " : 0, depth=0";
-
     EXPECT_EQ("Single thread is found: " + line, threads_report(m));
     EXPECT_EQ("Found 1 threads:\r\n#1 " + line + "; No Stack Data is found", stack_report(m, 0));
     EXPECT_EQ("Error, Appropriate thread (id=99) is not found!", stack_report(m, 99));
-
     m.push(r, "main.cpp", "main");
     m.push(r, "conn.cpp", "Conn::send");
     static const char renamed[] = "renamed";
@@ -296,21 +248,15 @@ TEST(Reports, ThreadAndStackReports) {
     EXPECT_EQ("+ ID=" + me + ", name=renamed : 0, depth=2; Stack Data:\r\n\t#1 main.cpp:main\r\n\t#2 conn.cpp:Conn::send",
               stack_report(m, r->sys_id));
     m.reset_thread_trace_name(nullptr);
-
     tr_stream_c msgs;
-    const std::string rule = "ThreadBySysID " + me + " off\n";
-    EXPECT_TRUE(m.parse_buffer(rule.c_str(), msgs)) << msgs.c_str();
-    std::string other;
-    std::thread([&] {
-        kor_thread_c::set_current_thread_info("second", 3);
+    EXPECT_TRUE(m.parse_buffer(("ThreadBySysID " + me + " off\n").c_str(), msgs)) << msgs.c_str();
+    on_named_thread(m, "second", 3, [&] {
         m.on_thread_attach();
-        other = id_text(m.get_thread_record()->sys_id);
+        const std::string other = std::to_string(m.get_thread_record()->sys_id);
         EXPECT_EQ("Found 2 threads:\r\n#1 - ID=" + me + ", name=" + name + " : 0, depth=2\r\n#2 + ID=" + other +
                       ", name=second : 3, depth=0",
                   threads_report(m));
-        m.on_thread_detach();
-    }).join();
-
+    });
     m.remove_trace(r->sys_id);
     EXPECT_EQ("Error, No threads data is found!", threads_report(m));
     EXPECT_EQ("Error, No threads data is found!", stack_report(m, 0));
@@ -318,23 +264,227 @@ TEST(Reports, ThreadAndStackReports) {
 
 TEST(RankQueries, MaskGenerationAndNames) {
     trace_manager_c m;
-    unsigned gen = 77;
-    EXPECT_EQ(14u, m.get_rank_mask("Conn::send", "conn.cpp", &gen));
-    EXPECT_EQ(0u, gen);
-    EXPECT_EQ(14u, m.get_rank_mask(nullptr, nullptr, nullptr));
-
     tr_stream_c msgs;
+    unsigned gen = 77;
+    EXPECT_TRUE(m.get_rank_mask("Conn::send", "conn.cpp", &gen) == 14u && gen == 0u);
     EXPECT_TRUE(m.parse_buffer("AditionalRanks dbase net\nFunction Conn::send debug\n", msgs)) << msgs.c_str();
-    EXPECT_EQ(0x80u, m.get_rank_mask("Conn::send", "conn.cpp", &gen));
-    EXPECT_EQ(1u, gen);
-    EXPECT_EQ(0x4000u, m.get_user_rank_bit("dbase"));
-    EXPECT_EQ(0x8000u, m.get_user_rank_bit("net"));
-    EXPECT_EQ(0u, m.get_user_rank_bit("Net"));
-    EXPECT_EQ(0u, m.get_user_rank_bit(nullptr));
+    EXPECT_TRUE(m.get_rank_mask("Conn::send", "conn.cpp", &gen) == 0x80u && gen == 1u);
+    EXPECT_EQ(14u, m.get_rank_mask(nullptr, nullptr, nullptr));
+    EXPECT_TRUE(m.get_user_rank_bit("dbase") == 0x4000u && m.get_user_rank_bit("net") == 0x8000u);
+    EXPECT_TRUE(m.get_user_rank_bit("Net") == 0u && m.get_user_rank_bit(nullptr) == 0u);
     EXPECT_STREQ("development", m.get_rank_name(0x100));
-    EXPECT_STREQ("error", m.get_rank_name(0x4));
-    EXPECT_STREQ("All", m.get_rank_name(0xFFFFFFFF));
     EXPECT_STREQ("UNKNOWN", m.get_rank_name(0x6));
 }
+
+class ReloadTest : public temp_dir_test {};
+
+// A missing file changes nothing; a file with a bad line is installed; every
+// load starts a new log file behind a banner; a text parse changes the live object.
+TEST_F(ReloadTest, FileLoadsAndTextParses) {
+    trace_manager_c m;
+    config_parser_c* first = m.config;
+    tr_stream_c msgs, msgs2, msgs3;
+    EXPECT_FALSE(m.reparse_file(path("absent.jot").c_str(), dir().c_str(), msgs));
+    EXPECT_TRUE(contains(msgs.c_str(), "Unable to open katrace configuration file")) << msgs.c_str();
+    EXPECT_TRUE(m.generation.load() == 0u && m.config == first && !m.logger->opened);
+
+    const std::string cfg = path("host.jot"), logs = path("logs"), arg_dir = path("arg");
+    write_file(cfg, "LogDirectoryName " + logs + "\nKeepStack on\nClenAll\n");
+    EXPECT_FALSE(m.reparse_file(cfg.c_str(), arg_dir.c_str(), msgs2));
+    EXPECT_TRUE(contains(msgs2.c_str(), "Incomplete result. 1 error is found")) << msgs2.c_str();
+    EXPECT_TRUE(m.generation.load() == 1u && m.keep_stack.load() && path_exists(arg_dir.c_str()));
+    const std::string log = logs + "/" + exe_stem() + ".log";   // the configuration's directory wins
+    EXPECT_EQ(log, m.logger->file_name.c_str());
+    std::string content = read_file(log);
+    EXPECT_TRUE(contains(content, " JOT Trace config file \"" + cfg + "\" is tobe reparsed, Log directory is " +
+                                      arg_dir + ":\n(tls_index="))
+        << content;
+    EXPECT_TRUE(contains(content, "# Config filename \"" + cfg + "\""));
+    EXPECT_FALSE(m.reparse_file(cfg.c_str(), nullptr, msgs2));
+    EXPECT_TRUE(m.generation.load() == 2u && path_exists((log + ".1").c_str()));
+    EXPECT_TRUE(contains(read_file(log), "\" is tobe reparsed:\n(tls_index=")) << read_file(log);
+
+    config_parser_c* live = m.config;
+    EXPECT_FALSE(m.parse_buffer("", msgs3));
+    EXPECT_EQ(3u, m.generation.load());
+    EXPECT_TRUE(m.parse_buffer("KeepStack off\nPrintLine on\n", msgs3)) << msgs3.c_str();
+    EXPECT_TRUE(live == m.config && !m.keep_stack.load() && m.print_line.load() && m.generation.load() == 4u);
+    tr_stream_c report;
+    m.config_content(report);
+    EXPECT_TRUE(contains(report.c_str(), "# Config filename \"" + cfg + "\"")) << report.c_str();
+}
+
+// The banner marks installed configurations only, and reaches standard
+// output as the newly installed settings say.
+TEST_F(ReloadTest, BannerFollowsTheNewSettings) {
+    trace_manager_c m;
+    const std::string cfg = path("v.jot");
+    write_file(cfg, "LogDirectoryName " + path("logs") + "\nVerbose on\n");
+    tr_stream_c msgs;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(m.reparse_file(cfg.c_str(), nullptr, msgs)) << msgs.c_str();
+    const std::string shown = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(shown, " JOT Trace config file \"" + cfg + "\" is tobe reparsed:\n(tls_index=")) << shown;
+    EXPECT_TRUE(contains(shown, ")\n# Config filename \"" + cfg + "\"")) << shown;
+    // Neither a file that cannot be opened nor a text parse writes a banner.
+    const std::string log = m.logger->file_name.c_str();
+    const std::string before = read_file(log);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(m.reparse_file(path("absent.jot").c_str(), nullptr, msgs));
+    EXPECT_TRUE(m.parse_buffer("Verbose off\n", msgs)) << msgs.c_str();
+    write_file(cfg, "LogDirectoryName " + path("logs") + "\n");
+    EXPECT_TRUE(m.reparse_file(cfg.c_str(), nullptr, msgs)) << msgs.c_str();
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(before, read_file(log + ".1"));
+    EXPECT_EQ(3u, m.generation.load());
+}
+
+TEST_F(ReloadTest, DefaultFileAndDirectoryArgument) {
+    const std::string jot = std::string(mix_n::get_exe_dir(nullptr)) + "/" + exe_stem() + ".jot";
+    write_file(jot, "PrintFile on\n");
+    trace_manager_c m;
+    const std::string d = path("d");
+    tr_stream_c msgs;
+    const bool loaded = m.reparse_file(nullptr, d.c_str(), msgs);
+    std::filesystem::remove(std::filesystem::u8path(jot));
+    EXPECT_TRUE(loaded) << msgs.c_str();
+    EXPECT_TRUE(m.print_file.load());
+    const std::string content = read_file(d + "/" + exe_stem() + ".log");
+    EXPECT_TRUE(contains(content, " JOT Default Trace config file exe_dir/exe_name.jot is tobe reparsed, Log directory is " +
+                                      d + ":\n(tls_index=" + std::to_string(m.tls_index) + ")\n"))
+        << content;
+}
+
+using ManagerConcurrent = temp_dir_test;
+
+// What a trace site does with its two shared variables (the front's refresh).
+unsigned site_mask(trace_manager_c& m, unsigned* mask_cache, unsigned* gen_cache, const char* fn,
+                   const char* file) {
+    if (__atomic_load_n(gen_cache, __ATOMIC_RELAXED) < m.generation.load(std::memory_order_relaxed))
+        __atomic_store_n(mask_cache, m.get_rank_mask(fn, file, gen_cache), __ATOMIC_RELAXED);
+    return __atomic_load_n(mask_cache, __ATOMIC_RELAXED);
+}
+
+// One short-lived traced thread: lookups, nested scopes, rank queries.
+void traced_thread_body(trace_manager_c& m, unsigned index, std::atomic<unsigned long>& last_id) {
+    static unsigned mask_cache = 0x0E, gen_cache = 0;
+    static const char* const names[] = {"worker-a", "worker-b", "io-1", "io-2"};
+    kor_thread_c::set_current_thread_info(names[index % 4], index);
+    last_id.store(plat_thread_id());
+    thread_trace_s* r = m.get_thread_record();
+    for (int round = 0; round < 20; ++round) {
+        EXPECT_EQ(r, m.get_thread_record());
+        for (int d = 0; d < 12; ++d) m.push(r, "worker.cpp", d % 2 ? "Worker::step" : "Worker::run");
+        (void)r->enabled.load(std::memory_order_relaxed);
+        site_mask(m, &mask_cache, &gen_cache, "Worker::run", "worker.cpp");
+        m.get_user_rank_bit("net");
+        m.get_rank_name(0x4);
+        m.set_last_thread(r->sys_id);
+        if (round == 10) m.reset_thread_trace_name("renamed-worker");
+        EXPECT_EQ(12, r->stack_count);
+        for (int d = 0; d < 12; ++d) m.pop(r);
+        EXPECT_EQ(0, r->depth);
+    }
+}
+
+TEST_F(ManagerConcurrent, ThreadsTraceWhileConfigurationChanges) {
+    trace_manager_c m;
+    const std::string cfg = path("cfg.jot");
+    write_file(cfg, "LogDirectoryName " + path("logs") + "\nLogNumberOfFilesToKeep 2\nKeepStack on\n"
+                    "AditionalRanks dbase net\nThreadByName io* off\nFunction Worker::* +debug\n");
+    std::atomic<bool> done{false};
+    std::atomic<unsigned long> last_id{0};
+    // Spawners keep starting short-lived threads; half of them detach
+    // explicitly (as DllMain would), the others leave it to the exit hook.
+    std::vector<std::thread> spawners;
+    for (unsigned s = 0; s < 3; ++s)
+        spawners.emplace_back([&, s] {
+            for (unsigned i = 0; i < 12; ++i)
+                std::thread([&, index = s * 100 + i] {
+                    m.on_thread_attach();
+                    traced_thread_body(m, index, last_id);
+#if !defined(_WIN32)
+                    if (index % 2) return;
+#endif
+                    m.on_thread_detach();
+                }).join();
+        });
+
+    std::thread evaluator([&] {   // rank evaluations over many sites
+        char fn[32];
+        for (int i = 0; !done.load(); i = (i + 1) % 50) {
+            std::snprintf(fn, sizeof fn, "Site%d::call", i);
+            m.get_rank_mask(fn, "site.cpp", nullptr);
+        }
+    });
+    std::thread control([&] {   // configuration changes, all-records passes, removals and reports
+        unsigned n = 0;
+        while (!done.load()) {
+            tr_stream_c msgs, out;
+            switch (n++ % 6) {
+            case 0: m.reparse_file(cfg.c_str(), nullptr, msgs); break;
+            case 1: m.parse_buffer(n % 4 ? "ThreadByName worker-a off\n" : "ThreadResume\nKeepStack on\n", msgs); break;
+            case 2: m.print_threads(out); break;
+            case 3: m.print_stack(out, 0); m.print_stack(out, last_id.load()); break;
+            case 4: m.remove_trace(last_id.load()); m.config_content(out); break;
+            case 5: m.set_print_to_debug_vew(n % 2); break;
+            }
+        }
+    });
+    for (auto& t : spawners) t.join();
+    done = true;
+    evaluator.join();
+    control.join();
+    EXPECT_LE(registered(m), 1u);   // only the constructing thread (unless it was removed)
+}
+
+#if !defined(_WIN32)
+// Loops until stop over the global manager, as host threads do.
+void trace_through_global(std::atomic<bool>& stop) {
+    static unsigned mask_cache = 0x0E, gen_cache = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+        trace_manager_c* m = katr_manager();
+        if (!m) continue;
+        thread_trace_s* r = m->get_thread_record();
+        m->push(r, "exit.cpp", "tracer");
+        site_mask(*m, &mask_cache, &gen_cache, "tracer", "exit.cpp");
+        tr_stream_c msgs;
+        m->print_threads(msgs);
+        m->pop(r);
+    }
+}
+
+TEST_F(ManagerConcurrent, ProcessDetachWhileThreadsTrace) {
+    ASSERT_EQ(nullptr, katr_manager());
+    katr_on_process_attach();
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> ts;
+    for (int i = 0; i < 4; ++i) ts.emplace_back([&] { trace_through_global(stop); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    katr_on_process_detach();  // threads may be inside the manager right now
+    EXPECT_EQ(nullptr, katr_manager());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    stop = true;
+    for (auto& t : ts) t.join();
+}
+
+// The process ends (exit() runs the library's unload) while threads trace.
+// Runs itself as a child process, which must end with status 0.
+TEST(ManagerExitConcurrent, ProcessExitWhileThreadsTrace) {
+    if (std::getenv("KATR_MANAGER_EXIT_CHILD")) {
+        katr_on_process_attach();
+        std::atexit(katr_on_process_detach);  // what the library's destructor does
+        static std::atomic<bool> never{false};
+        for (int i = 0; i < 4; ++i) std::thread([] { trace_through_global(never); }).detach();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::exit(0);
+    }
+    char exe[4096];
+    ASSERT_TRUE(plat_exe_path(exe, sizeof exe));
+    const std::string cmd = std::string("KATR_MANAGER_EXIT_CHILD=1 '") + exe +
+                            "' --gtest_filter=ManagerExitConcurrent.ProcessExitWhileThreadsTrace >/dev/null 2>&1";
+    for (int run = 0; run < 5; ++run) EXPECT_EQ(0, std::system(cmd.c_str())) << "run " << run;
+}
+#endif
 
 }  // namespace
