@@ -1,80 +1,46 @@
-// The configuration model: defaults, the two tables, string lists, pattern
-// names and the storing and merging of rank rules.
+// The configuration model: the two tables, string lists, pattern names and
+// the storing and merging of rank rules. The defaults show in the report of
+// a fresh configuration (report tests).
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
-#include "config/config_parser.h"
+#include "config_text.h"
 
 namespace {
 
-std::vector<std::string> names_of(config_parser_c::log_rank_list_c& list)
+config_parser_c::log_rank_s* set(config_parser_c::log_rank_s* r, bool relative, unsigned add, unsigned remove)
 {
-    std::vector<std::string> out;
-    for (void* e = list.first(); e; e = list.next())
-        out.push_back(config_parser_c::log_rank_list_c::rule_of(e)->name);
-    return out;
-}
-
-config_parser_c::log_rank_s* rule(const char* name, bool relative, unsigned add, unsigned remove)
-{
-    config_parser_c::log_rank_s* r = new config_parser_c::log_rank_s(name);
     r->relative = relative;
     r->add_ranks = add;
     r->remove_ranks = remove;
     return r;
 }
 
+config_parser_c::log_rank_s* rule(const char* name, bool relative, unsigned add, unsigned remove)
+{
+    return set(new config_parser_c::log_rank_s(name), relative, add, remove);
+}
+
 } // namespace
 
-// The defaults show in the report of a fresh configuration (report tests).
-TEST(ConfigModel, EachRuleListHasItsOwnSection)
+TEST(ConfigModel, TablesListsAndSections)
 {
+    // Rank words compare byte for byte; "devel" and "usr3" are aliases. The
+    // keywords are exercised by the syntax tests; an unknown id has a name.
+    EXPECT_EQ(config_parser_c::find_rank_mask("Debug"), 0u);
+    EXPECT_EQ(config_parser_c::find_rank_mask("devel"), 0x100u);
+    EXPECT_EQ(config_parser_c::find_rank_mask("usr3"), 0x1000u);
+    EXPECT_STREQ(config_parser_c::find_rank_name(0xFFFFFFFF), "All");
+    EXPECT_STREQ(config_parser_c::find_rank_name(0x3), "UNKNOWN");
+    EXPECT_STREQ(config_parser_c::keyword_name(99), "BadKeyValue");
+    // Each rule list has its own critical section.
     config_parser_c c;
     EXPECT_NE(c.file_ranks.cs(), nullptr);
     EXPECT_NE(c.file_ranks.cs(), c.class_ranks.cs());
     EXPECT_EQ(c.additional_ranks.cs(), nullptr);
-}
 
-TEST(ConfigModel, RankAndKeywordTables)
-{
-    EXPECT_EQ(config_parser_c::find_rank_mask("Debug"), 0u);
-    EXPECT_EQ(config_parser_c::find_rank_mask("devel"), 0x100u);
-    EXPECT_EQ(config_parser_c::find_rank_mask("usr3"), 0x1000u);
-    EXPECT_EQ(config_parser_c::find_rank_mask("all"), 0xFFFFFFFFu);
-    EXPECT_STREQ(config_parser_c::find_rank_name(0x80), "debug");
-    EXPECT_STREQ(config_parser_c::find_rank_name(0x100), "development");
-    EXPECT_STREQ(config_parser_c::find_rank_name(0xFFFFFFFF), "All");
-    EXPECT_STREQ(config_parser_c::find_rank_name(0x3), "UNKNOWN");
-
-    EXPECT_EQ(config_parser_c::keyword_id("verbose"), 25u);
-    EXPECT_EQ(config_parser_c::keyword_id("Verbose"), 16u);
-    EXPECT_EQ(config_parser_c::keyword_id("TraceNumberOfFilesToKeep"), 4u);
-    EXPECT_EQ(config_parser_c::keyword_id("ClenAll"), 24u);
-    EXPECT_STREQ(config_parser_c::keyword_name(4), "LogNumberOfFilesToKeep");
-    EXPECT_STREQ(config_parser_c::keyword_name(16), "PrintOnScreen");
-    EXPECT_STREQ(config_parser_c::keyword_name(25), "");
-    EXPECT_STREQ(config_parser_c::keyword_name(99), "BadKeyValue");
-}
-
-TEST(ConfigModel, AdditionalRankBitIsItsPosition)
-{
-    config_parser_c c;
-    c.additional_ranks.append_string("A");
-    c.additional_ranks.append_string("B");
-    EXPECT_EQ(c.additional_rank_mask("A"), 0x4000u);
-    EXPECT_EQ(c.additional_rank_mask("B"), 0x8000u);
-    EXPECT_EQ(c.additional_rank_mask("b"), 0u);
-    ASSERT_NE(c.additional_ranks.find_string("A", true), nullptr);
-    c.additional_ranks.remove_current_string();
-    EXPECT_EQ(c.additional_rank_mask("B"), 0x4000u);
-    EXPECT_EQ(c.additional_rank_mask("A"), 0u);
-}
-
-TEST(ConfigModel, StringListWalksPastNullElements)
-{
-    str_list_c l;
+    str_list_c l;  // string lists: walks pass null elements
     l.append_string("one");
     l.insert_string("zero");
     l.append_string(nullptr);
@@ -98,34 +64,6 @@ TEST(ConfigModel, PatternNames)
     EXPECT_FALSE(config_parser_c::is_pattern_name(nullptr, nullptr));
 }
 
-TEST(ConfigModel, MergeRules)
-{
-    config_parser_c::log_rank_s stored(nullptr);
-    // absolute stored, relative new: stays absolute
-    stored.relative = false; stored.add_ranks = 0x6; stored.remove_ranks = 0;
-    config_parser_c::log_rank_s added(nullptr);
-    added.relative = true; added.add_ranks = 0x80; added.remove_ranks = 0x4;
-    config_parser_c::merge_rank_rule(stored, added);
-    EXPECT_FALSE(stored.relative);
-    EXPECT_EQ(stored.add_ranks, 0x82u);
-    EXPECT_EQ(stored.remove_ranks, 0u);
-
-    // both relative
-    stored.relative = true; stored.add_ranks = 0x3; stored.remove_ranks = 0x30;
-    added.add_ranks = 0x10; added.remove_ranks = 0x1;
-    config_parser_c::merge_rank_rule(stored, added);
-    EXPECT_TRUE(stored.relative);
-    EXPECT_EQ(stored.add_ranks, 0x12u);
-    EXPECT_EQ(stored.remove_ranks, 0x21u);
-
-    // absolute new replaces
-    added.relative = false; added.add_ranks = 0x8; added.remove_ranks = 0;
-    config_parser_c::merge_rank_rule(stored, added);
-    EXPECT_FALSE(stored.relative);
-    EXPECT_EQ(stored.add_ranks, 0x8u);
-    EXPECT_EQ(stored.remove_ranks, 0u);
-}
-
 TEST(ConfigModel, StoreOrdersPlainBeforePatternsAndMerges)
 {
     config_parser_c c;
@@ -133,17 +71,23 @@ TEST(ConfigModel, StoreOrdersPlainBeforePatternsAndMerges)
     EXPECT_TRUE(config_parser_c::store_rank_rule(c.file_ranks, rule("*.h", true, 0x10, 0)));
     EXPECT_TRUE(config_parser_c::store_rank_rule(c.file_ranks, rule("b.cpp", false, 0x2, 0)));
     EXPECT_TRUE(config_parser_c::store_rank_rule(c.file_ranks, rule("*.c", true, 0x1, 0)));
-    EXPECT_EQ(names_of(c.file_ranks), (std::vector<std::string>{"b.cpp", "a.cpp", "*.h", "*.c"}));
-
-    // same name (byte-wise): merged, or dropped as a duplicate; other case: a new rule
+    EXPECT_EQ(rules_of(c.file_ranks), "b.cpp:a/2/0 a.cpp:r/128/0 *.h:r/16/0 *.c:r/1/0 ");
+    // The same name (byte-wise): merged, or dropped as a duplicate; other case: a new rule.
     EXPECT_FALSE(config_parser_c::store_rank_rule(c.file_ranks, rule("a.cpp", true, 0x1, 0x80)));
     EXPECT_FALSE(config_parser_c::store_rank_rule(c.file_ranks, rule("*.h", false, 0x4, 0), false));
     EXPECT_TRUE(config_parser_c::store_rank_rule(c.file_ranks, rule("A.cpp", true, 0x1, 0)));
-    EXPECT_EQ(names_of(c.file_ranks), (std::vector<std::string>{"A.cpp", "b.cpp", "a.cpp", "*.h", "*.c"}));
-    config_parser_c::log_rank_s* a = config_parser_c::log_rank_list_c::rule_of(c.file_ranks.first());
-    a = config_parser_c::log_rank_list_c::rule_of(c.file_ranks.next());
-    a = config_parser_c::log_rank_list_c::rule_of(c.file_ranks.next());
-    EXPECT_EQ(a->add_ranks, 0x1u);
-    EXPECT_EQ(a->remove_ranks, 0x80u);
-    EXPECT_TRUE(config_parser_c::log_rank_list_c::rule_of(c.file_ranks.next())->relative);
+    EXPECT_EQ(rules_of(c.file_ranks), "A.cpp:r/1/0 b.cpp:a/2/0 a.cpp:r/1/128 *.h:r/16/0 *.c:r/1/0 ");
+
+    // Merging: a relative rule into an absolute one stays absolute; two
+    // relative ones combine; an absolute new rule replaces.
+    const struct { bool rel; unsigned add, remove; bool new_rel; unsigned new_add, new_remove; const char* merged; } merges[] = {
+        {false, 0x6, 0, true, 0x80, 0x4, ":a/130/0 "},
+        {true, 0x3, 0x30, true, 0x10, 0x1, ":r/18/33 "},
+        {true, 0x3, 0x30, false, 0x8, 0, ":a/8/0 "},
+    };
+    for (const auto& m : merges) {
+        config_parser_c::log_rank_s stored(nullptr), added(nullptr);
+        config_parser_c::merge_rank_rule(*set(&stored, m.rel, m.add, m.remove), *set(&added, m.new_rel, m.new_add, m.new_remove));
+        EXPECT_EQ(text_of(stored), m.merged);
+    }
 }

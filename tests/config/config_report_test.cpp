@@ -33,12 +33,9 @@ TEST(ConfigReport, FreshConfiguration)
     config_parser_c c;
     const std::string T = mix_n::True, F = mix_n::False;
     const std::string expected =
-        "\n"
-        "# Config filename \"None\"\n"
-        "\n"
-        "#AditionalRanks Absent\n"
-        "\n"
-        "PrintTime " + T + "\n"
+        "\n# Config filename \"None\"\n"
+        "\n#AditionalRanks Absent\n"
+        "\nPrintTime " + T + "\n"
         "LogFileSize 5242880\n"
         "LogNumberOfFilesToKeep 5\n"
         "LogDirectoryName \n"
@@ -50,37 +47,29 @@ TEST(ConfigReport, FreshConfiguration)
         "DoIndentation " + F + "\n"
         "PrintOnScreen " + F + "\n"
         "PrintToDebugVew " + T + "\n"
-        "\n"
-        "DefaultLoggingRank fatal +error +warning \n"
-        "\n"
-        "#ModuleContent Absent\n"
-        "\n"
-        "#File Absent\n"
-        "\n"
-        "#Class Absent\n"
-        "\n"
-        "#Function Absent\n"
-        "\n"
-        "# Threads Configuration is Absent\n";
+        "\nDefaultLoggingRank fatal +error +warning \n"
+        "\n#ModuleContent Absent\n"
+        "\n#File Absent\n"
+        "\n#Class Absent\n"
+        "\n#Function Absent\n"
+        "\n# Threads Configuration is Absent\n";
     EXPECT_EQ(report_of(c), expected);
 }
 
 TEST(ConfigReport, RankLists)
 {
     config_parser_c c;
-    EXPECT_EQ(ranks(c, 0, '+', true), "");
-    EXPECT_EQ(ranks(c, 14, '+', false), "fatal +error +warning ");
-    EXPECT_EQ(ranks(c, 0x80, '+', true), "+debug ");
-    EXPECT_EQ(ranks(c, 0x1, '-', true), "-trace ");
-    EXPECT_EQ(ranks(c, 0x100, '+', false), "development ");
-    EXPECT_EQ(ranks(c, 0x2000, '+', false), "snc ");
-    EXPECT_EQ(ranks(c, 0x1C00, '+', false), "user1 +user2 +user3 ");
     c.additional_ranks.append_string("db");
     c.additional_ranks.append_string("net");
-    EXPECT_EQ(ranks(c, 0xC000, '+', false), "db +net ");
-    EXPECT_EQ(ranks(c, 0xFFFFFFFF, '+', false),
-              "trace +fatal +error +warning +log +note +var +debug +development +qa +user1 +user2 +user3 +snc "
-              "+db +net ");
+    const struct { unsigned mask; char sep; bool leading; const char* text; } cases[] = {
+        {0, '+', true, ""}, {14, '+', false, "fatal +error +warning "}, {0x80, '+', true, "+debug "},
+        {0x1, '-', true, "-trace "}, {0x100, '+', false, "development "}, {0x1C00, '+', false, "user1 +user2 +user3 "},
+        {0xC000, '+', false, "db +net "},
+        {0xFFFFFFFF, '+', false,
+         "trace +fatal +error +warning +log +note +var +debug +development +qa +user1 +user2 +user3 +snc +db +net "},
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(ranks(c, k.mask, k.sep, k.leading), k.text) << k.mask;
 }
 
 TEST(ConfigReport, ConfiguredRules)
@@ -131,7 +120,7 @@ TEST(ConfigReportConcurrent, ReadersShareTheConfiguration)
     config_report(c, expected);
     std::atomic<unsigned> bad(0);
     std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         readers.emplace_back([&] {
             tr_stream_c out;
             for (int i = 0; i < 200; ++i) {
@@ -141,7 +130,6 @@ TEST(ConfigReportConcurrent, ReadersShareTheConfiguration)
                     bad.fetch_add(1);
             }
         });
-    }
     for (std::thread& t : readers)
         t.join();
     EXPECT_EQ(bad.load(), 0u);

@@ -3,31 +3,7 @@
 
 #include <string>
 
-#include "config/config_parser.h"
-#include "config/line_reader.h"
-
-namespace {
-
-// Parses text into c; returns the number of counted errors, the messages in msg.
-unsigned parse(config_parser_c& c, const char* text, std::string& msg, std::string* warnings = nullptr)
-{
-    tr_stream_c messages;
-    tr_m_line_reader_c reader(text);
-    testing::internal::CaptureStderr();
-    unsigned n = c.parse_lines(reader, messages);
-    std::string err = testing::internal::GetCapturedStderr();
-    if (warnings)
-        *warnings = err;
-    msg = messages.c_str();
-    return n;
-}
-
-config_parser_c::log_rank_s* first_rule(config_parser_c::log_rank_list_c& list)
-{
-    return config_parser_c::log_rank_list_c::rule_of(list.first());
-}
-
-} // namespace
+#include "config_text.h"
 
 TEST(ConfigSyntax, SettingsAndBooleans)
 {
@@ -48,54 +24,44 @@ TEST(ConfigSyntax, SettingsAndBooleans)
 
 TEST(ConfigSyntax, ReportedLines)
 {
+    // Each bad line alone: whether it counts as an error, and what its report
+    // adds after "Error in config data line \"<line>\"\n".
+    const struct { const char* line; unsigned counted; const char* report; } cases[] = {
+        {"verbose On", 0, " bad keyword \"verbose\" is provided\n"},
+        {"PrintFile maybe", 0, "\t valid Boolean key must be provided\n"},
+        {"ModuleContent", 0, "\t empty module content line is provided\n"},
+        {"ModuleContent net", 0, "\t empty module \"net\" is provided\n"},
+        {"Class", 0, "\t empty Class content line is provide\n"},
+        {"ModuleRank", 0, "\t empty ModuleRank content line is provide\n"},
+        {"ThreadByName", 0, "\t valid thread name must be provided\n"},
+        {"ThreadBySysID 0 on", 0, "\t valid ID value must be provided\n"},
+        {"ThreadByApplID 5 yes", 0, "\t valid Boolean key must be provided\n"},
+        {"LogFileSize big", 1, "\t no valid log_file_size is provided\n"},
+        {"LogNumberOfFilesToKeep", 1, "\t no valid numver of log_files_to_keep is provided\n"},
+        {"ClenAll", 1, ""}, {"File main.cpp Debug", 1, ""}, {"DefaultLoggingRank", 1, ""}, {"PrintToDebugVew", 1, ""},
+        {"Verbose +nothing", 1, ""},
+    };
     config_parser_c c;
     std::string msg;
-    // not counted
-    EXPECT_EQ(parse(c, "verbose On", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"verbose On\"\n bad keyword \"verbose\" is provided\n");
-    EXPECT_EQ(parse(c, "PrintFile maybe", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"PrintFile maybe\"\n\t valid Boolean key must be provided\n");
-    EXPECT_FALSE(c.print_file);
-    EXPECT_EQ(parse(c, "ModuleContent", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"ModuleContent\"\n\t empty module content line is provided\n");
-    EXPECT_EQ(parse(c, "ModuleContent net", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"ModuleContent net\"\n\t empty module \"net\" is provided\n");
-    EXPECT_EQ(parse(c, "Class", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"Class\"\n\t empty Class content line is provide\n");
-    EXPECT_EQ(parse(c, "ModuleRank", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"ModuleRank\"\n\t empty ModuleRank content line is provide\n");
-    EXPECT_EQ(parse(c, "ThreadByName", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"ThreadByName\"\n\t valid thread name must be provided\n");
-    EXPECT_EQ(parse(c, "ThreadBySysID 0 on", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"ThreadBySysID 0 on\"\n\t valid ID value must be provided\n");
-    EXPECT_EQ(parse(c, "ThreadByApplID 5 yes", msg), 0u);
-    EXPECT_EQ(msg, "Error in config data line \"ThreadByApplID 5 yes\"\n\t valid Boolean key must be provided\n");
+    for (const auto& k : cases) {
+        EXPECT_EQ(parse(c, k.line, msg), k.counted) << k.line;
+        EXPECT_EQ(msg, "Error in config data line \"" + std::string(k.line) + "\"\n" + k.report);
+    }
     EXPECT_EQ(parse(c, "LogDirectoryName", msg), 0u);
     EXPECT_EQ(msg.rfind("Error in config data line \"LogDirectoryName\"", 0), 0u);
-    EXPECT_EQ(c.thread_ranks.num() + c.module_ranks.num() + c.class_ranks.num(), 0u);
+    // A bad line changes nothing.
     EXPECT_STREQ(c.get_log_directory(), "");
-
-    // counted
-    EXPECT_EQ(parse(c, "LogFileSize big\nLogNumberOfFilesToKeep\nClenAll\nFile main.cpp Debug\n"
-                       "DefaultLoggingRank\nPrintToDebugVew\nVerbose +nothing",
-                    msg), 7u);
-    EXPECT_EQ(msg,
-              "Error in config data line \"LogFileSize big\"\n\t no valid log_file_size is provided\n"
-              "Error in config data line \"LogNumberOfFilesToKeep\"\n\t no valid numver of log_files_to_keep is provided\n"
-              "Error in config data line \"ClenAll\"\n"
-              "Error in config data line \"File main.cpp Debug\"\n"
-              "Error in config data line \"DefaultLoggingRank\"\n"
-              "Error in config data line \"PrintToDebugVew\"\n"
-              "Error in config data line \"Verbose +nothing\"\n");
-    // a bad line changes nothing
-    EXPECT_EQ(c.log_file_size, 5242880u);
-    EXPECT_EQ(c.file_ranks.num(), 0u);
-    EXPECT_EQ(c.default_rank, 14u);
-    EXPECT_EQ(c.debugger_ranks, 0xFFFFFFFFu);
+    EXPECT_FALSE(c.print_file);
+    EXPECT_EQ(c.thread_ranks.num() + c.module_ranks.num() + c.class_ranks.num() + c.file_ranks.num(), 0u);
+    EXPECT_TRUE(c.log_file_size == 5242880u && c.default_rank == 14u && c.debugger_ranks == 0xFFFFFFFFu);
     EXPECT_EQ(c.screen_ranks, 0u);
+    // Errors count over the lines of one text, and the reports follow each other.
+    EXPECT_EQ(parse(c, "ClenAll\nLogFileSize big", msg), 2u);
+    EXPECT_EQ(msg, "Error in config data line \"ClenAll\"\nError in config data line \"LogFileSize big\"\n"
+                   "\t no valid log_file_size is provided\n");
 }
 
-TEST(ConfigSyntax, RankLists)
+TEST(ConfigSyntax, RankRules)
 {
     config_parser_c c;
     std::string msg, warn;
@@ -104,48 +70,31 @@ TEST(ConfigSyntax, RankLists)
     c.default_rank = 14;
     EXPECT_EQ(parse(c, "DefaultDebugLevel +debug -  warning", msg), 0u);
     EXPECT_EQ(c.default_rank, 0x86u);
-
     EXPECT_EQ(parse(c, "DefaultLoggingRank debug -trace", msg, &warn), 0u);
     EXPECT_EQ(c.default_rank, 0x80u);
     EXPECT_EQ(warn, "Warning! Entries for removal are meaningless in the line:\n\"DefaultLoggingRank debug -trace\"\n");
-
     EXPECT_EQ(parse(c, "File main.cpp +debug -debug", msg, &warn), 0u);
     EXPECT_EQ(warn, "Warning! Inconsistent logging rank line, the same ranks are found for addition and removal\n");
-    config_parser_c::log_rank_s* r = first_rule(c.file_ranks);
-    ASSERT_NE(r, nullptr);
-    EXPECT_TRUE(r->relative);
-    EXPECT_EQ(r->add_ranks, 0x80u);
-    EXPECT_EQ(r->remove_ranks, 0u);
-
-    // a later line for the same name merges
+    EXPECT_EQ(rules_of(c.file_ranks), "main.cpp:r/128/0 ");
+    // A later line for the same name merges.
     EXPECT_EQ(parse(c, "File main.cpp error usr1\nFile main.cpp -error", msg), 0u);
-    EXPECT_EQ(c.file_ranks.num(), 1u);
-    EXPECT_FALSE(r->relative);
-    EXPECT_EQ(r->add_ranks, 0x400u);
-
-    EXPECT_EQ(parse(c, "Class Conn", msg), 1u);   // rank list missing
+    EXPECT_EQ(rules_of(c.file_ranks), "main.cpp:a/1024/0 ");
+    EXPECT_EQ(parse(c, "Class Conn", msg), 1u);  // rank list missing
     EXPECT_EQ(parse(c, "Function f +", msg), 1u);
-    EXPECT_EQ(parse(c, "ModuleRank net +note", msg), 0u);
-    ASSERT_EQ(c.module_ranks.num(), 1u);
-    EXPECT_EQ(static_cast<config_parser_c::module_rank_s*>(first_rule(c.module_ranks))->content.num(), 0u);
     EXPECT_EQ(c.class_ranks.num() + c.function_ranks.num(), 0u);
-}
+    EXPECT_EQ(parse(c, "ModuleRank net +note", msg), 0u);
+    EXPECT_EQ(rules_of(c.module_ranks), "net:r/32/0 ");
+    EXPECT_EQ(static_cast<config_parser_c::module_rank_s*>(config_parser_c::log_rank_list_c::rule_of(c.module_ranks.first()))
+                  ->content.num(), 0u);
 
-TEST(ConfigSyntax, AdditionalRanks)
-{
-    config_parser_c c;
-    std::string msg;
+    // Additional ranks take the bits from 0x4000 on, at most 18 of them.
     EXPECT_EQ(parse(c, "AditionalRanks dbase net\nFunction Db::open dbase\nFunction Net::x +net -dbase", msg), 0u);
     EXPECT_EQ(msg, "");
-    EXPECT_EQ(first_rule(c.function_ranks)->add_ranks, 0x4000u);
-    config_parser_c::log_rank_s* x = config_parser_c::log_rank_list_c::rule_of(c.function_ranks.last());
-    EXPECT_STREQ(x->name, "Net::x");
-    EXPECT_EQ(x->add_ranks, 0x8000u);
-    EXPECT_EQ(x->remove_ranks, 0x4000u);
+    EXPECT_EQ(rules_of(c.function_ranks), "Db::open:a/16384/0 Net::x:r/32768/16384 ");
     EXPECT_EQ(parse(c, "AditionalRanks -dbase +net -missing", msg), 0u);
     EXPECT_EQ(c.additional_ranks.num(), 1u);
-    EXPECT_EQ(c.additional_rank_mask("net"), 0x4000u);
-
+    EXPECT_EQ(c.additional_rank_mask("net"), 0x4000u);  // the bit is the position
+    EXPECT_EQ(c.additional_rank_mask("Net") | c.additional_rank_mask("dbase"), 0u);
     std::string line = "AditionalRanks";
     for (int i = 0; i < 19; ++i)
         line += " r" + std::to_string(i);
@@ -156,66 +105,46 @@ TEST(ConfigSyntax, AdditionalRanks)
     EXPECT_EQ(c.additional_rank_mask("r16"), 0x80000000u);
 }
 
-TEST(ConfigSyntax, ThreadRules)
+TEST(ConfigSyntax, ThreadRulesAndModuleContent)
 {
     config_parser_c c;
     std::string msg;
+    // Duplicates merge; plain and id rules at the front, the pattern at the end.
     EXPECT_EQ(parse(c, "ThreadByName worker on\nThreadByName worker on\nThreadBySysID 12 on\n"
                        "ThreadBySysID 12 true\nThreadByApplID 7 On\nThreadByName io* on\n",
                     msg), 0u);
     EXPECT_EQ(msg, "");
-    ASSERT_EQ(c.thread_ranks.num(), 4u);
-    // plain and id rules at the front, the pattern at the end
-    config_parser_c::thread_rank_c* t = config_parser_c::thread_rank_c::from_element(c.thread_ranks.first());
-    EXPECT_EQ(t->appl_id(), 7u);
-    EXPECT_EQ(t->name, nullptr);
-    t = config_parser_c::thread_rank_c::from_element(c.thread_ranks.last());
-    EXPECT_STREQ(t->name, "io*");
-    EXPECT_TRUE(t->enabled());
-
-    EXPECT_EQ(parse(c, "ThreadByName io off", msg), 0u);
-    ASSERT_EQ(c.thread_ranks.num(), 1u);
-    t = config_parser_c::thread_rank_c::from_element(c.thread_ranks.first());
-    EXPECT_STREQ(t->name, "io");
-    EXPECT_FALSE(t->enabled());
-    EXPECT_EQ(t->sys_id(), 0u);
-
+    EXPECT_EQ(rules_of(c.thread_ranks), ":r/0/7 :r/12/0 worker:r/0/0 io*:r/0/0 ");
+    EXPECT_EQ(parse(c, "ThreadByName io off", msg), 0u);  // the list holds rules of one value only
+    EXPECT_EQ(rules_of(c.thread_ranks), "io:a/0/0 ");
     EXPECT_EQ(parse(c, "ThreadResume", msg), 0u);
     EXPECT_EQ(c.thread_ranks.num(), 0u);
     EXPECT_EQ(parse(c, "ThreadByName io off\nThreadResumeAll", msg), 0u);
     EXPECT_EQ(c.thread_ranks.num(), 0u);
-}
 
-TEST(ConfigSyntax, ModuleContent)
-{
-    config_parser_c c;
-    std::string msg;
     EXPECT_EQ(parse(c, "ModuleContent net a.cpp *.h A.CPP\nModuleContent net b.c\nModuleContent *x y.cpp", msg), 0u);
     EXPECT_EQ(msg, "");
-    ASSERT_EQ(c.module_ranks.num(), 2u);
-    config_parser_c::module_rank_s* m = static_cast<config_parser_c::module_rank_s*>(first_rule(c.module_ranks));
-    EXPECT_STREQ(m->name, "net");
-    ASSERT_EQ(m->content.num(), 3u);
-    EXPECT_STREQ(static_cast<char*>(m->content.first()), "b.c");
-    EXPECT_STREQ(static_cast<char*>(m->content.next()), "a.cpp");
-    EXPECT_STREQ(static_cast<char*>(m->content.next()), "*.h");
-    EXPECT_STREQ(config_parser_c::log_rank_list_c::rule_of(c.module_ranks.last())->name, "*x");
+    EXPECT_EQ(rules_of(c.module_ranks), "net:r/0/0 *x:r/0/0 ");
+    str_list_c& content = static_cast<config_parser_c::module_rank_s*>(
+                              config_parser_c::log_rank_list_c::rule_of(c.module_ranks.first()))->content;
+    std::string names;
+    for (void* p = content.first(); p; p = content.next())
+        names += static_cast<char*>(p) + std::string(" ");
+    EXPECT_EQ(names, "b.c a.cpp *.h ");  // plain names first; A.CPP is a duplicate
 }
 
 TEST(ConfigSyntax, OutputRanks)
 {
+    const struct { const char* text; unsigned counted, screen, debugger; } steps[] = {
+        {"PrintToDebugVew Off\nPrintOnScreen error warning", 0, 0xC, 0}, {"PrintOnScreen +debug", 0, 0x8C, 0},
+        {"Verbose On -debug", 0, ~0x80u, 0}, {"PrintOnScreen false\nPrintToDebugVew true ^M", 0, 0, 0xFFFFFFFF},
+        {"PrintOnScreen On bogus", 1, 0, 0xFFFFFFFF},
+    };
     config_parser_c c;
     std::string msg;
-    EXPECT_EQ(parse(c, "PrintToDebugVew Off\nPrintOnScreen error warning", msg), 0u);
-    EXPECT_EQ(c.debugger_ranks, 0u);
-    EXPECT_EQ(c.screen_ranks, 0xCu);
-    EXPECT_EQ(parse(c, "PrintOnScreen +debug", msg), 0u);
-    EXPECT_EQ(c.screen_ranks, 0x8Cu);
-    EXPECT_EQ(parse(c, "Verbose On -debug", msg), 0u);
-    EXPECT_EQ(c.screen_ranks, ~0x80u);
-    EXPECT_EQ(parse(c, "PrintOnScreen false\nPrintToDebugVew true ^M", msg), 0u);
-    EXPECT_EQ(c.screen_ranks, 0u);
-    EXPECT_EQ(c.debugger_ranks, 0xFFFFFFFFu);
-    EXPECT_EQ(parse(c, "PrintOnScreen On bogus", msg), 1u);
-    EXPECT_EQ(c.screen_ranks, 0u);
+    for (const auto& k : steps) {
+        EXPECT_EQ(parse(c, k.text, msg), k.counted) << k.text;
+        EXPECT_EQ(c.screen_ranks, k.screen) << k.text;
+        EXPECT_EQ(c.debugger_ranks, k.debugger) << k.text;
+    }
 }

@@ -10,13 +10,13 @@
 
 namespace {
 
-// A configuration built from configuration text.
+// A configuration built from configuration text (none for the empty text).
 struct configured {
     config_parser_c c;
     explicit configured(const char* text)
     {
         tr_stream_c messages;
-        EXPECT_TRUE(c.parse_text(text, messages)) << messages.c_str();
+        EXPECT_TRUE(!*text || c.parse_text(text, messages)) << messages.c_str();
         EXPECT_STREQ(messages.c_str(), "");
     }
 };
@@ -25,81 +25,53 @@ struct configured {
 
 TEST(RankFilter, ClassPart)
 {
-    tr_stream_c out;
-    EXPECT_TRUE(config_parser_c::class_name_of("ns::Conn::send", out));
-    EXPECT_STREQ(out.c_str(), "ns::Conn");
-    EXPECT_TRUE(config_parser_c::class_name_of("Conn::send", out));
-    EXPECT_STREQ(out.c_str(), "Conn");
-    EXPECT_TRUE(config_parser_c::class_name_of("ab:send", out));
-    EXPECT_STREQ(out.c_str(), "ab");
-    for (const char* none : {"::send", "a:send", "send", ""}) {
-        EXPECT_FALSE(config_parser_c::class_name_of(none, out)) << none;
-        EXPECT_STREQ(out.c_str(), "");
+    const char* cases[][2] = {{"ns::Conn::send", "ns::Conn"}, {"Conn::send", "Conn"}, {"ab:send", "ab"},
+                              {"::send", ""}, {"a:send", ""}, {"send", ""}, {"", ""}};
+    for (const auto& k : cases) {
+        tr_stream_c out;
+        EXPECT_EQ(config_parser_c::class_name_of(k[0], out), k[1][0] != 0) << k[0];
+        EXPECT_STREQ(out.c_str(), k[1]);
     }
+    tr_stream_c out;
     EXPECT_FALSE(config_parser_c::class_name_of(nullptr, out));
 }
 
-TEST(RankFilter, NoRulesGiveDefault)
+TEST(RankFilter, Evaluate)
 {
-    config_parser_c c;
-    EXPECT_EQ(c.evaluate_rank("Conn::send", "conn.cpp"), 14u);
-    EXPECT_EQ(c.evaluate_rank(nullptr, nullptr), 14u);
-    EXPECT_EQ(c.find_module("conn.cpp"), nullptr);
-}
-
-TEST(RankFilter, AbsoluteFunctionRuleWins)
-{
-    configured k("Function Conn::send debug\n"
-                 "Class Conn error\nFile conn.cpp fatal\nModuleContent net *.cpp\nModuleRank net trace\n");
-    EXPECT_EQ(k.c.evaluate_rank("Conn::send", "conn.cpp"), 0x80u);
-    EXPECT_EQ(k.c.evaluate_rank("Conn::send", nullptr), 0x80u);
-    EXPECT_EQ(k.c.evaluate_rank("Conn::recv", "conn.cpp"), 0x4u);   // class rule
-    EXPECT_EQ(k.c.evaluate_rank("recv", "conn.cpp"), 0x2u);         // file rule
-    EXPECT_EQ(k.c.evaluate_rank("recv", "x.cpp"), 0x1u);            // module rule
-    EXPECT_EQ(k.c.evaluate_rank("recv", "x.h"), 14u);
-}
-
-TEST(RankFilter, RelativeClassOverAbsoluteFile)
-{
-    configured k("Class Conn +debug\nFile conn.cpp error\n");
-    EXPECT_EQ(k.c.evaluate_rank("Conn::send", "conn.cpp"), 0x84u);
-    EXPECT_EQ(k.c.evaluate_rank("Other::send", "conn.cpp"), 0x4u);
-    EXPECT_EQ(k.c.evaluate_rank("Conn::send", "other.cpp"), 14u | 0x80u);
-    // no class part (or a null name) skips the class step; ::send is not a class
-    EXPECT_EQ(k.c.evaluate_rank("send", "other.cpp"), 14u);
-    EXPECT_EQ(k.c.evaluate_rank("::send", "other.cpp"), 14u);
-    EXPECT_EQ(k.c.evaluate_rank(nullptr, "conn.cpp"), 0x4u);
-}
-
-TEST(RankFilter, ModulePatternAndRelativeOrder)
-{
-    configured k("ModuleContent all_cpp *.cpp\nModuleRank all_cpp +note\n"
-                 "File x.cpp -warning\nFunction f +warning\n");
-    EXPECT_EQ(k.c.evaluate_rank("g", "y.cpp"), 0x2Eu);
-    EXPECT_EQ(k.c.evaluate_rank("g", "x.h"), 14u);
-    // the file rule removes warning, the function rule (applied last) adds it back
-    EXPECT_EQ(k.c.evaluate_rank("g", "x.cpp"), 0x26u);
-    EXPECT_EQ(k.c.evaluate_rank("f", "x.cpp"), 0x2Eu);
+    struct probe { const char* function; const char* file; unsigned mask; };
+    const struct { const char* config; std::vector<probe> probes; } cases[] = {
+        {"", {{"Conn::send", "conn.cpp", 14}, {nullptr, nullptr, 14}}},  // no rules: the default
+        // An absolute rule of the most specific kind wins: function, class, file, module.
+        {"Function Conn::send debug\nClass Conn error\nFile conn.cpp fatal\nModuleContent net *.cpp\nModuleRank net trace\n",
+         {{"Conn::send", "conn.cpp", 0x80}, {"Conn::send", nullptr, 0x80}, {"Conn::recv", "conn.cpp", 0x4},
+          {"recv", "conn.cpp", 0x2}, {"recv", "x.cpp", 0x1}, {"recv", "x.h", 14}}},
+        // A relative class rule over an absolute file rule; no class part (or a
+        // null name) skips the class step; ::send is not a class.
+        {"Class Conn +debug\nFile conn.cpp error\n",
+         {{"Conn::send", "conn.cpp", 0x84}, {"Other::send", "conn.cpp", 0x4}, {"Conn::send", "other.cpp", 14 | 0x80},
+          {"send", "other.cpp", 14}, {"::send", "other.cpp", 14}, {nullptr, "conn.cpp", 0x4}}},
+        // Module pattern; the file rule removes warning, the function rule
+        // (applied last) adds it back.
+        {"ModuleContent all_cpp *.cpp\nModuleRank all_cpp +note\nFile x.cpp -warning\nFunction f +warning\n",
+         {{"g", "y.cpp", 0x2E}, {"g", "x.h", 14}, {"g", "x.cpp", 0x26}, {"f", "x.cpp", 0x2E}}},
+        // The pattern is configured first, the plain name still wins.
+        {"File *.cpp debug\nFile conn.cpp error\nFunction *send* +trace\n",
+         {{"f", "conn.cpp", 0x4}, {"f", "other.cpp", 0x80}, {"Conn::send_all", "other.cpp", 0x81}}},
+        // An absolute module rule replaces the default.
+        {"DefaultLoggingRank all\nModuleContent io io.cpp\nModuleRank io error\nFile io.cpp +debug\n",
+         {{"f", "io.cpp", 0x84}, {"f", "other.cpp", 0xFFFFFFFF}}},
+    };
+    for (const auto& k : cases) {
+        configured conf(k.config);
+        for (const probe& p : k.probes)
+            EXPECT_EQ(conf.c.evaluate_rank(p.function, p.file), p.mask)
+                << k.config << "| " << (p.function ? p.function : "(null)") << " " << (p.file ? p.file : "(null)");
+    }
+    configured k("ModuleContent all_cpp *.cpp\nModuleRank all_cpp +note\n");
     config_parser_c::module_rank_s* m = k.c.find_module("Y.CPP");
     ASSERT_NE(m, nullptr);
     EXPECT_STREQ(m->name, "all_cpp");
-    EXPECT_EQ(k.c.find_module(nullptr), nullptr);
-}
-
-TEST(RankFilter, PlainNameBeforePattern)
-{
-    // the pattern is configured first, the plain name still wins
-    configured k("File *.cpp debug\nFile conn.cpp error\nFunction *send* +trace\n");
-    EXPECT_EQ(k.c.evaluate_rank("f", "conn.cpp"), 0x4u);
-    EXPECT_EQ(k.c.evaluate_rank("f", "other.cpp"), 0x80u);
-    EXPECT_EQ(k.c.evaluate_rank("Conn::send_all", "other.cpp"), 0x81u);
-}
-
-TEST(RankFilter, AbsoluteModuleReplacesDefault)
-{
-    configured k("DefaultLoggingRank all\nModuleContent io io.cpp\nModuleRank io error\nFile io.cpp +debug\n");
-    EXPECT_EQ(k.c.evaluate_rank("f", "io.cpp"), 0x84u);
-    EXPECT_EQ(k.c.evaluate_rank("f", "other.cpp"), 0xFFFFFFFFu);
+    EXPECT_TRUE(k.c.find_module(nullptr) == nullptr && config_parser_c().find_module("conn.cpp") == nullptr);
 }
 
 // Many threads evaluate while another keeps adding and merging rules and
@@ -112,12 +84,9 @@ TEST(RankFilterConcurrent, EvaluateWhileRulesChange)
     std::vector<std::thread> readers;
     for (int t = 0; t < 4; ++t) {
         readers.emplace_back([&] {
-            while (!stop.load()) {
-                unsigned m = k.c.evaluate_rank("Conn::send", "net.cpp");
-                // the rules only ever add ranks to these
-                if ((m & 0xA1u) != 0xA1u)
+            while (!stop.load())  // the rules only ever add ranks to these
+                if ((k.c.evaluate_rank("Conn::send", "net.cpp") & 0xA1u) != 0xA1u)
                     bad.fetch_add(1);
-            }
         });
     }
     char name[32];
