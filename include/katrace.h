@@ -90,6 +90,12 @@ public:
 
 private:
     void _check_init2();
+    /* The steps every message shares: lazy initialisation, mask refresh,
+     * the rank test and the thread's enabled flag; true when it passes. */
+    bool _passes(unsigned rank);
+    /* The formatted forms; a user-defined rank is given by rank_name. */
+    void _print_va(bool new_line, bool user_defined, unsigned rank, const char* rank_name, int line,
+                   const char* format, va_list arguments);
     void _create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line,
                               const char* format, va_list arguments);
     void _create_prefix(tr_stream_c& out, int line, const char* rank_name);

@@ -112,67 +112,56 @@ void katr_entry_c::_check_init2() {
 
 // ------------------------------------------------------------ messages
 
-void katr_entry_c::print(unsigned rank, int line_, const char* format, ...) {
+bool katr_entry_c::_passes(unsigned rank) {
+    trace_manager_c* m = katr_manager();
+    _check_init2();
+    refresh(m, this);
+    if (!(load_site(rank_mask_cache) & rank)) return false;
+    if (!thread_record) thread_record = m->get_thread_record();
+    return thread_record && thread_record->enabled.load(std::memory_order_relaxed);
+}
+
+// The formatted forms: fixed ranks are named by the rank table (trace and
+// debug carry no name), user-defined ranks by the caller's name, with line 0.
+void katr_entry_c::_print_va(bool new_line, bool user_defined, unsigned rank, const char* rank_name, int line_,
+                             const char* format, va_list arguments) {
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    if (!(load_site(rank_mask_cache) & rank)) return;
-    const char* rank_name = fixed_rank_name(m, rank);
-    if (!thread_record) thread_record = m->get_thread_record();
-    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    if (user_defined) rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
+    if (!_passes(rank)) return;
+    if (user_defined)
+        line_ = 0;
+    else
+        rank_name = fixed_rank_name(m, rank);
+    _create_trace_buffer(new_line, rank, rank_name, line_, format, arguments);
+}
+
+void katr_entry_c::print(unsigned rank, int line_, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    _create_trace_buffer(false, rank, rank_name, line_, format, arguments);
+    _print_va(false, false, rank, nullptr, line_, format, arguments);
     va_end(arguments);
 }
 
 void katr_entry_c::print_nl(unsigned rank, int line_, const char* format, ...) {
-    trace_manager_c* m = katr_manager();
-    if (!m) return;
-    last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    if (!(load_site(rank_mask_cache) & rank)) return;
-    const char* rank_name = fixed_rank_name(m, rank);
-    if (!thread_record) thread_record = m->get_thread_record();
-    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
     va_list arguments;
     va_start(arguments, format);
-    _create_trace_buffer(true, rank, rank_name, line_, format, arguments);
+    _print_va(true, false, rank, nullptr, line_, format, arguments);
     va_end(arguments);
 }
 
 void katr_entry_c::print_user_defined(const char* rank_name, const char* format, ...) {
-    trace_manager_c* m = katr_manager();
-    if (!m) return;
-    last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
-    if (!(load_site(rank_mask_cache) & rank)) return;
-    if (!thread_record) thread_record = m->get_thread_record();
-    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
     va_list arguments;
     va_start(arguments, format);
-    _create_trace_buffer(false, rank, rank_name, 0, format, arguments);
+    _print_va(false, true, 0, rank_name, 0, format, arguments);
     va_end(arguments);
 }
 
 void katr_entry_c::print_user_defined_nl(const char* rank_name, const char* format, ...) {
-    trace_manager_c* m = katr_manager();
-    if (!m) return;
-    last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
-    if (!(load_site(rank_mask_cache) & rank)) return;
-    if (!thread_record) thread_record = m->get_thread_record();
-    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
     va_list arguments;
     va_start(arguments, format);
-    _create_trace_buffer(true, rank, rank_name, 0, format, arguments);
+    _print_va(true, true, 0, rank_name, 0, format, arguments);
     va_end(arguments);
 }
 
@@ -180,30 +169,20 @@ void katr_entry_c::print_long_string(unsigned rank, int line_, const char* text,
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    if (!text) return;
-    if (!(load_site(rank_mask_cache) & rank)) return;
-    const char* rank_name = fixed_rank_name(m, rank);
-    if (!thread_record) thread_record = m->get_thread_record();
-    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    if (!_passes(rank) || !text) return;
     tr_stream_c prefix;
-    _create_prefix(prefix, line_, rank_name);
+    _create_prefix(prefix, line_, fixed_rank_name(m, rank));
     write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
 }
 
+// A null text prints nothing (the same rule as print_long_string).
 void katr_entry_c::print_user_defined_long_string(const char* rank_name, const char* text,
                                                   unsigned long long length) {
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    if (!text) return;
-    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
-    if (!(load_site(rank_mask_cache) & rank)) return;
-    if (!thread_record) thread_record = m->get_thread_record();
-    if (!thread_record || !thread_record->enabled.load(std::memory_order_relaxed)) return;
+    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
+    if (!_passes(rank) || !text) return;
     tr_stream_c prefix;
     _create_prefix(prefix, 0, rank_name);
     write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
