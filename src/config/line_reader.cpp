@@ -182,12 +182,15 @@ bool tr_m_line_reader_c::next_boolean(bool& value)
     return found;
 }
 
-bool tr_m_line_reader_c::next_uint(unsigned& value)
+// Reads a number the way sscanf's "<conversion>%c" does: after the number
+// the cursor moves to the first occurrence in the line of the character that
+// followed it, or to the line end when nothing followed.
+bool tr_m_line_reader_c::scan_number_(const char* format, void* value)
 {
     if (!skip_())
         return false;
     char after = 0;
-    int n = std::sscanf(line + cursor, "%u%c", &value, &after);
+    int n = std::sscanf(line + cursor, format, value, &after);
     if (n == 2) {
         const char* at = std::strchr(line + cursor, after);
         cursor = at ? static_cast<unsigned long long>(at - line) : line_length;
@@ -200,22 +203,14 @@ bool tr_m_line_reader_c::next_uint(unsigned& value)
     return false;
 }
 
+bool tr_m_line_reader_c::next_uint(unsigned& value)
+{
+    return scan_number_("%u%c", &value);
+}
+
 bool tr_m_line_reader_c::next_int(int& value)
 {
-    if (!skip_())
-        return false;
-    char after = 0;
-    int n = std::sscanf(line + cursor, "%d%c", &value, &after);
-    if (n == 2) {
-        const char* at = std::strchr(line + cursor, after);
-        cursor = at ? static_cast<unsigned long long>(at - line) : line_length;
-        return true;
-    }
-    if (n == 1) {
-        cursor = line_length;
-        return true;
-    }
-    return false;
+    return scan_number_("%d%c", &value);
 }
 
 bool tr_m_line_reader_c::at_line_end()

@@ -61,6 +61,7 @@ private:
     tr_m_line_reader_c& operator=(const tr_m_line_reader_c&) = delete;
     // Moves cursor over whitespace; true when a character remains.
     bool skip_();
+    bool scan_number_(const char* format, void* value);
 };
 
 #endif
