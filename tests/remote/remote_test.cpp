@@ -12,7 +12,6 @@
 #include "kor/mix.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
-#include "support/tr_stream.h"
 
 namespace {
 
@@ -24,8 +23,11 @@ std::string bad(const std::string& request) {
     return "Badly formatted string \"" + request + "\" has been passed to katrace procesor";
 }
 
-const char* const done = "O.K. Operation has been completed";
-const char* const no_manager = "katrace module has not been properly set";
+const std::string done = "O.K. Operation has been completed", no_manager = "katrace module has not been properly set",
+                  empty = "Empty string has been passed to katrace procesor",
+                  file_ok = "Parsing of config file has been succesfuly completed",
+                  buffer_ok = "Parsing of config buffer has been succesfuly completed",
+                  pid_ok = "OK. Log PID has been processed successfully";
 
 // A manager of its own, installed as the process's manager, whose log
 // directory is the test's temporary directory.
@@ -40,8 +42,7 @@ protected:
         m = new trace_manager_c;
         ASSERT_TRUE(m->ok());
         g_katr_manager.store(m);
-        // Before the log directory is set the writer has no file name.
-        katr_get_log_filename(nullptr, len_without_file);
+        katr_get_log_filename(nullptr, len_without_file);   // before the log directory is set
         unsigned long long len = 0;
         ASSERT_TRUE(katr_set_log_directory(nullptr, len, dir().c_str(), nullptr, false));
     }
@@ -55,44 +56,23 @@ protected:
 
 }  // namespace
 
-TEST(RemotePrepare, BuildsEveryRequest) {
+TEST(RemotePrepare, RefusesWrongArgumentsAndCopiesDeeply) {
     rp p;
-    EXPECT_EQ(std::string(rp::key_string), "!$");
-    EXPECT_EQ(std::string(rp::greeting), "KATR_GREETING");
-
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_get_log_filename)), "!$6");
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_config_content)), "!$8");
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_print_threads)), "!$9");
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_version)), "!$");
-    EXPECT_EQ(p.prepare_string_to_send(rp::tc_reparse_file), nullptr);
-
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_reparse_file, "my.jot")), "!$0 my.jot");
     EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_reparse_file, "")), "!$0");
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_parse_buffer, "Verbose On")), "!$1 Verbose On");
-    EXPECT_EQ(p.prepare_string_to_send(rp::tc_parse_buffer, ""), nullptr);
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_set_log_directory, "C:/logs")), "!$5 C:/logs");
     EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_version, "x")), "!$");
-    EXPECT_EQ(p.prepare_string_to_send(rp::tc_print_threads, "x"), nullptr);
-
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_print_log_rank, "Conn::send", "conn.cpp")),
-              "!$7 Conn::send conn.cpp");
-    EXPECT_EQ(p.prepare_string_to_send(rp::tc_print_log_rank, "Conn::send", ""), nullptr);
-    EXPECT_EQ(p.prepare_string_to_send(rp::tc_parse_buffer, "a", "b"), nullptr);
-
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_set_verbose, 1u)), "!$2 t");
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_set_print_to_debug_vew, 0u)), "!$3 f");
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_add_pid_to_log_fn, 7u)), "!$4 t");
-    EXPECT_EQ(str(p.prepare_string_to_send(rp::tc_print_stack, 1234u)), "!$10 1234");
-    // Unsupported: null, and the buffer keeps the bare command.
-    EXPECT_EQ(p.prepare_string_to_send(rp::tc_config_content, 1u), nullptr);
-
-    // Copies are deep: each object keeps and frees its own text.
+    for (const char* built : {p.prepare_string_to_send(rp::tc_reparse_file),
+                              p.prepare_string_to_send(rp::tc_parse_buffer, ""),
+                              p.prepare_string_to_send(rp::tc_print_threads, "x"),
+                              p.prepare_string_to_send(rp::tc_print_log_rank, "Conn::send", ""),
+                              p.prepare_string_to_send(rp::tc_parse_buffer, "a", "b"),
+                              p.prepare_string_to_send(rp::tc_config_content, 1u)})
+        EXPECT_EQ(built, nullptr);
+    // Each copy keeps and frees its own text.
     p.prepare_string_to_send(rp::tc_print_threads);
-    rp copy(p);
-    rp assigned;
+    rp copy(p), assigned;
     assigned = p;
     p.prepare_string_to_send(rp::tc_print_stack, 5u);
-    EXPECT_EQ(str(copy.process_received_string("")), "Empty string has been passed to katrace procesor");
+    EXPECT_EQ(str(copy.process_received_string("")), empty);
     rp& alias = assigned;
     assigned = alias;
     EXPECT_EQ(str(assigned.prepare_string_to_send(rp::tc_version)), "!$");
@@ -101,79 +81,88 @@ TEST(RemotePrepare, BuildsEveryRequest) {
 TEST(RemoteProcess, FixedRepliesWithoutManager) {
     trace_manager_c* saved = g_katr_manager.exchange(nullptr);
     rp p;
-    EXPECT_EQ(str(p.process_received_string(nullptr)), "Empty string has been passed to katrace procesor");
-    EXPECT_EQ(str(p.process_received_string("")), "Empty string has been passed to katrace procesor");
-    EXPECT_EQ(str(p.process_received_string("hello")), bad("hello"));
-    EXPECT_EQ(str(p.process_received_string("!$12")), bad("!$12"));
-    EXPECT_EQ(str(p.process_received_string("!$11")), bad("!$11"));
-    EXPECT_EQ(str(p.process_received_string("!$x")), bad("!$x"));
-    EXPECT_EQ(str(p.process_received_string("!$4294967296")), bad("!$4294967296"));
-    EXPECT_EQ(str(p.process_received_string("!$-1")), bad("!$-1"));
-    // Line feeds of the request come back as CR LF.
-    EXPECT_EQ(str(p.process_received_string("a\nb")), bad("a\r\nb"));
-    EXPECT_EQ(str(p.process_received_string("!$")),
-              "Version = " + std::to_string(KATR_VERSION_MAJOR) + "." + std::to_string(KATR_VERSION_MINOR) +
-                  ", Build Number = 0");
-
-    // Without a manager the control functions answer for themselves; the
-    // output switches are not run at all.
-    EXPECT_EQ(str(p.process_received_string("!$9")), no_manager);
-    EXPECT_EQ(str(p.process_received_string("!$1 Verbose On")), no_manager);
-    EXPECT_EQ(str(p.process_received_string("!$7 f x.cpp")), no_manager);
-    EXPECT_EQ(str(p.process_received_string("!$2 t")), bad("!$2 t"));
+    EXPECT_EQ(str(p.process_received_string(nullptr)), empty);
+    // Line feeds of a request come back as CR LF; without a manager the
+    // control functions answer for themselves and output switches are not run.
+    const std::pair<const char*, std::string> cases[] = {
+        {"", empty}, {"hello", bad("hello")}, {"!$12", bad("!$12")}, {"!$11", bad("!$11")}, {"!$x", bad("!$x")},
+        {"!$4294967296", bad("!$4294967296")}, {"!$-1", bad("!$-1")}, {"a\nb", bad("a\r\nb")},
+        {"!$", "Version = " + std::to_string(KATR_VERSION_MAJOR) + "." + std::to_string(KATR_VERSION_MINOR) +
+                   ", Build Number = 0"},
+        {"!$9", no_manager}, {"!$1 Verbose On", no_manager}, {"!$7 f x.cpp", no_manager}, {"!$2 t", bad("!$2 t")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(str(p.process_received_string(c.first)), c.second) << c.first;
 
     char out[64] = "x";
-    unsigned long long len = sizeof out;
+    unsigned long long len = sizeof out, small = 10, zero = 0;
     EXPECT_FALSE(katr_parse_buffer(out, len, "Verbose On"));
-    EXPECT_EQ(std::string(out), no_manager);
-    EXPECT_EQ(len, 41u);
-    len = 10;
-    EXPECT_FALSE(katr_reparse_file(out, len, nullptr));
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(len, 41u);
-    len = 0;
-    EXPECT_FALSE(katr_set_log_directory(nullptr, len, "/tmp", nullptr, true));
-    EXPECT_EQ(len, 41u);
-    len = sizeof out;
+    EXPECT_TRUE(out == no_manager && len == 41u);
+    EXPECT_FALSE(katr_reparse_file(out, small, nullptr) ||
+                 katr_set_log_directory(nullptr, zero, "/tmp", nullptr, true));
+    EXPECT_TRUE(out[0] == 0 && small == 41u && zero == 41u);
     katr_print_log_rank(out, len, "f", "x.cpp");
-    EXPECT_EQ(std::string(out), no_manager);
+    EXPECT_EQ(out, no_manager);
     g_katr_manager.store(saved);
 }
 
-TEST_F(remote_test, OutputSwitchesAndPidFlag) {
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_set_verbose, 1u)), done);
-    EXPECT_EQ(m->screen_ranks.load(), 0xFFFFFFFFu);
-    EXPECT_EQ(m->config->screen_ranks, 0xFFFFFFFFu);
-    EXPECT_EQ(run("!$2 true"), bad("!$2 true"));
-    EXPECT_EQ(run("!$2"), bad("!$2"));
-    EXPECT_EQ(m->screen_ranks.load(), 0xFFFFFFFFu);
-    EXPECT_EQ(run("!$2\t f"), done);
-    EXPECT_EQ(m->screen_ranks.load(), 0u);
-
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_set_print_to_debug_vew, 0u)), done);
-    EXPECT_EQ(m->debugger_ranks.load(), 0u);
-    EXPECT_EQ(m->config->debugger_ranks, 0u);
-    EXPECT_EQ(run("!$3 t"), done);
-    EXPECT_EQ(m->debugger_ranks.load(), 0xFFFFFFFFu);
-
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_add_pid_to_log_fn, 1u)),
-              "OK. Log PID has been processed successfully");
-    EXPECT_TRUE(m->config->add_pid_to_log_filename);
-    EXPECT_TRUE(m->logger->add_pid);
-    EXPECT_EQ(run("!$4 x"), bad("!$4 x"));
-    EXPECT_EQ(run("!$4 f"), "OK. Log PID has been processed successfully");
-    EXPECT_FALSE(m->config->add_pid_to_log_filename);
+// Every command, built by prepare_string_to_send (the request text checked)
+// and run by the same object's process_received_string.
+TEST_F(remote_test, EveryCommandThroughPrepareAndProcess) {
+    const std::string jot = path("my.jot"), sub = path("sub/dir");
+    write_file(jot, "LogDirectoryName " + dir() + "\nDefaultLoggingRank fatal error\n");
+    auto send = [this](const char* built, const std::string& request) {
+        EXPECT_EQ(str(built), request);
+        return run(built);
+    };
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_reparse_file, jot.c_str()), "!$0 " + jot), file_ok);
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_parse_buffer, "AditionalRanks db"), "!$1 AditionalRanks db"),
+              buffer_ok);
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_set_verbose, 1u), "!$2 t"), done);
+    EXPECT_TRUE(m->screen_ranks.load() == 0xFFFFFFFFu && m->config->screen_ranks == 0xFFFFFFFFu);
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_set_print_to_debug_vew, 0u), "!$3 f"), done);
+    EXPECT_TRUE(m->debugger_ranks.load() == 0u && m->config->debugger_ranks == 0u);
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_add_pid_to_log_fn, 7u), "!$4 t"), pid_ok);
+    EXPECT_TRUE(m->config->add_pid_to_log_filename && m->logger->add_pid);
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_set_log_directory, sub.c_str()), "!$5 " + sub),
+              "OK. Log directory has been set successfully");
+    const std::string log_name = send(proc.prepare_string_to_send(rp::tc_get_log_filename), "!$6");
+    EXPECT_TRUE(log_name.rfind(sub + "/", 0) == 0 && std::filesystem::exists(log_name)) << log_name;
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_print_log_rank, "Conn::send", "c.cpp"), "!$7 Conn::send c.cpp"),
+              "fatal +error ");
+    tr_stream_c expected;   // the configuration report is far longer than the first 128-byte area
+    m->config_content(expected);
+    ASSERT_GT(expected.length, 127u);
+    expected.to_crlf();
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_config_content), "!$8"), expected.c_str());
+    const std::string threads = send(proc.prepare_string_to_send(rp::tc_print_threads), "!$9");
+    EXPECT_EQ(threads.rfind("Single thread is found: + ID=", 0), 0u);
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_print_stack, 99u), "!$10 99"),
+              "Error, Appropriate thread (id=99) is not found!");
+    EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_version), "!$").rfind("Version = ", 0), 0u);
 }
 
-TEST_F(remote_test, ConfigurationCommands) {
-    // Requests built by the processing object itself.
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_get_log_filename)), m->logger->file_name.c_str());
-
-    // A missing file: the loader's message, CR LF at its end, nothing changes.
-    unsigned generation = m->generation.load();
-    std::string missing = path("missing.jot");
-    EXPECT_EQ(run(("!$0 " + missing).c_str()), "Unable to open katrace configuration file " + missing + "\r\n");
-    EXPECT_EQ(m->generation.load(), generation);
+// Requests typed by hand: blanks and tabs between the parts, bad arguments,
+// a loader message with CR LF at its end.
+TEST_F(remote_test, RequestTexts) {
+    write_file(path("my.jot"), "LogDirectoryName " + dir() + "\nDefaultLoggingRank fatal error\n");
+    const std::string missing = path("missing.jot");
+    const unsigned generation = m->generation.load();
+    const std::pair<std::string, std::string> cases[] = {
+        {"!$2 t", done}, {"!$2\t f", done}, {"!$2 true", bad("!$2 true")}, {"!$2", bad("!$2")}, {"!$3 f", done},
+        {"!$3 t", done}, {"!$4 t", pid_ok}, {"!$4 x", bad("!$4 x")}, {"!$4 f", pid_ok},
+        {"!$0 " + missing, "Unable to open katrace configuration file " + missing + "\r\n"},
+        {"!$0  \t  " + path("my.jot"), file_ok}, {"!$1", bad("!$1")},
+        {"!$1 AditionalRanks db net", buffer_ok}, {"!$1 Function Conn::send fatal net", buffer_ok},
+        {"!$7 Conn::send\tconn.cpp", "fatal +net "}, {"!$7 Conn::send", bad("!$7 Conn::send")},
+        {"!$1 Class Zero -fatal -error", buffer_ok}, {"!$7 Zero::f z.cpp", bad("!$7 Zero::f z.cpp")},
+        {"!$5 logs", "Error! \"logs\" is not full path"}, {"!$10 abc", bad("!$10 abc")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(run(c.first.c_str()), c.second) << c.first;
+    EXPECT_TRUE(m->screen_ranks.load() == 0u && m->debugger_ranks.load() == 0xFFFFFFFFu && !m->logger->add_pid);
+    EXPECT_EQ(m->generation.load(), generation + 4);   // a missing file changes nothing
+    EXPECT_EQ(run("!$6 ignored"), m->logger->file_name.c_str());
+    EXPECT_NE(run("!$1 NoSuchKeyword"), buffer_ok);
+    EXPECT_EQ(run("!$10").rfind("Found 1 threads:\r\n#1 + ID=", 0), 0u);
 
     // Without a name the default file beside the executable is read.
     const std::string exe = mix_n::get_exe_name(nullptr);
@@ -181,116 +170,50 @@ TEST_F(remote_test, ConfigurationCommands) {
     write_file(jot, "LogDirectoryName " + dir() + "\nPrintLine on\n");
     const std::string reply = run("!$0");
     std::filesystem::remove(std::filesystem::u8path(jot));
-    EXPECT_EQ(reply, "Parsing of config file has been succesfuly completed");
+    EXPECT_EQ(reply, file_ok);
     EXPECT_TRUE(m->print_line.load());
-    generation = m->generation.load();
-
-    // A file read with blanks before its name opens the first log file.
-    write_file(path("my.jot"), "LogDirectoryName " + dir() + "\nDefaultLoggingRank fatal error\n");
-    EXPECT_EQ(run(("!$0  \t  " + path("my.jot")).c_str()), "Parsing of config file has been succesfuly completed");
-    EXPECT_EQ(m->generation.load(), generation + 1);
-    std::string log_name = run("!$6 ignored");
-    EXPECT_EQ(log_name.rfind(dir() + "/", 0), 0u) << log_name;
-    EXPECT_TRUE(std::filesystem::exists(log_name));
-
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_parse_buffer, "AditionalRanks db net")),
-              "Parsing of config buffer has been succesfuly completed");
-    EXPECT_EQ(run("!$1"), bad("!$1"));
-    EXPECT_EQ(run("!$1 NoSuchKeyword").find("Parsing of config buffer"), std::string::npos);
-
-    // Rank names: fixed ranks first, then the additional ones; no separator
-    // (or a missing file name part) runs nothing.
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_print_log_rank, "Conn::send", "conn.cpp")), "fatal +error ");
-    EXPECT_EQ(run("!$1 Function Conn::send fatal net"), "Parsing of config buffer has been succesfuly completed");
-    EXPECT_EQ(run("!$7 Conn::send\tconn.cpp"), "fatal +net ");
-    EXPECT_EQ(run("!$7 Conn::send"), bad("!$7 Conn::send"));
-    EXPECT_EQ(run("!$1 Class Zero -fatal -error"), "Parsing of config buffer has been succesfuly completed");
-    EXPECT_EQ(run("!$7 Zero::f z.cpp"), bad("!$7 Zero::f z.cpp"));
-
-    // Directory: relative paths are refused, a full one is created.
-    EXPECT_EQ(run("!$5 logs"), "Error! \"logs\" is not full path");
-    std::string sub = path("sub/dir");
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_set_log_directory, sub.c_str())),
-              "OK. Log directory has been set successfully");
-    EXPECT_TRUE(std::filesystem::is_directory(sub));
-    EXPECT_EQ(run("!$6").rfind(sub + "/", 0), 0u);
-}
-
-TEST_F(remote_test, ReportsArriveWholeWithCrLf) {
-    // The configuration report is far longer than the first 128-byte area.
-    tr_stream_c expected;
-    m->config_content(expected);
-    ASSERT_GT(expected.length, 127u);
-    expected.to_crlf();
-    std::string report = run(proc.prepare_string_to_send(rp::tc_config_content));
-    EXPECT_EQ(report, expected.c_str());
-    for (size_t i = 0; i < report.size(); ++i)
-        if (report[i] == '\n') {
-            ASSERT_TRUE(i > 0 && report[i - 1] == '\r') << i;
-        }
-
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_print_threads)).rfind("Single thread is found: + ID=", 0), 0u);
-    EXPECT_EQ(run("!$10").rfind("Found 1 threads:\r\n#1 + ID=", 0), 0u);
-    EXPECT_EQ(run(proc.prepare_string_to_send(rp::tc_print_stack, 99u)),
-              "Error, Appropriate thread (id=99) is not found!");
-    EXPECT_EQ(run("!$10 abc"), bad("!$10 abc"));
 }
 
 TEST_F(remote_test, ReplyConvention) {
     EXPECT_EQ(len_without_file, 28u);
-    unsigned long long len = 0;
-
     // Too small: an empty text, the size needed, and the change still made.
     char out[16] = "untouched";
-    len = 10;
+    unsigned long long len = 10;
     katr_add_PID_to_log_fn(out, len, true);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(len, 44u);
-    EXPECT_TRUE(m->config->add_pid_to_log_filename);
-    // Exactly the size needed fits.
-    std::vector<char> exact(44, 'x');
-    len = exact.size();
-    katr_add_PID_to_log_fn(exact.data(), len, false);
-    EXPECT_EQ(std::string(exact.data()), "OK. Log PID has been processed successfully");
-    EXPECT_FALSE(m->config->add_pid_to_log_filename);
-    // A size of 0 leaves the buffer alone.
-    out[0] = 'u';
+    EXPECT_TRUE(out[0] == 0 && len == 44u && m->config->add_pid_to_log_filename);
+    char exact[44];   // exactly the size needed fits
+    len = sizeof exact;
+    katr_add_PID_to_log_fn(exact, len, false);
+    EXPECT_TRUE(exact == pid_ok && !m->config->add_pid_to_log_filename);
+    out[0] = 'u';   // a size of 0 leaves the buffer alone
     len = 0;
     katr_print_threads(out, len);
-    EXPECT_EQ(out[0], 'u');
-    EXPECT_GT(len, 1u);
+    EXPECT_TRUE(out[0] == 'u' && len > 1u);
 
     char big[256];
-    len = sizeof big;
-    EXPECT_FALSE(katr_reparse_file(big, len, path("none.jot").c_str()));
-    len = sizeof big;
-    EXPECT_FALSE(katr_parse_buffer(big, len, ""));
-    EXPECT_EQ(std::string(big), "Parsing of config buffer has been succesfuly completed");
-    len = sizeof big;
-    EXPECT_FALSE(katr_set_log_directory(big, len, nullptr, nullptr, false));
+    auto fresh = [&]() -> unsigned long long& { return len = sizeof big; };   // a fresh size
+    EXPECT_FALSE(katr_reparse_file(big, fresh(), path("none.jot").c_str()));
+    EXPECT_FALSE(katr_parse_buffer(big, fresh(), ""));
+    EXPECT_EQ(big, buffer_ok);
+    EXPECT_FALSE(katr_set_log_directory(big, fresh(), nullptr, nullptr, false));
     EXPECT_EQ(std::string(big), "Error! No LogDirName string has been provided");
-
-    // A rank of 0 gives the empty text.
-    ASSERT_TRUE(katr_parse_buffer(nullptr, len, "Function Quiet::f -fatal -error -warning"));
-    len = sizeof big;
-    katr_print_log_rank(big, len, "Quiet::f", nullptr);
-    EXPECT_EQ(big[0], 0);
-    EXPECT_EQ(len, 1u);
-    len = sizeof big;
-    katr_print_log_rank(big, len, nullptr, nullptr);
+    // Rank texts: a rank of 0 gives the empty text.
+    ASSERT_TRUE(katr_parse_buffer(nullptr, len, "Function Quiet::f -fatal -error -warning\n"
+                                                "Function Dev::f devel usr2 lrg_snc"));
+    katr_print_log_rank(big, fresh(), "Quiet::f", nullptr);
+    EXPECT_TRUE(big[0] == 0 && len == 1u);
+    katr_print_log_rank(big, fresh(), nullptr, nullptr);
     EXPECT_EQ(std::string(big), "fatal +error +warning ");
-    ASSERT_TRUE(katr_parse_buffer(nullptr, len, "Function Dev::f devel usr2 lrg_snc"));
-    len = sizeof big;
-    katr_print_log_rank(big, len, "Dev::f", "x.cpp");
+    katr_print_log_rank(big, fresh(), "Dev::f", "x.cpp");
     EXPECT_EQ(std::string(big), "development +user2 +snc ");
 }
 
 // Separate objects on separate threads, each command taking the manager's
-// locks through its control function.
+// locks through its control function; reports walk the additional ranks and
+// the thread rules.
 class RemoteConcurrent : public remote_test {};
 
 TEST_F(RemoteConcurrent, ObjectsOnThreads) {
-    // Reports walk the additional ranks and the thread rules: both present.
     unsigned long long len = 0;
     katr_parse_buffer(nullptr, len, "AditionalRanks db net\nThreadByName nobody off\nFunction A::f +net");
     const char* requests[] = {"!$9", "!$8", "!$2 t", "!$8", "!$7 A::f a.cpp", "!$10", "!$6",
