@@ -15,45 +15,59 @@
 class front_test : public temp_dir_test {
 protected:
     trace_manager_c* m = nullptr;
+    unsigned mask = 0x0E, gen = 0;  // the cache of the call site that site() makes
+    katr_entry_c site(bool scope = false, const char* file = "a.cpp", const char* function = "f", int line = 1) {
+        return katr_entry_c(function, file, &mask, &gen, line, scope);
+    }
 
     void SetUp() override {
         temp_dir_test::SetUp();
-        m = new trace_manager_c;
-        g_katr_manager.store(m);
+        fresh();
     }
     void TearDown() override {
         katr_set_callback(nullptr);
-        g_katr_manager.store(nullptr);
-        publish_generation(nullptr);
-        delete m;
+        drop();
         temp_dir_test::TearDown();
     }
-    // Loads a configuration file holding the log directory and text (the
-    // prefix switches all off unless the text sets them).
+    // A new manager without configuration in place of the current one.
+    void fresh() {
+        drop();
+        mask = 0x0E;
+        gen = 0;
+        m = new trace_manager_c;
+        g_katr_manager.store(m);
+    }
+    // Loads a configuration with a log directory of its own; the prefix
+    // switches are off unless text sets them.
     void load(const std::string& text) {
-        std::string jot = "LogDirectoryName " + dir() + "/log/\nPrintTime off\nPrintFunction off\n"
-                          "PrintToDebugVew Off\n" + text + "\n";
-        write_file(path("t.jot"), jot);
-        katr_init(path("t.jot").c_str(), nullptr);
+        std::string n = std::to_string(++loads_), jot = path("t" + n + ".jot");
+        write_file(jot, "LogDirectoryName " + dir() + "/log" + n + "/\nPrintTime off\nPrintFunction off\n"
+                        "PrintToDebugVew Off\n" + text + "\n");
+        katr_init(jot.c_str(), nullptr);
         mark_ = read_file(log_name()).size();
     }
     // What the log file received since the last load.
-    std::string since_load() {
-        std::string all = read_file(log_name());
-        return mark_ <= all.size() ? all.substr(mark_) : all;
-    }
+    std::string since_load() { return read_file(log_name()).substr(mark_); }
     // The banner line that a change of thread puts in front of a line.
     std::string banner() {
         thread_trace_s* r = m->get_thread_record();
         return "== Thread " + std::to_string(r->sys_id) + " (" + r->display_name() + ") ==\r\n";
     }
+    int depth() { return m->get_thread_record()->depth; }
     std::string log_name() {
         multi_reader_lock_c hold(*m->lock);
         return m->logger->file_name.c_str();
     }
 
 private:
+    void drop() {
+        g_katr_manager.store(nullptr);
+        publish_generation(nullptr);
+        delete m;
+        m = nullptr;
+    }
     size_t mark_ = 0;
+    int loads_ = 0;
 };
 
 #endif
