@@ -3,7 +3,6 @@
 //   scope <jot>             one traced scope with two messages
 //   kill <jot> <n>          n lines, then the process kills itself hard
 //   disk <jot>              lines while the log file cannot be written
-//   threads <jot> <t> <r>   t threads, r rounds of three nested scopes each
 //   console <out>           writes katr_is_console_application() to <out>
 //   early -                 traces to standard output before katr_init
 #include <katrace.h>
@@ -11,13 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
-#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
+#define HOST_WIDE(s) L##s
 #else
 #include <csignal>
+#define HOST_WIDE(s) u##s
 #endif
 
 namespace demo {
@@ -31,31 +30,7 @@ public:
     }
 };
 
-class Worker {
-public:
-    void level(int depth, int id) {
-        KATR_SCOPE(t);
-        KATR_PRINT_NL(t, KATR_RANK_ERROR, "worker %d depth %d", id, depth);
-        KATR_PRINT_NL(t, KATR_RANK_DEBUG, "worker %d hidden", id);
-        if (depth < 3) level(depth + 1, id);
-    }
-};
-
 }  // namespace demo
-
-static void kill_hard() {
-#if defined(_WIN32)
-    TerminateProcess(GetCurrentProcess(), 9);
-#else
-    raise(SIGKILL);
-#endif
-}
-
-#if defined(_WIN32)
-#define HOST_WIDE(s) L##s
-#else
-#define HOST_WIDE(s) u##s
-#endif
 
 // Before katr_init no configuration is loaded: every site decides with the
 // mask the host gave it (0x0E: fatal, error, warning) and no log file is
@@ -70,18 +45,15 @@ static int trace_before_init() {
     return 0;
 }
 
-static int write_console_answer(const char* out) {
-    FILE* f = std::fopen(out, "wb");
-    if (!f) return 2;
-    std::fprintf(f, "console=%d", katr_is_console_application() ? 1 : 0);
-    std::fclose(f);
-    return 0;
-}
-
 int katr_host_main(int argc, char** argv) {
     if (argc < 3) return 2;
     const char* mode = argv[1];
-    if (!std::strcmp(mode, "console")) return write_console_answer(argv[2]);
+    if (!std::strcmp(mode, "console")) {
+        FILE* f = std::fopen(argv[2], "wb");
+        if (!f) return 2;
+        std::fprintf(f, "console=%d", katr_is_console_application() ? 1 : 0);
+        return std::fclose(f);
+    }
     if (!std::strcmp(mode, "early")) return trace_before_init();
     katr_init(argv[2], nullptr);
     if (!std::strcmp(mode, "scope")) {
@@ -90,19 +62,15 @@ int katr_host_main(int argc, char** argv) {
         int n = std::atoi(argv[3]);
         KATR_SCOPE_QUIET(t);
         for (int i = 0; i < n; ++i) t.print_nl(KATR_RANK_ERROR, __LINE__, "line %d of %d", i, n);
-        kill_hard();
+#if defined(_WIN32)
+        TerminateProcess(GetCurrentProcess(), 9);
+#else
+        raise(SIGKILL);
+#endif
         return 3;
     } else if (!std::strcmp(mode, "disk")) {
         for (int i = 0; i < 20; ++i) demo::Conn().send(i);
         std::printf("host goes on\n");
-    } else if (!std::strcmp(mode, "threads") && argc > 4) {
-        int threads = std::atoi(argv[3]), rounds = std::atoi(argv[4]);
-        std::vector<std::thread> pool;
-        for (int i = 0; i < threads; ++i)
-            pool.emplace_back([i, rounds] {
-                for (int r = 0; r < rounds; ++r) demo::Worker().level(1, i);
-            });
-        for (auto& t : pool) t.join();
     } else {
         return 2;
     }

@@ -26,12 +26,6 @@ std::string host_command(const std::string& args, bool windowed = false) {
 #endif
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
-    return n;
-}
-
 class IntegrationTest : public temp_dir_test {
 protected:
     // Writes a configuration beside the temporary directory's log folder and
@@ -69,8 +63,8 @@ TEST_F(IntegrationTest, HostKilledHardLosesNoLine) {
     const int n = 300;
     EXPECT_NE(run("kill", "DefaultLoggingRank error", std::to_string(n)), 0);
     std::string text = log();
-    EXPECT_EQ(count(text, " of 300\r\n"), static_cast<size_t>(n));
-    EXPECT_NE(text.find("error->katr_host_main:line 299 of 300\r\n"), std::string::npos) << text.substr(text.size() - 200);
+    for (int i = 0; i < n; ++i)
+        ASSERT_NE(text.find("error->katr_host_main:line " + std::to_string(i) + " of 300\r\n"), std::string::npos);
 }
 
 TEST_F(IntegrationTest, FailingDiskIsReportedAndTheHostGoesOn) {
@@ -113,20 +107,4 @@ TEST_F(IntegrationTest, ConsoleSubsystem) {
 #else
     EXPECT_EQ(read_file(path("console.txt")), "console=0");  // an ELF executable
 #endif
-}
-
-TEST_F(IntegrationTest, ConcurrentThreadsThroughNestedScopes) {
-    const int threads = 4, rounds = 100;
-    ASSERT_EQ(run("threads", "KeepStack on\nDoIndentation on\nDefaultLoggingRank trace error\nPrintToDebugVew Off",
-                  std::to_string(threads) + " " + std::to_string(rounds)), 0)
-        << read_file(path("err.txt"));
-    std::string text = log();
-    const size_t scopes = threads * rounds * 3;
-    EXPECT_EQ(count(text, "demo::Worker::level:enter->\r\n"), scopes);
-    EXPECT_EQ(count(text, "demo::Worker::level:<-leave\r\n"), scopes);
-    EXPECT_EQ(count(text, " depth "), scopes);
-    EXPECT_EQ(count(text, "hidden"), 0u);
-    for (int i = 0; i < threads; ++i)
-        EXPECT_EQ(count(text, "worker " + std::to_string(i) + " depth 3\r\n"), static_cast<size_t>(rounds));
-    EXPECT_NE(text.find("error-> .  .  .    worker"), std::string::npos);
 }
