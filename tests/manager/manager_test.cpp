@@ -76,8 +76,6 @@ TEST(ManagerLifecycle, LoadNotificationsAndExports) {
     static const char host_name[] = "host-main";
     katr_reset_thread_trace_name(host_name);
     EXPECT_EQ(host_name, m->get_thread_record()->trace_name);
-    katr_reset_thread_trace_name(nullptr);
-    EXPECT_EQ(nullptr, m->get_thread_record()->trace_name);
     std::thread([] {
         katr_on_thread_attach();
         EXPECT_EQ(2u, registered(*katr_manager()));
