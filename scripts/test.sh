@@ -70,9 +70,10 @@ configure_build "$out/mingw" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 # of a second instead of about five seconds.
 /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 || true
 wineserver -p 2>/dev/null || true
-(sleep 3600 | /usr/lib/wine/wine64 cmd >/dev/null 2>&1 &)
+( sleep 3600 & echo $! > "$out/wine-keeper.pid"; wait ) | /usr/lib/wine/wine64 cmd >/dev/null 2>&1 &
 sleep 3
 run_ctest mingw-wine "$out/mingw" || failed=1
+kill "$(cat "$out/wine-keeper.pid")" 2>/dev/null || true
 wineserver -k 2>/dev/null || true
 
 echo
