@@ -24,15 +24,12 @@ inline unsigned parse(config_parser_c& c, const char* text, std::string& msg, st
     return n;
 }
 
-// A rule as "name:r/add/remove " (relative) or "name:a/add/remove "; for a
-// thread rule the fields are on (r) or off (a), system id, application id.
+// A rule as "name:r/add/remove " (relative) or "name:a/add/remove "; the rules of a list in their order.
 inline std::string text_of(const config_parser_c::log_rank_s& r)
 {
     return std::string(r.name ? r.name : "") + ":" + (r.relative ? "r/" : "a/") + std::to_string(r.add_ranks) + "/" +
            std::to_string(r.remove_ranks) + " ";
 }
-
-// The rules of a list in their order.
 inline std::string rules_of(config_parser_c::log_rank_list_c& list)
 {
     std::string out;
