@@ -36,7 +36,7 @@ std::atomic<void*> g_exit_value{nullptr}, g_exit_lookup{nullptr};
 
 // Windows reports thread exit through DllMain instead of the hook.
 TEST(PlatformTls, ExitHookSeesTheValueOnTheExitingThread) {
-    // The hook records its argument and the slot's value as it sees it.
+    g_exit_calls = 0;  // the hook records its argument and the slot's value as it sees it
     ASSERT_TRUE(plat_tls_alloc(&g_exit_slot, [](void* value) {
         g_exit_calls++;
         g_exit_value = value;
