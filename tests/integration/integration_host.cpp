@@ -5,11 +5,16 @@
 //   disk <jot>              lines while the log file cannot be written
 //   console <out>           writes katr_is_console_application() to <out>
 //   early -                 traces to standard output before katr_init
+//   threads <jot>           thread records while three threads live and after
 #include <katrace.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -45,6 +50,39 @@ static int trace_before_init() {
     return 0;
 }
 
+// The number of thread records the library holds, from its thread report.
+static int thread_records() {
+    static char report[65536];
+    unsigned long long len = sizeof(report);
+    katr_print_threads(report, len);
+    if (!std::strncmp(report, "Single thread", 13)) return 1;
+    return !std::strncmp(report, "Found ", 6) ? std::atoi(report + 6) : 0;
+}
+
+// Three threads start and wait; on Windows they do not trace, so their
+// records come from the thread-attach notifications alone (on Linux from
+// their first line). After they exit, the detach notifications (the
+// thread-exit hook on Linux) have released the records again.
+static int count_thread_records() {
+    std::atomic<int> ready(0);
+    std::atomic<bool> leave(false);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i)
+        workers.emplace_back([&] {
+#if !defined(_WIN32)
+            KATR_MSG(KATR_RANK_ERROR, "worker %s", "up");
+#endif
+            ++ready;
+            while (!leave) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    while (ready < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int during = thread_records();
+    leave = true;
+    for (size_t i = 0; i < workers.size(); ++i) workers[i].join();
+    std::printf("during=%d after=%d\n", during, thread_records());
+    return 0;
+}
+
 int katr_host_main(int argc, char** argv) {
     if (argc < 3) return 2;
     const char* mode = argv[1];
@@ -68,6 +106,8 @@ int katr_host_main(int argc, char** argv) {
         raise(SIGKILL);
 #endif
         return 3;
+    } else if (!std::strcmp(mode, "threads")) {
+        return count_thread_records();
     } else if (!std::strcmp(mode, "disk")) {
         for (int i = 0; i < 20; ++i) demo::Conn().send(i);
         std::printf("host goes on\n");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -94,6 +95,14 @@ TEST_F(IntegrationTest, SitesDecideWithTheHostMaskBeforeInit) {
     EXPECT_EQ(out.find("debug"), std::string::npos) << out;
     EXPECT_EQ(out.find("enter->"), std::string::npos) << out;  // the trace rank is not in 0x0E
     EXPECT_FALSE(fs::exists(dir() + "/log")) << out;
+}
+
+TEST_F(IntegrationTest, ThreadRecordsFollowThreadStartAndExit) {
+    ASSERT_EQ(run("threads", "DefaultLoggingRank error"), 0) << read_file(path("err.txt"));
+    int during = 0, after = 0;
+    ASSERT_EQ(std::sscanf(read_file(path("out.txt")).c_str(), "during=%d after=%d", &during, &after), 2);
+    EXPECT_EQ(during - after, 3);
+    EXPECT_GE(after, 1);  // the main thread
 }
 
 TEST_F(IntegrationTest, ConsoleSubsystem) {
