@@ -20,22 +20,12 @@ protected:
         return katr_entry_c(function, file, &mask, &gen, line, scope);
     }
 
-    void SetUp() override {
-        temp_dir_test::SetUp();
-        fresh();
-    }
-    void TearDown() override {
-        katr_set_callback(nullptr);
-        drop();
-        temp_dir_test::TearDown();
-    }
+    void SetUp() override { temp_dir_test::SetUp(), fresh(); }
+    void TearDown() override { katr_set_callback(nullptr), drop(), temp_dir_test::TearDown(); }
     // A new manager without configuration in place of the current one.
     void fresh() {
-        drop();
-        mask = 0x0E;
-        gen = 0;
-        m = new trace_manager_c;
-        g_katr_manager.store(m);
+        drop(), mask = 0x0E, gen = 0;
+        g_katr_manager.store(m = new trace_manager_c);
     }
     // Loads a configuration with a log directory of its own; the prefix
     // switches are off unless text sets them.
@@ -46,13 +36,13 @@ protected:
         katr_init(jot.c_str(), nullptr);
         mark_ = read_file(log_name()).size();
     }
-    // What the log file received since the last load.
     std::string since_load() { return read_file(log_name()).substr(mark_); }
-    // The banner line that a change of thread puts in front of a line.
+    // The thread banner line in front of the first line of this thread.
     std::string banner() {
         thread_trace_s* r = m->get_thread_record();
         return "== Thread " + std::to_string(r->sys_id) + " (" + r->display_name() + ") ==\r\n";
     }
+    void parse(const char* text) { tr_stream_c messages; m->parse_buffer(text, messages); }
     int depth() { return m->get_thread_record()->depth; }
     std::string log_name() {
         multi_reader_lock_c hold(*m->lock);
@@ -61,13 +51,10 @@ protected:
 
 private:
     void drop() {
-        g_katr_manager.store(nullptr);
-        publish_generation(nullptr);
-        delete m;
-        m = nullptr;
+        g_katr_manager.store(nullptr), publish_generation(nullptr);
+        delete m, m = nullptr;
     }
-    size_t mark_ = 0;
-    int loads_ = 0;
+    size_t mark_ = 0, loads_ = 0;
 };
 
 #endif
