@@ -10,20 +10,15 @@ int vals[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 int* v(int i) { return &vals[i]; }
 char digit(void* p) { return p ? static_cast<char>('0' + *static_cast<int*>(p)) : '-'; }
 
-// The list's content as digits, walked with an external cursor so that the
-// list's own cursor is left alone.
+// The content as digits, walked with an external cursor that leaves the list's own alone.
 std::string content(ptr_list_c& l) {
-    std::string out;
-    ptr_list_c::position_t pos = nullptr;
+    std::string out; ptr_list_c::position_t pos = nullptr;
     for (void* p = l.first(&pos); p; p = l.next(&pos)) out += digit(p);
     return out;
 }
-void fill(ptr_list_c& l, const char* digits) {
-    while (*digits) l.append(v(*digits++ - '0'));
-}
-// Cursor steps (f first, l last, n next, p prev, c current, r remove_current,
-// b remove_current_move_back) on the list's own cursor or on pos; what each
-// answered, '-' for null.
+void fill(ptr_list_c& l, const char* digits) { while (*digits) l.append(v(*digits++ - '0')); }
+// Cursor steps (f first, l last, n next, p prev, c current, r remove_current, b remove_current_move_back)
+// on the list's own cursor or on pos; what each answered, '-' for null.
 std::string steps(ptr_list_c& l, const char* ops, ptr_list_c::position_t* pos = nullptr) {
     static void* (ptr_list_c::*const fn[])(ptr_list_c::position_t*) = {
         &ptr_list_c::first, &ptr_list_c::last, &ptr_list_c::next, &ptr_list_c::prev,
@@ -36,12 +31,9 @@ std::string steps(ptr_list_c& l, const char* ops, ptr_list_c::position_t* pos = 
 
 TEST(PtrList, WalkRemoveAndStopPastTheEnd) {
     ptr_list_c l;
-    EXPECT_EQ(steps(l, "flnpcrb"), "-------");
-    EXPECT_FALSE(l.set_data(v(1)));
-    l.lock();  // nothing to take for an unlocked list
-    l.unlock();
-    fill(l, "123");
-    l.insert(v(0));
+    EXPECT_TRUE(steps(l, "flnpcrb") == "-------" && !l.set_data(v(1)));
+    l.lock(), l.unlock();  // nothing to take for an unlocked list
+    fill(l, "123"), l.insert(v(0));
     EXPECT_EQ(steps(l, "fnclpnnncfp"), "011323---0-");  // stays past the end
     // Removal while walking answers the next element; at the end, null.
     for (void* p = l.first(); p;) p = (*static_cast<int*>(p) % 2 == 0) ? l.remove_current() : l.next();
@@ -53,44 +45,42 @@ TEST(PtrList, WalkRemoveAndStopPastTheEnd) {
 }
 
 TEST(PtrList, ExternalPositionLeavesListCursorAlone) {
-    ptr_list_c l;
-    ptr_list_c::position_t pos = nullptr;
+    ptr_list_c l; ptr_list_c::position_t pos = nullptr;
     fill(l, "0123");
     EXPECT_EQ(steps(l, "fn"), "01");
     EXPECT_EQ(steps(l, "lp", &pos), "32");
     EXPECT_TRUE(l.set_data(v(9), &pos));
     EXPECT_EQ(steps(l, "c"), "1");
-    // Removing through an external position the node the list's cursor is on
-    // moves the list's cursor as well, so it never dangles.
+    // Removing through pos the node the list's cursor is on moves that cursor too: it never dangles.
     EXPECT_EQ(steps(l, "fnr", &pos), "019");
     EXPECT_EQ(steps(l, "c"), "9");
-    l.insert_before_current(v(5), &pos);
-    l.insert_after_current(v(6), &pos);
+    l.insert_before_current(v(5), &pos), l.insert_after_current(v(6), &pos);
     EXPECT_EQ(content(l), "05963");
 }
 
-TEST(PtrList, InsertFindMoveAndSwap) {
+TEST(PtrList, InsertFindMoveSwapAndCopy) {
     ptr_list_c l;
-    fill(l, "13");
-    l.last();
-    l.insert_before_current(v(2));
-    l.insert_after_current(v(4));
+    fill(l, "13"), l.last();
+    l.insert_before_current(v(2)), l.insert_after_current(v(4));
     EXPECT_EQ(steps(l, "cnn"), "34-");  // without a cursor: before is the front, after the end
-    l.insert_before_current(v(0));
-    l.insert_after_current(v(5));
+    l.insert_before_current(v(0)), l.insert_after_current(v(5));
     EXPECT_EQ(content(l), "012345");
     // Matching from the cursor, its own element included, or from an end.
     auto odd = [](const void* d, void*) { return *static_cast<const int*>(d) % 2 == 1; };
     EXPECT_EQ(l.find_data(odd, nullptr, false), v(5));
     EXPECT_EQ(steps(l, "p"), "4");
     EXPECT_EQ(l.find_data(odd, nullptr, true), v(5));
-    EXPECT_EQ(l.find_data(v(8)), nullptr);
-    EXPECT_EQ(l.find_data(v(2)), v(2));
+    EXPECT_TRUE(l.find_data(v(8)) == nullptr && l.find_data(v(2)) == v(2));
     EXPECT_TRUE(l.move_current(false) && l.current() == v(2));
     EXPECT_TRUE(l.move_before_current(v(4)) && l.move_after_current(v(0)));
     EXPECT_FALSE(l.move_after_current(v(2)) || l.move_after_current(v(9)));  // own element, absent
     EXPECT_TRUE(l.replace_positions(0, 5) && !l.replace_positions(0, 6));
     EXPECT_EQ(content(l), "035421");
+    ptr_list_c b(true);  // a copy is shallow and replaces the old content; clearing keeps the data
+    fill(b, "9");
+    ASSERT_TRUE(b.cs() && b.copy(l) && b.first() == l.first());
+    l.clear();
+    EXPECT_TRUE(l.num() == 0 && !l.current() && content(b) == "035421");
 }
 
 TEST(PtrList, SortIsStableAndKeepsCursor) {
@@ -104,17 +94,5 @@ TEST(PtrList, SortIsStableAndKeepsCursor) {
     std::string forward, backward;
     for (void* p = l.first(); p; p = l.next()) forward += static_cast<item_s*>(p)->label;
     for (void* p = l.last(); p; p = l.prev()) backward.insert(0, 1, static_cast<item_s*>(p)->label);
-    EXPECT_EQ(forward, "fjobeimcgkladhn");
-    EXPECT_EQ(backward, forward);  // the back links were rebuilt too
-}
-
-TEST(PtrList, CopyIsShallowAndClearKeepsData) {
-    ptr_list_c a(true), b;
-    fill(a, "456");
-    fill(b, "9");
-    ASSERT_TRUE(a.cs() && b.copy(a));
-    EXPECT_EQ(b.first(), a.first());  // the same pointers, replacing the old content
-    a.clear();
-    EXPECT_TRUE(a.num() == 0 && !a.current());
-    EXPECT_EQ(content(b), "456");
+    EXPECT_TRUE(forward == "fjobeimcgkladhn" && backward == forward) << forward << " " << backward;  // back links too
 }
