@@ -1,6 +1,5 @@
-// One suite for both converters: it runs unchanged in the native build (our
-// own converter) and under Wine (the system's code page 65001 converter), so
-// passing in both proves that the two agree.
+// One suite for both converters: unchanged in the native build (our own converter) and under Wine
+// (the system's code page 65001 converter), so passing in both proves that the two agree.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,11 +11,7 @@ namespace {
 typedef std::basic_string<katr_wchar_t> wide_t;
 const unsigned R = 0xFFFD;
 
-wide_t wide(std::initializer_list<unsigned> units) {
-    wide_t w;
-    for (unsigned u : units) w.push_back(static_cast<katr_wchar_t>(u));
-    return w;
-}
+wide_t wide(std::initializer_list<unsigned> units) { return wide_t(units.begin(), units.end()); }
 
 // A conversion with the size query first; the answered size must be exact.
 template <class To, class From> std::basic_string<To> convert(int (*fn)(const From*, To*, int*), const From* text) {
@@ -36,45 +31,31 @@ TEST(Utf, SizesAndNullInput) {
     char small[8] = "zzzzzzz";
     katr_wchar_t w[8] = {'z', 'z'};
     int size = 3;
-    EXPECT_EQ(to_utf8(abc.c_str(), small, &size), 0);  // too small: the size needed, the target untouched
-    EXPECT_TRUE(size == 4 && small[0] == 'z');
-    EXPECT_EQ(to_utf8(abc.c_str(), small, &size), 1);  // exact
-    EXPECT_STREQ(small, "abc");
-    size = 3;
-    EXPECT_EQ(to_utf16("abc", w, &size), 0);
-    EXPECT_TRUE(size == 4 && w[0] == 'z');
-    // A null text is the empty text of size 0; "" is one terminator; no size
-    // to answer in is a failure, never a crash.
-    size = 7;
-    EXPECT_TRUE(to_utf16(nullptr, w, &size) == 1 && size == 0 && w[0] == 0);
-    size = 7;
-    EXPECT_TRUE(to_utf8(nullptr, small, &size) == 1 && size == 0 && small[0] == 0);
-    size = 7;
-    EXPECT_TRUE(to_utf8(nullptr, nullptr, &size) == 1 && size == 0);
-    EXPECT_TRUE(to_utf16("", nullptr, &size) == 1 && size == 1);
-    EXPECT_EQ(to_utf16("abc", w, nullptr), 0);
+    // Too small: the size needed, the target untouched; then exactly the size needed.
+    EXPECT_TRUE(to_utf8(abc.c_str(), small, &size) == 0 && size == 4 && small[0] == 'z');
+    EXPECT_TRUE(to_utf8(abc.c_str(), small, &size) == 1 && std::string(small) == "abc");
+    EXPECT_TRUE(to_utf16("abc", w, &(size = 3)) == 0 && size == 4 && w[0] == 'z');
+    // A null text is the empty text of size 0; "" is one terminator; no size to answer in is a failure.
+    EXPECT_TRUE(to_utf16(nullptr, w, &(size = 7)) == 1 && size == 0 && w[0] == 0);
+    EXPECT_TRUE(to_utf8(nullptr, small, &(size = 7)) == 1 && size == 0 && small[0] == 0);
+    EXPECT_TRUE(to_utf8(nullptr, nullptr, &(size = 7)) == 1 && size == 0);
+    EXPECT_TRUE(to_utf16("", nullptr, &size) == 1 && size == 1 && to_utf16("abc", w, nullptr) == 0);
 }
 
 TEST(Utf, ConversionsBothWays) {
-    // U+00E9 is one unit and two bytes; U+20AC one unit and three bytes;
-    // U+1F600 a surrogate pair and four bytes.
+    // U+00E9: one unit, two bytes; U+20AC: one unit, three bytes; U+1F600: a surrogate pair, four bytes.
     const struct { const char* utf8; wide_t utf16; } valid[] = {
         {"\xC3\xA9", wide({0xE9})}, {"\xE2\x82\xAC", wide({0x20AC})}, {"\xF0\x9F\x98\x80", wide({0xD83D, 0xDE00})},
         {"a\xC3\xA9\xF0\x9F\x98\x80z", wide({'a', 0xE9, 0xD83D, 0xDE00, 'z'})},
         {"\xF4\x8F\xBF\xBF", wide({0xDBFF, 0xDFFF})},  // U+10FFFF
     };
-    for (const auto& c : valid) {
-        SCOPED_TRACE(c.utf8);
-        EXPECT_EQ(wide_of(c.utf8), c.utf16);
-        EXPECT_EQ(narrow_of(c.utf16), c.utf8);
-    }
+    for (const auto& c : valid) EXPECT_TRUE(wide_of(c.utf8) == c.utf16 && narrow_of(c.utf16) == c.utf8) << c.utf8;
     for (const char* t : {"", "plain ASCII text", "caf\xC3\xA9 \xE2\x82\xAC 100", "\xF0\x9F\x98\x80\xF0\x9F\x98\x81",
                           "C:/Program Files/h\xC3\xB4te/log"})
         EXPECT_EQ(narrow_of(wide_of(t)), t);
 
-    // Invalid input becomes U+FFFD. For the never-valid forms (overlong, an
-    // encoded surrogate, beyond U+10FFFF) the counts are the system
-    // converter's grouping, which our own converter reproduces.
+    // Invalid input becomes U+FFFD; for the never-valid forms (overlong, an encoded surrogate, beyond
+    // U+10FFFF) the counts follow the system converter's grouping, which our own converter reproduces.
     const struct { const char* utf8; wide_t utf16; } bad_utf8[] = {
         {"a\xFF" "b", wide({'a', R, 'b'})}, {"\x80", wide({R})},  // lone continuation byte
         {"x\xC3", wide({'x', R})}, {"\xC3" "A", wide({R, 'A'})}, {"\xE2\x82" "A", wide({R, 'A'})},  // cut short
@@ -90,12 +71,10 @@ TEST(Utf, ConvertedTextsKeptAlive) {
     basis_multi_lang_c m;
     EXPECT_TRUE(m.wide_text == nullptr && m.narrow_text == nullptr);
     katr_wchar_t* w1 = m.to_wide("caf\xC3\xA9");
-    ASSERT_NE(w1, nullptr);
-    EXPECT_EQ(wide_t(w1), wide({'c', 'a', 'f', 0xE9}));
+    ASSERT_TRUE(w1 && wide_t(w1) == wide({'c', 'a', 'f', 0xE9}));
     katr_wchar_t* w2 = m.to_wide("second");
     char* n = m.to_narrow(w2);
-    ASSERT_NE(n, nullptr);
-    EXPECT_STREQ(n, "second");
+    ASSERT_TRUE(n && std::string(n) == "second");
     EXPECT_TRUE(m.wide_text == w2 && m.narrow_text == n);  // to_narrow leaves the wide result alone
     EXPECT_TRUE(m.to_wide(nullptr) == nullptr && m.wide_text == nullptr);
     EXPECT_TRUE(m.to_narrow(nullptr) == nullptr && m.narrow_text == nullptr);
