@@ -99,28 +99,35 @@ bool katr_set_log_directory(char* out, unsigned long long& len, const char* dire
     return ok;
 }
 
-bool katr_reparse_file(char* out, unsigned long long& len, const char* config_file) {
+namespace {
+
+// A configuration change through the manager: its messages are the reply,
+// or the success text when it has none.
+template <typename Change>
+bool change_config(char* out, unsigned long long& len, const char* success, Change change) {
     trace_manager_c* m = katr_manager();
     if (!m) {
         no_manager(out, len);
         return false;
     }
     tr_stream_c reply;
-    bool ok = m->reparse_file(config_file, nullptr, reply);
-    hand_over_or(reply, "Parsing of config file has been succesfuly completed", out, len);
+    bool ok = change(*m, reply);
+    hand_over_or(reply, success, out, len);
     return ok;
 }
 
+}  // namespace
+
+bool katr_reparse_file(char* out, unsigned long long& len, const char* config_file) {
+    return change_config(out, len, "Parsing of config file has been succesfuly completed",
+                         [&](trace_manager_c& m, tr_stream_c& reply) {
+                             return m.reparse_file(config_file, nullptr, reply);
+                         });
+}
+
 bool katr_parse_buffer(char* out, unsigned long long& len, const char* text) {
-    trace_manager_c* m = katr_manager();
-    if (!m) {
-        no_manager(out, len);
-        return false;
-    }
-    tr_stream_c reply;
-    bool ok = m->parse_buffer(text, reply);
-    hand_over_or(reply, "Parsing of config buffer has been succesfuly completed", out, len);
-    return ok;
+    return change_config(out, len, "Parsing of config buffer has been succesfuly completed",
+                         [&](trace_manager_c& m, tr_stream_c& reply) { return m.parse_buffer(text, reply); });
 }
 
 void katr_config_content(char* out, unsigned long long& len) {
