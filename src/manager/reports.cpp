@@ -39,6 +39,16 @@ void trace_manager_c::_record_line(tr_stream_c& out, thread_trace_s* r, bool wit
     r->guard.leave();
 }
 
+void trace_manager_c::_numbered_records(tr_stream_c& out, unsigned n, bool with_stack) {
+    out.append("Found ").append(n).append(" threads:\r\n");
+    unsigned number = 1;
+    for (void* e = threads->first(); e; e = threads->next(), ++number) {
+        out.append('#').append(number).append(' ');
+        _record_line(out, static_cast<thread_trace_s*>(e), with_stack);
+        if (number < n) out.append("\r\n");
+    }
+}
+
 void trace_manager_c::print_threads(tr_stream_c& out) {
     multi_reader_lock_c reading(*lock);
     kor_lock_c hold(threads->cs());
@@ -52,13 +62,7 @@ void trace_manager_c::print_threads(tr_stream_c& out) {
         _record_line(out, static_cast<thread_trace_s*>(threads->first()), false);
         return;
     }
-    out.append("Found ").append(n).append(" threads:\r\n");
-    unsigned number = 1;
-    for (void* e = threads->first(); e; e = threads->next(), ++number) {
-        out.append('#').append(number).append(' ');
-        _record_line(out, static_cast<thread_trace_s*>(e), false);
-        if (number < n) out.append("\r\n");
-    }
+    _numbered_records(out, n, false);
 }
 
 void trace_manager_c::print_stack(tr_stream_c& out, unsigned long thread_id) {
@@ -70,13 +74,7 @@ void trace_manager_c::print_stack(tr_stream_c& out, unsigned long thread_id) {
         return;
     }
     if (thread_id == 0) {
-        out.append("Found ").append(n).append(" threads:\r\n");
-        unsigned number = 1;
-        for (void* e = threads->first(); e; e = threads->next(), ++number) {
-            out.append('#').append(number).append(' ');
-            _record_line(out, static_cast<thread_trace_s*>(e), true);
-            if (number < n) out.append("\r\n");
-        }
+        _numbered_records(out, n, true);
         return;
     }
     for (void* e = threads->first(); e; e = threads->next()) {

@@ -182,6 +182,8 @@ private:
     void _write_banner(const char* line1, const char* line2);
     // Appends the record line (with or without the stack).
     static void _record_line(tr_stream_c& out, thread_trace_s* record, bool with_stack);
+    // "Found n threads:" and one numbered record line per thread.
+    void _numbered_records(tr_stream_c& out, unsigned n, bool with_stack);
 };
 
 // The process's manager; null before process attach and after process detach.
