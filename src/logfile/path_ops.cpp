@@ -165,12 +165,14 @@ void resolve_dots(char* path) {
 
 bool is_full_path(const char* text) {
     if (!text) return false;
+#if defined(_WIN32)
+    // "C:\..." or "C:/...", and network paths ("\\server...", "\\?\...").
     if (is_letter(text[0]) && text[1] == ':' && is_sep(text[2])) return true;
-    if (text[0] == '\\' && text[1] == '\\' && text[2] != 0) return true;
-#if !defined(_WIN32)
-    if (text[0] == '/') return true;
+    return text[0] == '\\' && text[1] == '\\' && text[2] != 0;
+#else
+    // On POSIX "C:/x" and "\\srv\share" name relative directories.
+    return text[0] == '/';
 #endif
-    return false;
 }
 
 bool to_long_path_narrow(const char* text, char* target) {

@@ -1,12 +1,12 @@
 // Path texts and the few file-system operations the log files need.
 //
 // Paths are UTF-8 texts with '/' or '\' as separators. The text functions
-// (normalize_path, resolve_dots, is_full_path, to_long_path) behave the same
-// on every build, drive letters and network paths included, so that a
-// configuration written for one system reads the same on the other. Only the
-// file-system operations differ: on Windows they hand the extended-length
-// form ("\\?\C:\..." or "\\?\UNC\server\...") to the OS, elsewhere the
-// canonical path.
+// (normalize_path, resolve_dots, to_long_path) behave the same on every
+// build, drive letters and network paths included, so that a configuration
+// written for one system reads the same on the other. is_full_path answers
+// for the system it runs on, and the file-system operations differ: on
+// Windows they hand the extended-length form ("\\?\C:\..." or
+// "\\?\UNC\server\...") to the OS, elsewhere the canonical path.
 //
 // Every buffer holds LOG_PATH_SIZE bytes (or UTF-16 units). A path that does
 // not fit is refused: the text functions leave an empty result and return
@@ -37,9 +37,10 @@ bool normalize_path(const char* source, char* target);
 // becomes "."; a bare drive ("C:") becomes its root ("C:/").
 void resolve_dots(char* path);
 
-// True for a drive path ("C:\..." or "C:/..."), a network path ("\\x...")
-// and, on POSIX builds, a path beginning with '/'. False for null, relative
-// paths and a bare drive ("C:").
+// On Windows true for a drive path ("C:\..." or "C:/...") and a network
+// path ("\\x..."); on POSIX true only for a path beginning with '/' (there a
+// drive or network path names a relative directory). False for null,
+// relative paths and a bare drive ("C:").
 bool is_full_path(const char* text);
 
 // The extended-length UTF-16 form of text into target (LOG_PATH_SIZE units):

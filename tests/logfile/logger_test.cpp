@@ -221,6 +221,17 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     EXPECT_EQ(str(e1), "Unable to create directory " + path("first/host.log/x"));
     EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, false) ||   // no error text: no crash
                  l.set_log_directory(cfg, nullptr, nullptr, nullptr, false));
+    // Relative paths are refused; drive and network paths are relative on POSIX.
+    std::vector<const char*> relative = {"x", "logs/"};
+#if !defined(_WIN32)
+    relative.insert(relative.end(), {"C:/x", "c:\\x", "\\\\srv\\share"});
+#endif
+    for (const char* p : relative) {
+        tr_stream_c e;
+        EXPECT_FALSE(l.set_log_directory(cfg, p, &e, nullptr, false));
+        EXPECT_EQ(str(e), "Error! \"" + std::string(p) + "\" is not full path");
+    }
+    EXPECT_FALSE(fs::exists("C:") || fs::exists("c:\\x") || fs::exists("\\\\srv"));
     EXPECT_EQ(str(cfg.log_directory), path("first"));
     // Canonical in the configuration, '/'-ended in the logger; the same text again rotates again.
     const std::string second = dir() + "/second/./deep//";
@@ -296,14 +307,18 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     }
     resolve_dots(nullptr);
 
-    for (const char* p : {"C:\\x", "c:/x", "\\\\s"}) EXPECT_TRUE(is_full_path(p)) << p;
-    for (const char* p : {"C:", "C:x", "1:/x", "\\\\", "\\x", "logs/x", ""}) EXPECT_FALSE(is_full_path(p)) << p;
-    EXPECT_FALSE(is_full_path(nullptr));
+    // Full paths: drive and network paths on Windows, '/' on POSIX.
 #if defined(_WIN32)
-    EXPECT_FALSE(is_full_path("/x"));
+    const bool windows = true;
 #else
-    EXPECT_TRUE(is_full_path("/x"));
+    const bool windows = false;
 #endif
+    const struct { const char* p; bool full; } full_paths[] = {
+        {"C:\\x", windows}, {"c:/x", windows}, {"\\\\s", windows}, {"\\\\?\\C:\\x", windows}, {"/x", !windows},
+        {"/", !windows}, {"C:", false}, {"C:x", false}, {"1:/x", false}, {"\\\\", false}, {"\\x", false},
+        {"logs/x", false}, {"", false}, {nullptr, false},
+    };
+    for (const auto& c : full_paths) EXPECT_EQ(is_full_path(c.p), c.full) << (c.p ? c.p : "null");
     EXPECT_EQ(long_form(""), "<refused:>");
     EXPECT_FALSE(normalize_path("x", nullptr) || to_long_path("x", nullptr));
     const std::string too_long = "/tmp/" + std::string(LOG_PATH_SIZE, 'd');   // file operations refuse these too
