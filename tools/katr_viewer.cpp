@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/terminal_text.h"
 
 namespace {
 
@@ -28,13 +29,15 @@ extern "C" void on_interrupt(int) {
     g_stop = 1;
 }
 
-// Writes one text with LF line ends, ending it with a line feed when it has none.
-void print_text(const char* text, int length) {
-    for (int i = 0; i < length; ++i) {
-        if (text[i] == '\r' && i + 1 < length && text[i + 1] == '\n') continue;
-        std::fputc(text[i], stdout);
-    }
-    if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stdout);
+// Writes one text with LF line ends and its control characters escaped,
+// ending it with a line feed when it has none.
+void print_text(const char* text, int length, std::vector<char>& shown) {
+    const size_t n = static_cast<size_t>(length);
+    const size_t needed = terminal_text(text, n, nullptr, 0);
+    if (shown.size() < needed + 1) shown.resize(needed + 1);
+    terminal_text(text, n, shown.data(), shown.size());
+    std::fwrite(shown.data(), 1, needed, stdout);
+    if (needed == 0 || shown[needed - 1] != '\n') std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
@@ -50,11 +53,12 @@ int show_texts(const char* endpoint) {
     std::signal(SIGTERM, on_interrupt);
     std::fprintf(stderr, "katr_viewer: listening at %s; Ctrl-C ends\n", endpoint ? endpoint : plat_debug_endpoint());
     std::vector<char> buf(256 * 1024);
+    std::vector<char> shown;
     int result = 0;
     while (!g_stop) {
         const int n = plat_debug_viewer_receive(viewer, buf.data(), buf.size(), 500);
         if (n > 0) {
-            print_text(buf.data(), n);
+            print_text(buf.data(), n, shown);
         } else if (n < 0) {
             std::fprintf(stderr, "katr_viewer: receive failed (error %lu)\n", plat_last_error());
             result = 1;

@@ -2,10 +2,15 @@
 // site's cached rank mask, refreshed once per configuration generation,
 // assembles accepted lines (prefix and message) and hands them to the output
 // dispatch. Every operation leaves the thread's last error code as it was.
+// An operation that finds its thread busy inside the library (a signal
+// handler or a hook interrupted it there) does nothing, and no exception
+// leaves an operation.
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #include "front/line.h"
+#include "kor/api_call.h"
 #include "front/output.h"
 #include "katrace.h"
 #include "manager/trace_manager.h"
@@ -83,15 +88,17 @@ katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) = default;
 katr_entry_c::~katr_entry_c() {
     trace_manager_c* m = katr_manager();
     if (!m || !initialised) return;
+    const bool leave_line = enter_leave && !first_line && (load_site(rank_mask_cache) & 0x1u);
+    const bool stack = m->keep_stack.load(std::memory_order_relaxed);
+    if (!leave_line && !stack) return;
     last_error_keeper_c keep;
-    if (enter_leave && !first_line && (load_site(rank_mask_cache) & 0x1u)) {
-        if (!thread_record) thread_record = m->get_thread_record();
-        if (thread_record && thread_record->enabled.load(std::memory_order_relaxed))
-            print(0x1u, -1, "<-leave%s", "\r\n");
-    }
-    if (m->keep_stack.load(std::memory_order_relaxed)) {
-        if (!thread_record) thread_record = m->get_thread_record();
-        if (thread_record && thread_record->depth != 0) m->pop(thread_record);
+    // The leave line checks for a busy thread itself.
+    if (leave_line) print(0x1u, -1, "<-leave%s", "\r\n");
+    if (stack) {
+        katr_api_run([&] {
+            if (!thread_record) thread_record = m->get_thread_record();
+            if (thread_record && thread_record->depth != 0) m->pop(thread_record);
+        });
     }
 }
 
@@ -128,13 +135,15 @@ void katr_entry_c::_print_va(bool new_line, bool user_defined, unsigned rank, co
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;
-    if (user_defined) rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
-    if (!_passes(rank)) return;
-    if (user_defined)
-        line_ = 0;
-    else
-        rank_name = fixed_rank_name(m, rank);
-    _create_trace_buffer(new_line, rank, rank_name, line_, format, arguments);
+    katr_api_run([&] {
+        if (user_defined) rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
+        if (!_passes(rank)) return;
+        if (user_defined)
+            line_ = 0;
+        else
+            rank_name = fixed_rank_name(m, rank);
+        _create_trace_buffer(new_line, rank, rank_name, line_, format, arguments);
+    });
 }
 
 void katr_entry_c::print(unsigned rank, int line_, const char* format, ...) {
@@ -169,10 +178,12 @@ void katr_entry_c::print_long_string(unsigned rank, int line_, const char* text,
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;
-    if (!_passes(rank) || !text) return;
-    tr_stream_c prefix;
-    _create_prefix(prefix, line_, fixed_rank_name(m, rank));
-    write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
+    katr_api_run([&] {
+        if (!_passes(rank) || !text) return;
+        tr_stream_c prefix;
+        _create_prefix(prefix, line_, fixed_rank_name(m, rank));
+        write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
+    });
 }
 
 // A null text prints nothing (the same rule as print_long_string).
@@ -181,30 +192,36 @@ void katr_entry_c::print_user_defined_long_string(const char* rank_name, const c
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;
-    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
-    if (!_passes(rank) || !text) return;
-    tr_stream_c prefix;
-    _create_prefix(prefix, 0, rank_name);
-    write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
+    katr_api_run([&] {
+        unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
+        if (!_passes(rank) || !text) return;
+        tr_stream_c prefix;
+        _create_prefix(prefix, 0, rank_name);
+        write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
+    });
 }
 
 bool katr_entry_c::is_set(unsigned rank, int) {
     trace_manager_c* m = katr_manager();
     if (!m) return false;
     last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    return (load_site(rank_mask_cache) & rank) != 0;
+    return katr_api_call(false, [&] {
+        _check_init2();
+        refresh(m, this);
+        return (load_site(rank_mask_cache) & rank) != 0;
+    });
 }
 
 bool katr_entry_c::is_set_user_defined(const char* rank_name) {
     trace_manager_c* m = katr_manager();
     if (!m) return false;
     last_error_keeper_c keep;
-    _check_init2();
-    refresh(m, this);
-    unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
-    return (load_site(rank_mask_cache) & rank) != 0;
+    return katr_api_call(false, [&] {
+        _check_init2();
+        refresh(m, this);
+        unsigned rank = rank_name ? m->get_user_rank_bit(rank_name) : 0;
+        return (load_site(rank_mask_cache) & rank) != 0;
+    });
 }
 
 // ------------------------------------------------------- line assembly
@@ -229,7 +246,8 @@ public:
             return;
         }
         if (!spill_) {
-            spill_ = new tr_stream_c;
+            spill_ = new (std::nothrow) tr_stream_c;
+            if (!spill_) return;  // no memory: the prefix stays cut
             spill_->append_n(buf_, length_);
         }
         spill_->append_n(text, n);

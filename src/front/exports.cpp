@@ -6,6 +6,7 @@
 
 #include "front/output.h"
 #include "katrace.h"
+#include "kor/api_call.h"
 #include "kor/rw_lock.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
@@ -83,29 +84,37 @@ extern "C" KATR_API void mix_trace_long_str(unsigned rank, int line, const katr_
 }
 
 KATR_API void katr_init(const char* config_file, const char* log_directory) {
-    tr_stream_c messages;
-    if (trace_manager_c* m = katr_manager())
-        m->reparse_file(config_file, log_directory, messages);
-    else
-        messages.append("katrace module has not been properly set");
-    if (messages.length) std::fprintf(stderr, "Error in trace initialisation:\n%s\n", messages.c_str());
+    katr_api_run([&] {
+        tr_stream_c messages;
+        if (trace_manager_c* m = katr_manager())
+            m->reparse_file(config_file, log_directory, messages);
+        else
+            messages.append("katrace module has not been properly set");
+        if (messages.length) std::fprintf(stderr, "Error in trace initialisation:\n%s\n", messages.c_str());
+    });
 }
 
 KATR_API bool katr_is_console_application() { return is_console_application(); }
 
 extern "C" KATR_API void katr_set_verbose(int on) {
-    if (trace_manager_c* m = katr_manager()) m->set_verbose(on != 0);
+    katr_api_run([&] {
+        if (trace_manager_c* m = katr_manager()) m->set_verbose(on != 0);
+    });
 }
 
 KATR_API void katr_set_print_to_debug_vew(bool on) {
-    if (trace_manager_c* m = katr_manager()) m->set_print_to_debug_vew(on);
+    katr_api_run([&] {
+        if (trace_manager_c* m = katr_manager()) m->set_print_to_debug_vew(on);
+    });
 }
 
 extern "C" KATR_API void katr_change_pid(unsigned pid) {
-    trace_manager_c* m = katr_manager();
-    if (!m) return;
-    single_writer_lock_c hold(*m->lock);
-    m->logger->change_pid(pid);
+    katr_api_run([&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) return;
+        single_writer_lock_c hold(*m->lock);
+        m->logger->change_pid(pid);
+    });
 }
 
 KATR_API void katr_set_callback(katr_callback_f callback) {

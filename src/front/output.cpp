@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "kor/api_call.h"
 #include "kor/rw_lock.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
@@ -155,6 +156,9 @@ void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, siz
     size_t n = new_line ? format_line_nl(line, format, arguments) : format_line(line, format, arguments);
     if (!prefix) prefix_length = 0;
     if (banner_length > prefix_length) banner_length = prefix_length;
+    // Nothing below may run again on this thread from a signal handler or
+    // a debugger-output hook.
+    busy_region_c busy;
     {
         single_writer_lock_c hold(*manager->lock);
         // The banner decision (the manager's set_last_thread, without a
@@ -192,6 +196,7 @@ void write_long_string(trace_manager_c* manager, unsigned rank, const char* pref
                        unsigned long long text_length) {
     if (!prefix) prefix_length = 0;
     if (!text) text_length = 0;
+    busy_region_c busy;
     {
         single_writer_lock_c hold(*manager->lock);
         manager->logger->write(prefix, static_cast<unsigned>(prefix_length), text,
@@ -213,12 +218,26 @@ void write_long_string(trace_manager_c* manager, unsigned rank, const char* pref
     }
 }
 
+namespace {
+
+// Set while the calling thread runs the host callback: a line the callback
+// traces itself goes to the other outputs but not to the callback again.
+thread_local bool t_in_callback = false;
+
+}  // namespace
+
 void run_callback(unsigned rank, const char* format, va_list arguments) {
-    if (!g_katr_callback.load(std::memory_order_relaxed) || !(rank & 0x0Eu) || is_console_application())
+    if (!g_katr_callback.load(std::memory_order_relaxed) || !(rank & 0x0Eu) || t_in_callback ||
+        is_console_application())
         return;
     char text[KATR_CALLBACK_BUFFER];
     format_callback_text(text, format, arguments);
     // The pointer may have been removed meanwhile: read it again.
-    if (katr_callback_f callback = g_katr_callback.load(std::memory_order_acquire))
+    if (katr_callback_f callback = g_katr_callback.load(std::memory_order_acquire)) {
+        struct in_callback_s {
+            in_callback_s() { t_in_callback = true; }
+            ~in_callback_s() { t_in_callback = false; }
+        } inside;
         callback(text, static_cast<unsigned long>(rank));
+    }
 }

@@ -54,7 +54,8 @@ void write_long_string(trace_manager_c* manager, unsigned rank, const char* pref
                        unsigned long long prefix_length, const char* text,
                        unsigned long long text_length);
 // The callback step: the first line of a fatal, error or warning message of
-// a host that is not a console application goes to the host callback.
+// a host that is not a console application goes to the host callback. A
+// line traced from inside the callback does not call it again.
 void run_callback(unsigned rank, const char* format, va_list arguments);
 
 // The host callback; null when none is set.

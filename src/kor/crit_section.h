@@ -1,16 +1,23 @@
 // kor_crit_section_c: a recursive mutual-exclusion section (the same thread
-// may enter it again); kor_lock_c holds one for its own lifetime.
+// may enter it again); kor_lock_c holds one for its own lifetime. It never
+// throws; while it is held (or awaited) the thread counts as busy.
 #ifndef KATRACE_CRIT_SECTION_H
 #define KATRACE_CRIT_SECTION_H
 
-#include <mutex>
+#include "platform/platform.h"
 
 class kor_crit_section_c {
 public:
-    void enter() { m_.lock(); }
-    void leave() { m_.unlock(); }
+    kor_crit_section_c() : m_(plat_mutex_create()) {}
+    ~kor_crit_section_c() { plat_mutex_destroy(m_); }
+    kor_crit_section_c(const kor_crit_section_c&) = delete;
+    kor_crit_section_c& operator=(const kor_crit_section_c&) = delete;
+    // False when the system mutex could not be made (no memory).
+    bool ok() const { return m_ != nullptr; }
+    void enter() { plat_mutex_enter(m_); }
+    void leave() { plat_mutex_leave(m_); }
 private:
-    std::recursive_mutex m_;
+    plat_mutex_s* m_;
 };
 
 class kor_lock_c {

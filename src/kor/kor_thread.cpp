@@ -9,23 +9,23 @@
 #include "kor/kor_thread.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_set>
 
+#include "kor/crit_section.h"
 #include "platform/platform.h"
 
 namespace {
 
 struct name_pool_s {
-    std::mutex guard;
+    kor_crit_section_c guard;
     std::unordered_set<std::string> names;
 };
 
 name_pool_s* name_pool() {
     static name_pool_s* pool = new (std::nothrow) name_pool_s;
-    return pool;
+    return pool && pool->guard.ok() ? pool : nullptr;
 }
 
 // Returns the process-lifetime copy of text. Elements of an unordered_set
@@ -33,8 +33,12 @@ name_pool_s* name_pool() {
 const char* intern(const char* text) {
     name_pool_s* pool = name_pool();
     if (!pool || !text) return nullptr;
-    std::lock_guard<std::mutex> hold(pool->guard);
-    return pool->names.insert(std::string(text)).first->c_str();
+    kor_lock_c hold(&pool->guard);
+    try {
+        return pool->names.insert(std::string(text)).first->c_str();
+    } catch (...) {
+        return nullptr;  // out of memory: the caller goes on without the name
+    }
 }
 
 // Size of the buffer an OS thread name is read into (longer names are cut).
@@ -82,4 +86,12 @@ void kor_thread_c::set_current_thread_info(const char* name, unsigned long appl_
     // A null or empty name hands the thread back to its OS name.
     t_host_name = (name && name[0]) ? intern(name) : nullptr;
     t_appl_id = appl_id;
+}
+
+void kor_thread_c::before_fork() {
+    if (name_pool_s* pool = name_pool()) pool->guard.enter();
+}
+
+void kor_thread_c::after_fork() {
+    if (name_pool_s* pool = name_pool()) pool->guard.leave();
 }

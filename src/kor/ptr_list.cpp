@@ -13,6 +13,11 @@
 ptr_list_c::ptr_list_c(bool with_cs)
     : head_(nullptr), tail_(nullptr), cursor_node_(nullptr), count_(0), cs_(nullptr) {
     if (with_cs) cs_ = new (std::nothrow) kor_crit_section_c;
+    if (cs_ && !cs_->ok()) {
+        // Without a system mutex the list runs unguarded, as one made without.
+        delete cs_;
+        cs_ = nullptr;
+    }
 }
 
 ptr_list_c::~ptr_list_c() {

@@ -1,18 +1,25 @@
 // single_writer_multi_reader_c: a reader-writer lock, not recursive. Hold it
-// with single_writer_lock_c (exclusive) or multi_reader_lock_c (shared).
+// with single_writer_lock_c (exclusive) or multi_reader_lock_c (shared). It
+// never throws; while it is held (or awaited) the thread counts as busy.
 #ifndef KATRACE_RW_LOCK_H
 #define KATRACE_RW_LOCK_H
 
-#include <shared_mutex>
+#include "platform/platform.h"
 
 class single_writer_multi_reader_c {
 public:
-    void lock_write() { m_.lock(); }
-    void unlock_write() { m_.unlock(); }
-    void lock_read() { m_.lock_shared(); }
-    void unlock_read() { m_.unlock_shared(); }
+    single_writer_multi_reader_c() : l_(plat_rwlock_create()) {}
+    ~single_writer_multi_reader_c() { plat_rwlock_destroy(l_); }
+    single_writer_multi_reader_c(const single_writer_multi_reader_c&) = delete;
+    single_writer_multi_reader_c& operator=(const single_writer_multi_reader_c&) = delete;
+    // False when the system lock could not be made (no memory).
+    bool ok() const { return l_ != nullptr; }
+    void lock_write() { plat_rwlock_write(l_); }
+    void unlock_write() { plat_rwlock_write_unlock(l_); }
+    void lock_read() { plat_rwlock_read(l_); }
+    void unlock_read() { plat_rwlock_read_unlock(l_); }
 private:
-    std::shared_mutex m_;
+    plat_rwlock_s* l_;
 };
 
 class single_writer_lock_c {

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "config/config_parser.h"
+#include "kor/api_call.h"
 #include "kor/crit_section.h"
 #include "kor/kor_thread.h"
 #include "kor/mix.h"
@@ -166,6 +167,9 @@ thread_trace_s* trace_manager_c::get_thread_record() {
     }
     if (r && (r->sys_id != 0 || r->appl_id != 0)) return r;
 
+    // Until the record is registered and judged, the thread must not come
+    // here again from a signal handler.
+    busy_region_c busy;
     if (!r) {
         r = _create_record();
         if (!r) return nullptr;
@@ -219,6 +223,9 @@ void trace_manager_c::apply_thread_rules(thread_trace_s* record) {
 
 void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char* function_name) {
     if (!r) return;
+    // The owner changes its stack outside the guard, so the whole push is a
+    // region the thread must not enter again.
+    busy_region_c busy;
     if (!file_name) file_name = "";
     if (!function_name) function_name = "";
 
@@ -299,12 +306,47 @@ void trace_manager_c::reset_thread_trace_name(const char* name) {
     r->guard.enter();
     r->trace_name = name;
     r->guard.leave();
+    // Thread rules match the shown name.
+    multi_reader_lock_c hold(*lock);
+    _judge(r);
+}
+
+void trace_manager_c::set_thread_info(const char* name, unsigned long appl_id) {
+    kor_thread_c::set_current_thread_info(name, appl_id);
+    thread_trace_s* r = nullptr;
+    if (has_tls) {
+        r = static_cast<thread_trace_s*>(plat_tls_get(tls_index));
+    } else {
+        kor_lock_c hold(threads->cs());
+        r = _find_current();
+    }
+    // A thread without a record yet gets the new identity when it is made.
+    if (!r) return;
+    {
+        kor_lock_c hold(threads->cs());
+        _fill_identity(r);
+    }
+    multi_reader_lock_c hold(*lock);
+    _judge(r);
 }
 
 extern "C" KATR_API void katr_remove_trace(unsigned long thread_id) {
-    if (trace_manager_c* m = katr_manager()) m->remove_trace(thread_id);
+    katr_api_run([&] {
+        if (trace_manager_c* m = katr_manager()) m->remove_trace(thread_id);
+    });
 }
 
 extern "C" KATR_API void katr_reset_thread_trace_name(const char* name) {
-    if (trace_manager_c* m = katr_manager()) m->reset_thread_trace_name(name);
+    katr_api_run([&] {
+        if (trace_manager_c* m = katr_manager()) m->reset_thread_trace_name(name);
+    });
+}
+
+extern "C" KATR_API void katr_set_thread_info(const char* name, unsigned long appl_id) {
+    katr_api_run([&] {
+        if (trace_manager_c* m = katr_manager())
+            m->set_thread_info(name, appl_id);
+        else
+            kor_thread_c::set_current_thread_info(name, appl_id);
+    });
 }

@@ -26,6 +26,7 @@ void tls_exit_hook(void* value) {
 }  // namespace
 
 void record_guard_c::enter() {
+    plat_busy_enter();
     while (flag_.test_and_set(std::memory_order_acquire)) {
         // Only a report holds the guard of a record it does not own, and
         // only for the few appends of one record line.
@@ -46,6 +47,7 @@ trace_manager_c::trace_manager_c()
     copy_settings();
 
     has_tls = plat_tls_alloc(&tls_index, &tls_exit_hook);
+    katr_register_fork_handlers();
 
     // The constructing thread gets its record at once; it sees no
     // thread-attach notification of its own.

@@ -27,6 +27,7 @@
 
 #include "kor/ptr_list.h"
 #include "kor/rw_lock.h"
+#include "platform/platform.h"
 #include "support/tr_stream.h"
 
 class config_parser_c;
@@ -35,10 +36,14 @@ class trace_manager_c;
 
 // A tiny spin lock guarding one record's stack against a report that reads
 // it from another thread. Uncontended it costs one atomic exchange.
+// While it is held the thread counts as busy (see plat_busy_enter).
 class record_guard_c {
 public:
     void enter();
-    void leave() { flag_.clear(std::memory_order_release); }
+    void leave() {
+        flag_.clear(std::memory_order_release);
+        plat_busy_leave();
+    }
 private:
     std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
 };
@@ -102,7 +107,7 @@ public:
     trace_manager_c();
     virtual ~trace_manager_c();
     // False when one of the owned objects could not be allocated.
-    bool ok() const { return lock && logger && config && threads; }
+    bool ok() const { return lock && lock->ok() && logger && config && threads; }
 
     // ------------------------------------------------------ settings
     // Copies the eight output settings from config (writer lock held).
@@ -134,8 +139,12 @@ public:
     // memory stays valid for its thread until it exits).
     void remove_trace(unsigned long thread_id);
     // Sets the calling thread's trace name (not copied; null: the support
-    // library's name again).
+    // library's name again) and judges the thread again by the thread rules.
     void reset_thread_trace_name(const char* name);
+    // Gives the calling thread a host name and application id (through the
+    // support library); an existing record takes them at once and is judged
+    // again by the thread rules.
+    void set_thread_info(const char* name, unsigned long appl_id);
 
     // --------------------------------------------------- rank filter
     // Under one hold of the reader lock: stores generation into
@@ -160,6 +169,17 @@ public:
     // The configuration report of the live configuration into out.
     void config_content(tr_stream_c& out);
 
+    // ----------------------------------------------------------- fork
+    // Run by the forking thread around fork(). before_fork takes every lock
+    // in the documented order (writer lock, registry, the rule lists, then
+    // the support library's name set); the two after_fork steps release
+    // them. In the child only the forking thread exists: its record gets the
+    // child's thread id and every other record is freed. A thread that is
+    // busy inside the library (a fork from a signal handler) takes nothing.
+    void before_fork();
+    void after_fork_in_parent();
+    void after_fork_in_child();
+
     // -------------------------------------------------------- reports
     void print_threads(tr_stream_c& out);
     // thread_id 0: every thread.
@@ -180,11 +200,19 @@ private:
     // Sends line 1 and line 2 of a banner to the log file, standard output
     // and the debugger output as the current settings say.
     void _write_banner(const char* line1, const char* line2);
+    // The rule lists' critical sections, entered or left in one fixed order.
+    void _rule_lists(bool enter);
+    // Whether before_fork took the locks (and the after steps must release).
+    bool fork_locked_ = false;
     // Appends the record line (with or without the stack).
     static void _record_line(tr_stream_c& out, thread_trace_s* record, bool with_stack);
     // "Found n threads:" and one numbered record line per thread.
     void _numbered_records(tr_stream_c& out, unsigned n, bool with_stack);
 };
+
+// Registers the fork steps of the process's manager with the platform layer
+// (once per process; every manager's construction asks).
+void katr_register_fork_handlers();
 
 // The process's manager; null before process attach and after process detach.
 extern std::atomic<trace_manager_c*> g_katr_manager;

@@ -23,7 +23,9 @@ const plat_file_t PLAT_NO_FILE = -1;
 // Opens (creating when missing) a file for appending; never inheritable by
 // child processes; others may read it while it is open. Every write goes to
 // the end (POSIX: O_APPEND; Windows: the pointer starts at the end).
-// PLAT_NO_FILE on failure.
+// PLAT_NO_FILE on failure, also when anything but a regular file stands at
+// path: a link (or reparse point) there is not followed and a pipe or device
+// is refused without blocking.
 plat_file_t plat_file_open_append(const char* path);
 // Size of an open file in bytes, -1 on failure.
 long long plat_file_size(plat_file_t f);
@@ -38,10 +40,13 @@ bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b
 void plat_file_close(plat_file_t f);
 
 // ---------------------------------------------------------- read-only map
-// A read-only view of a whole file followed by one NUL byte, also when the
-// size is an exact multiple of the page size (POSIX maps the file over an
-// anonymous region one page longer; Windows reads such a file into a heap
-// buffer). The text may contain NUL bytes of its own.
+// A read-only view of a whole regular file followed by one NUL byte. The
+// text may contain NUL bytes of its own. Windows maps the file (a mapped
+// file cannot be truncated there; a file whose size is an exact multiple of
+// the page size is read into a heap buffer instead). POSIX reads the file
+// into a heap buffer: a mapped file truncated by another process would
+// raise SIGBUS in the reader, while a read sees either bytes that were in
+// the file or its end. A FIFO, a device or a directory is refused.
 struct plat_mapping_s {
     const char* data;   // the file's bytes, data[size] == 0; null when not mapped
     size_t size;        // file size in bytes
@@ -54,11 +59,22 @@ bool plat_map_file(const char* path, plat_mapping_s* m);
 void plat_unmap_file(plat_mapping_s* m);
 
 // ----------------------------------------------------------- file system
-// Renames a file; fails when the target exists (no replacing). Retries a
-// sharing violation a few times on Windows.
+// The functions that take a file (open, move, delete, list, kind) act only on
+// regular files and never follow a link or reparse point at the file's own
+// name; the directories on the way to it may be links.
+//
+// Renames a regular file; fails when the target exists (no replacing) and
+// for anything else at from. Retries a sharing violation a few times on
+// Windows.
 bool plat_move_file(const char* from, const char* to);
-// Deletes a file; retries a sharing violation a few times on Windows.
+// Deletes a regular file (not a link, directory, pipe...); retries a sharing
+// violation a few times on Windows.
 bool plat_delete_file(const char* path);
+// What stands at path, its last component not followed: PLAT_ENTRY_NONE,
+// PLAT_ENTRY_FILE (a regular file), PLAT_ENTRY_OTHER (a link or reparse
+// point, directory, pipe, device or socket), or -1 when it cannot be told.
+enum { PLAT_ENTRY_NONE = 0, PLAT_ENTRY_FILE = 1, PLAT_ENTRY_OTHER = 2 };
+int plat_entry_kind(const char* path);
 // Existence test (_waccess / access with mode 0): 1 exists, 0 does not
 // exist, -1 access denied (unknown; try plat_path_opens).
 int plat_path_access(const char* path);
@@ -67,8 +83,9 @@ bool plat_path_opens(const char* path);
 // Creates one directory (not its parents): mode 0777 under the process
 // umask on POSIX, default security on Windows. False when it exists.
 bool plat_create_directory(const char* path);
-// Calls visit(name, ctx) with the UTF-8 name of every regular file (not
-// directories) in dir. True when the listing ran to its end.
+// Calls visit(name, ctx) with the UTF-8 name of every regular file in dir
+// (links, reparse points, directories and other entries are skipped). True
+// when the listing ran to its end.
 typedef void (*plat_visit_f)(const char* name, void* ctx);
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx);
 
@@ -82,6 +99,41 @@ bool plat_tls_alloc(unsigned* index, void (*on_exit)(void* value));
 void* plat_tls_get(unsigned index);
 bool plat_tls_set(unsigned index, void* value);
 void plat_tls_free(unsigned index);
+
+// ------------------------------------------------------------------- locks
+// Locks that never throw and, once made, never fail: a reader-writer lock
+// (not recursive; a waiting writer goes before new readers where the system
+// allows it) and a recursive mutex. Both are made on the process heap;
+// create returns null when memory runs out.
+struct plat_rwlock_s;
+plat_rwlock_s* plat_rwlock_create();
+void plat_rwlock_destroy(plat_rwlock_s* l);
+void plat_rwlock_read(plat_rwlock_s* l);
+void plat_rwlock_read_unlock(plat_rwlock_s* l);
+void plat_rwlock_write(plat_rwlock_s* l);
+void plat_rwlock_write_unlock(plat_rwlock_s* l);
+struct plat_mutex_s;
+plat_mutex_s* plat_mutex_create();
+void plat_mutex_destroy(plat_mutex_s* m);
+void plat_mutex_enter(plat_mutex_s* m);
+void plat_mutex_leave(plat_mutex_s* m);
+
+// Each thread counts the regions it is in that must not be entered again on
+// the same thread: every hold of a lock above (counted from before it is
+// taken until after it is released) and the regions marked with
+// plat_busy_enter/plat_busy_leave. Code that finds its thread busy has
+// interrupted the library on its own thread (a signal handler, a hook called
+// from inside) and must not take a lock or touch the thread's state.
+void plat_busy_enter();
+void plat_busy_leave();
+bool plat_thread_busy();
+
+// --------------------------------------------------------------------- fork
+// Registers, once per process, functions that run around fork() in the
+// forking thread: prepare before it, parent and child after it in the two
+// processes. Registering again does nothing. On Windows (no fork) nothing
+// is registered and the result is false.
+bool plat_on_fork(void (*prepare)(), void (*parent)(), void (*child)());
 
 // --------------------------------------------------------------- last error
 // errno on POSIX, GetLastError on Windows.

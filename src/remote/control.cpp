@@ -1,10 +1,13 @@
 // The exported control functions: each builds its reply in a stream of its
 // own and hands it over whole, or not at all, through the caller's buffer.
+// A call from a thread busy inside the library (a signal handler, a hook),
+// or one that fails for want of memory, gets the empty reply.
 #include <cstring>
 
 #include "config/config_parser.h"
 #include "config/rank_tables.h"
 #include "katrace.h"
+#include "kor/api_call.h"
 #include "kor/mix.h"
 #include "kor/rw_lock.h"
 #include "logfile/logger.h"
@@ -43,60 +46,91 @@ void hand_over_or(tr_stream_c& reply, const char* success, char* out, unsigned l
     hand_over(reply, out, len);
 }
 
+// Runs the body of a control function; when it cannot run or throws, the
+// reply is the empty text.
+template <typename R, typename F>
+R control_call(R fallback, char* out, unsigned long long& len, F&& body) noexcept {
+    bool done = false;
+    R result = katr_api_call(fallback, [&] {
+        R r = body();
+        done = true;
+        return r;
+    });
+    if (!done) {
+        if (out && len > 0) out[0] = 0;
+        len = 1;
+    }
+    return result;
+}
+
 }  // namespace
 
 bool remote_set_output_switch(bool screen, bool on) {
-    trace_manager_c* m = katr_manager();
-    if (!m)
-        return false;
-    if (screen)
-        m->set_verbose(on);
-    else
-        m->set_print_to_debug_vew(on);
-    return true;
+    return katr_api_call(false, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m)
+            return false;
+        if (screen)
+            m->set_verbose(on);
+        else
+            m->set_print_to_debug_vew(on);
+        return true;
+    });
 }
 
 void katr_get_log_filename(char* out, unsigned long long& len) {
-    trace_manager_c* m = katr_manager();
-    if (!m)
-        return no_manager(out, len);
-    tr_stream_c reply;
-    {
-        multi_reader_lock_c hold(*m->lock);
-        reply.append(m->logger->file_name);
-    }
-    hand_over_or(reply, "Current log file is not set", out, len);
+    control_call(0, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return 0;
+        }
+        tr_stream_c reply;
+        {
+            multi_reader_lock_c hold(*m->lock);
+            reply.append(m->logger->file_name);
+        }
+        hand_over_or(reply, "Current log file is not set", out, len);
+        return 0;
+    });
 }
 
 void katr_add_PID_to_log_fn(char* out, unsigned long long& len, bool add_pid) {
-    trace_manager_c* m = katr_manager();
-    if (!m)
-        return no_manager(out, len);
-    tr_stream_c reply;
-    {
-        single_writer_lock_c hold(*m->lock);
-        m->logger->set_add_pid(*m->config, add_pid, &reply);
-    }
-    hand_over_or(reply, "OK. Log PID has been processed successfully", out, len);
+    control_call(0, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return 0;
+        }
+        tr_stream_c reply;
+        {
+            single_writer_lock_c hold(*m->lock);
+            m->logger->set_add_pid(*m->config, add_pid, &reply);
+        }
+        hand_over_or(reply, "OK. Log PID has been processed successfully", out, len);
+        return 0;
+    });
 }
 
 bool katr_set_log_directory(char* out, unsigned long long& len, const char* directory,
                             const char* base_name, bool flag) {
-    trace_manager_c* m = katr_manager();
-    if (!m) {
-        no_manager(out, len);
-        return false;
-    }
-    tr_stream_c reply;
-    // The directory is checked and created before the lock is taken.
-    char canonical[KOR_MAX_PATH];
-    bool ok = logger_c::prepare_log_directory(directory, &reply, canonical);
-    if (ok) {
-        single_writer_lock_c hold(*m->lock);
-        m->logger->use_log_directory(*m->config, canonical, &reply, base_name, flag);
-    }
-    hand_over_or(reply, "OK. Log directory has been set successfully", out, len);
-    return ok;
+    return control_call(false, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return false;
+        }
+        tr_stream_c reply;
+        // The directory is checked and created before the lock is taken.
+        char canonical[KOR_MAX_PATH];
+        bool ok = logger_c::prepare_log_directory(directory, &reply, canonical);
+        if (ok) {
+            single_writer_lock_c hold(*m->lock);
+            m->logger->use_log_directory(*m->config, canonical, &reply, base_name, flag);
+        }
+        hand_over_or(reply, "OK. Log directory has been set successfully", out, len);
+        return ok;
+    });
 }
 
 namespace {
@@ -105,15 +139,17 @@ namespace {
 // or the success text when it has none.
 template <typename Change>
 bool change_config(char* out, unsigned long long& len, const char* success, Change change) {
-    trace_manager_c* m = katr_manager();
-    if (!m) {
-        no_manager(out, len);
-        return false;
-    }
-    tr_stream_c reply;
-    bool ok = change(*m, reply);
-    hand_over_or(reply, success, out, len);
-    return ok;
+    return control_call(false, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return false;
+        }
+        tr_stream_c reply;
+        bool ok = change(*m, reply);
+        hand_over_or(reply, success, out, len);
+        return ok;
+    });
 }
 
 }  // namespace
@@ -131,74 +167,94 @@ bool katr_parse_buffer(char* out, unsigned long long& len, const char* text) {
 }
 
 void katr_config_content(char* out, unsigned long long& len) {
-    trace_manager_c* m = katr_manager();
-    if (!m)
-        return no_manager(out, len);
-    tr_stream_c reply;
-    m->config_content(reply);
-    hand_over(reply, out, len);
+    control_call(0, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return 0;
+        }
+        tr_stream_c reply;
+        m->config_content(reply);
+        hand_over(reply, out, len);
+        return 0;
+    });
 }
 
 void katr_print_threads(char* out, unsigned long long& len) {
-    trace_manager_c* m = katr_manager();
-    if (!m)
-        return no_manager(out, len);
-    tr_stream_c reply;
-    m->print_threads(reply);
-    hand_over(reply, out, len);
+    control_call(0, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return 0;
+        }
+        tr_stream_c reply;
+        m->print_threads(reply);
+        hand_over(reply, out, len);
+        return 0;
+    });
 }
 
 void katr_print_stack(char* out, unsigned long long& len, unsigned long thread_id) {
-    trace_manager_c* m = katr_manager();
-    if (!m)
-        return no_manager(out, len);
-    tr_stream_c reply;
-    m->print_stack(reply, thread_id);
-    hand_over(reply, out, len);
+    control_call(0, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return 0;
+        }
+        tr_stream_c reply;
+        m->print_stack(reply, thread_id);
+        hand_over(reply, out, len);
+        return 0;
+    });
 }
 
 void katr_print_log_rank(char* out, unsigned long long& len, const char* function_name,
                          const char* file_name) {
-    trace_manager_c* m = katr_manager();
-    if (!m)
-        return no_manager(out, len);
-    tr_stream_c reply;
-    {
-        multi_reader_lock_c hold(*m->lock);
-        config_parser_c& config = *m->config;
-        unsigned rank = config.evaluate_rank(function_name, file_name);
-        if (rank) {
-            bool first = true;
-            unsigned written = 0;
-            for (unsigned i = 0; i < RANK_NAME_ROWS; ++i) {
-                const rank_name_s& row = rank_name_table[i];
-                if (row.mask == RANK_ALL || (row.mask & written) == row.mask)
-                    continue;
-                if (!(row.mask & rank))
-                    continue;
-                if (!first)
-                    reply.append('+');
-                reply.append(row.name).append(' ');
-                first = false;
-                written |= row.mask;
-            }
-            // The additional rank at 0-based position i has the bit 0x4000 << i.
-            // An own position keeps the list's cursor untouched, since other
-            // readers may walk the same list at the same time.
-            ptr_list_c::position_t pos = nullptr;
-            unsigned i = 0;
-            for (void* e = config.additional_ranks.first(&pos);
-                 e || pos; e = config.additional_ranks.next(&pos), ++i) {
-                if (i >= 32 - ADDITIONAL_RANK_SHIFT - 1)
-                    break;
-                if (rank & (0x4000u << i)) {
+    control_call(0, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return 0;
+        }
+        tr_stream_c reply;
+        {
+            multi_reader_lock_c hold(*m->lock);
+            config_parser_c& config = *m->config;
+            unsigned rank = config.evaluate_rank(function_name, file_name);
+            if (rank) {
+                bool first = true;
+                unsigned written = 0;
+                for (unsigned i = 0; i < RANK_NAME_ROWS; ++i) {
+                    const rank_name_s& row = rank_name_table[i];
+                    if (row.mask == RANK_ALL || (row.mask & written) == row.mask)
+                        continue;
+                    if (!(row.mask & rank))
+                        continue;
                     if (!first)
                         reply.append('+');
-                    reply.append(static_cast<const char*>(e)).append(' ');
+                    reply.append(row.name).append(' ');
                     first = false;
+                    written |= row.mask;
+                }
+                // The additional rank at 0-based position i has the bit 0x4000 << i.
+                // An own position keeps the list's cursor untouched, since other
+                // readers may walk the same list at the same time.
+                ptr_list_c::position_t pos = nullptr;
+                unsigned i = 0;
+                for (void* e = config.additional_ranks.first(&pos);
+                     e || pos; e = config.additional_ranks.next(&pos), ++i) {
+                    if (i >= 32 - ADDITIONAL_RANK_SHIFT - 1)
+                        break;
+                    if (rank & (0x4000u << i)) {
+                        if (!first)
+                            reply.append('+');
+                        reply.append(static_cast<const char*>(e)).append(' ');
+                        first = false;
+                    }
                 }
             }
         }
-    }
-    hand_over(reply, out, len);
+        hand_over(reply, out, len);
+        return 0;
+    });
 }

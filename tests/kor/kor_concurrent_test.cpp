@@ -29,7 +29,7 @@ TEST(KorConcurrent, ThreadNamesAreInternedAndOutliveTheirThreads) {
         const std::string name = (i % 2) ? "shared-name" : "thread-" + std::to_string(i);
         for (unsigned long round = 0, appl = 0; round < 200; ++round) {
             std::string given = name;
-            katr_set_thread_info(given.c_str(), i + 1UL);
+            kor_thread_c::set_current_thread_info(given.c_str(), i + 1UL);
             given.assign("overwritten");  // the name was copied
             const char* got = nullptr;
             kor_thread_c::get_current_thread(&ids[i], &got, &appl);

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "support/terminal_text.h"
 #include "support/tr_stream.h"
 
 namespace {
@@ -96,4 +97,24 @@ TEST(TrStream, CompareCopyAndAssign) {
     c.append("old content"), c = s, c = c;
     s.truncate(0);
     EXPECT_TRUE(text(b) == "Alpha text that needs growth" && text(c) == text(b)) << text(c);
+}
+
+TEST(TerminalText, ControlCharactersBecomeVisibleEscapes) {
+    struct { std::string in, out; } cases[] = {
+        {"plain text\r\n", "plain text\n"},                       // CR LF becomes LF
+        {"a\tb\rc\n", "a\tb\rc\n"},                               // TAB, lone CR, LF stay
+        {"\x1b]0;owned\x07 done", "\\x1b]0;owned\\x07 done"},     // a title sequence cannot retitle
+        {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},                         // erase screen, DEL
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"csi \xc2\x9b" "31m, \xc3\xa9 stays", "csi \\u009b31m, \xc3\xa9 stays"},  // C1 in UTF-8
+    };
+    for (const auto& c : cases) {
+        char out[64];
+        EXPECT_EQ(terminal_text(c.in.data(), c.in.size(), out, sizeof out), c.out.size()) << c.out;
+        EXPECT_EQ(std::string(out), c.out);
+    }
+    // A short buffer gets a cut, terminated text and the full length.
+    char small[4];
+    EXPECT_EQ(terminal_text("\x1b" "abc", 4, small, sizeof small), 7u);
+    EXPECT_EQ(std::string(small), "\\x1");
 }

@@ -3,6 +3,7 @@
 // one costs a read of a coarse clock and two relaxed atomics; the endpoint
 // is probed at most once a second.
 #include "platform/platform.h"
+#include "platform/posix/fork_posix.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -28,7 +29,16 @@ std::atomic<long long> g_next_probe_ns{0};
 std::atomic<int> g_sender{-1};
 
 // The endpoint path and whether it is the default one, guarded by g_lock.
-std::mutex g_lock;
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// Holds g_lock; the thread counts as busy meanwhile.
+class path_hold_c {
+public:
+    path_hold_c() { plat_busy_enter(), pthread_mutex_lock(&g_lock); }
+    ~path_hold_c() { pthread_mutex_unlock(&g_lock), plat_busy_leave(); }
+    path_hold_c(const path_hold_c&) = delete;
+    path_hold_c& operator=(const path_hold_c&) = delete;
+};
 char g_path[sizeof(sockaddr_un::sun_path)];
 bool g_path_set = false;
 bool g_path_is_default = false;
@@ -85,7 +95,7 @@ bool directory_is_private(const char* path) {
 
 // The socket address of the endpoint; false when there is none usable.
 bool endpoint_address(sockaddr_un* addr, bool check_owner) {
-    std::lock_guard<std::mutex> hold(g_lock);
+    path_hold_c hold;
     ensure_path_locked();
     if (!g_path[0]) return false;
     if (check_owner && g_path_is_default && !directory_is_private(g_path)) return false;
@@ -168,7 +178,7 @@ void plat_debug_output(const katr_wchar_t* text) {
 
 // The endpoint path (built on first use).
 const char* plat_debug_endpoint() {
-    std::lock_guard<std::mutex> hold(g_lock);
+    path_hold_c hold;
     ensure_path_locked();
     return g_path;
 }
@@ -177,7 +187,7 @@ const char* plat_debug_endpoint() {
 // activity test probes at once.
 void plat_set_debug_endpoint(const char* path) {
     {
-        std::lock_guard<std::mutex> hold(g_lock);
+        path_hold_c hold;
         if (path) {
             snprintf(g_path, sizeof g_path, "%s", path);
             if (strlen(path) >= sizeof g_path) g_path[0] = 0;
@@ -190,3 +200,8 @@ void plat_set_debug_endpoint(const char* path) {
     g_active.store(false, std::memory_order_relaxed);
     g_next_probe_ns.store(0, std::memory_order_relaxed);
 }
+
+// Around fork: the endpoint's lock is taken by the forking thread, so that
+// no other thread holds it in the child, and released in both processes.
+void posix_debug_output_before_fork() { pthread_mutex_lock(&g_lock); }
+void posix_debug_output_after_fork() { pthread_mutex_unlock(&g_lock); }

@@ -1,8 +1,8 @@
 // Identity of the process and the calling thread.
 #include "platform/platform.h"
+#include "platform/posix/fork_posix.h"
 
 #include <cstring>
-#include <mutex>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -12,22 +12,22 @@ namespace {
 // The kernel thread id, cached per thread: traced lines ask for it often.
 thread_local unsigned long t_thread_id = 0;
 
+}  // namespace
+
 // A forked child continues on a copy of the forking thread, with a new id.
-void forget_thread_id() {
+void posix_forget_thread_id() {
     t_thread_id = 0;
 }
-
-}  // namespace
 
 unsigned long plat_pid() {
     return static_cast<unsigned long>(getpid());
 }
 
-// gettid once per thread (and again after fork).
+// gettid once per thread (and again in a forked child, whose fork handler
+// forgets the cached id).
 unsigned long plat_thread_id() {
     if (t_thread_id == 0) {
-        static std::once_flag atfork_once;
-        std::call_once(atfork_once, [] { pthread_atfork(nullptr, nullptr, forget_thread_id); });
+        posix_install_fork_handlers();
         t_thread_id = static_cast<unsigned long>(syscall(SYS_gettid));
     }
     return t_thread_id;
