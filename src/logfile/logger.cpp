@@ -51,17 +51,20 @@ logger_c::~logger_c() {
     // rotated_files frees its strings itself.
 }
 
-// Closes the current file and moves it to "<file_name>.<next number>"; the
-// rotated name enters rotated_files whether or not the move succeeded (a
-// failed move, e.g. of a file another process holds, is not reported).
+// Closes the current file and moves it to "<file_name>.<next number>",
+// skipping numbers whose names someone else has taken with anything but a
+// regular file; the rotated name enters rotated_files whether or not the
+// move succeeded (a failed move, e.g. of a file another process holds, is
+// not reported). When no name is found the file stays where it is.
 static void rotate_current(logger_c& l) {
     if (l.file != PLAT_NO_FILE) {
         plat_file_close(l.file);
         l.file = PLAT_NO_FILE;
     }
-    ++l.file_number;
     tr_stream_c rotated;
-    rotated.append(l.file_name).append('.').append(l.file_number);
+    const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
+    if (number == 0) return;
+    l.file_number = number;
     move_file(l, l.file_name.c_str(), rotated.c_str());
     l.rotated_files.insert_string(rotated.c_str());
 }
@@ -74,12 +77,15 @@ void logger_c::open_file(tr_stream_c* error_text) {
     bytes_written = 0;
 
     // Appends to an existing file (the platform opens at its end).
+    // Something else at the name (a link, a pipe...) is refused by the open
+    // and reported once; the log then goes on without a file.
     file = plat_file_open_append(file_name.c_str());
     if (file == PLAT_NO_FILE) {
         unsigned long code = plat_last_error();
+        const bool planted = left_alone(file_name.c_str(), "no log file is written");
         if (error_text) {
             error_text->append("Unable to open logfile ").append(file_name).append(", err=").append(code).append("\r\n");
-        } else {
+        } else if (!planted) {
             std::fprintf(stderr, "Unable to open logfile %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
         }
         return;

@@ -5,7 +5,10 @@
 // to "<name>.<number>" when the size limit is reached. It also decides where
 // the file lives and what it is called, adopts the rotated files that earlier
 // runs (or other processes of the same executable) left in the directory, and
-// deletes the oldest rotated files beyond the configured number.
+// deletes the oldest rotated files beyond the configured number. The
+// directory is often shared (/tmp/logs, a group-writable service directory):
+// only regular files are opened, moved, deleted or counted there, and
+// anything else at a name the writer wants is reported once and left alone.
 //
 // Locking: logger_c has no lock of its own and takes none. The trace manager
 // holds its reader-writer lock as writer around every call (and as reader
@@ -40,6 +43,7 @@ public:
     tr_stream_c file_name;             // full path of the current log file
     tr_stream_c directory;             // log directory, ending in '/'
     str_list_c rotated_files;          // full paths of rotated files, newest first (owned copies)
+    str_list_c reported_names;         // paths reported by left_alone, each said once
 
     // Rotated files found by one directory scan, sorted by number, highest
     // first; entries of equal number keep the order in which they were added.
@@ -87,6 +91,17 @@ public:
     void apply_retention();
     // file_name = directory + module_name [+ "_" + pid] + ".log"
     void make_file_name();
+    // True when something other than a regular file stands at path: a link,
+    // pipe, device or directory that someone else made in the (often
+    // shared) directory. The writer leaves it alone; the first time for a
+    // path it says so on the standard error stream, with what it does
+    // instead.
+    bool left_alone(const char* path, const char* instead);
+    // The first number above after whose name "<base>.<number>" is free or a
+    // regular file, with that name in name; names on the way that are taken
+    // by anything else are reported and skipped. 0 when a run of them is too
+    // long.
+    unsigned next_rotation(const char* base, unsigned after, tr_stream_c& name);
     // Brings the logger in line with a configuration: copies the settings,
     // sets the directory (the configuration's, else fallback_dir), rotates
     // when the directory or the process-id flag changed, applies retention

@@ -1,5 +1,6 @@
 // logger_c: where the log file lives, what it is called, adoption of the
 // files earlier runs left behind, and retention of rotated files.
+#include <cstdio>
 #include <cstring>
 
 #include "logfile/logger.h"
@@ -81,6 +82,12 @@ bool in_directory(const char* path, const char* directory) {
     dir[n] = 0;
     return same_path(dir, directory);
 }
+
+// Planted names reported at most, so that a directory filled with them
+// cannot make the list grow without end; later ones are skipped silently.
+const unsigned MAX_REPORTED_NAMES = 64;
+// Taken rotated names skipped in a row before a rotation gives up.
+const unsigned MAX_SKIPPED_NAMES = 100;
 
 void copy_bounded(char* target, const char* source, size_t size) {
     size_t n = 0;
@@ -183,13 +190,14 @@ bool logger_c::_check_log_dir_content() {
 
     unsigned candidate = highest;
     if (current) {
-        candidate = highest + 1;
         tr_stream_c moved;
         path.truncate(0);
         path.append(directory).append(current);
-        moved.append(path).append('.').append(candidate);
-        move_file(*this, path.c_str(), moved.c_str());
-        rotated_files.insert_string(moved.c_str());
+        if (const unsigned number = next_rotation(path.c_str(), highest, moved)) {
+            candidate = number;
+            move_file(*this, path.c_str(), moved.c_str());
+            rotated_files.insert_string(moved.c_str());
+        }
     }
     if (candidate > file_number) file_number = candidate;
     return true;
@@ -201,6 +209,30 @@ void logger_c::apply_retention() {
         if (oldest) delete_file(*this, oldest, false);
         rotated_files.remove_current_string();
     }
+}
+
+bool logger_c::left_alone(const char* path, const char* instead) {
+    char os[LOG_PATH_SIZE];
+    if (!path || !to_os_path(path, os) || plat_entry_kind(os) != PLAT_ENTRY_OTHER) return false;
+    if (reported_names.string_position(path, true) == 0 && reported_names.num() < MAX_REPORTED_NAMES) {
+        reported_names.append_string(path);
+        std::fprintf(stderr,
+                     "katrace: %s is not a regular file (a link, pipe, device or directory someone else made); "
+                     "it is left alone and %s\n",
+                     path, instead);
+    }
+    return true;
+}
+
+unsigned logger_c::next_rotation(const char* base, unsigned after, tr_stream_c& name) {
+    for (unsigned skipped = 0; skipped <= MAX_SKIPPED_NAMES && after < 0xFFFFFFFFu; ++skipped) {
+        ++after;
+        name.truncate(0);
+        name.append(base).append('.').append(after);
+        if (!left_alone(name.c_str(), "the next number is used")) return after;
+    }
+    name.truncate(0);
+    return 0;
 }
 
 void logger_c::make_file_name() {

@@ -59,8 +59,8 @@ bool plat_map_file(const char* path, plat_mapping_s* m);
 void plat_unmap_file(plat_mapping_s* m);
 
 // ----------------------------------------------------------- file system
-// The functions that take a file (open, move, delete, list, kind) act only on
-// regular files and never follow a link or reparse point at the file's own
+// Opening for append (above), moving, deleting and listing act only on
+// regular files and never follow a link or reparse point at a file's own
 // name; the directories on the way to it may be links.
 //
 // Renames a regular file; fails when the target exists (no replacing) and

@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/planted.h"
 #include "common/temp_dir.h"
 #include "logfile/logger.h"   // with the configuration, string lists and the platform layer
 #include "logfile/path_ops.h"
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 namespace fs = std::filesystem;
 using strings = std::vector<std::string>;
@@ -25,6 +31,11 @@ std::string banner_tail(unsigned n) {
 }
 bool ends_with(const std::string& s, const std::string& t) { return s.size() >= t.size() && s.substr(s.size() - t.size()) == t; }
 std::string str(const tr_stream_c& s) { return s.c_str(); }
+size_t count(const std::string& s, const std::string& t) {
+    size_t n = 0;
+    for (size_t at = s.find(t); at != std::string::npos; at = s.find(t, at + 1)) ++n;
+    return n;
+}
 std::string backslashed(std::string s) { std::replace(s.begin(), s.end(), '/', '\\'); return s; }
 strings list_of(str_list_c& list) {
     strings v;
@@ -118,23 +129,54 @@ TEST_F(LogFile, OpenFailuresAreReported) {
 }
 
 #if defined(__linux__)
-// /dev/full takes the open but fails every write with ENOSPC.
+namespace {
+// Caps the size of every file the process writes (RLIMIT_FSIZE, with
+// SIGXFSZ ignored): a write at or past the cap fails with EFBIG, as one on
+// a full disk fails with ENOSPC, while the file still opens.
+class file_size_cap_c {
+public:
+    explicit file_size_cap_c(rlim_t cap) : old_signal_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit r = old_;
+        r.rlim_cur = cap;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~file_size_cap_c() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_signal_);
+    }
+
+private:
+    rlimit old_;
+    void (*old_signal_)(int);
+};
+}  // namespace
+
 TEST_F(LogFile, FullDiskIsReported) {
+    const std::string full(4096, 'o');
+    write_file(path("full.log"), full);
     logger_c l, w;
     tr_stream_c err;
-    l.file_name.append("/dev/full");
-    l.open_file(&err);
-    EXPECT_EQ(str(err), "Unable to write to file /dev/full! Error code= 28\r\n");
-    EXPECT_TRUE(l.file == PLAT_NO_FILE && l.opened);
+    l.file_name.append(path("full.log").c_str());
+    {
+        file_size_cap_c cap(full.size());
+        l.open_file(&err);
+    }
+    EXPECT_EQ(str(err), "Unable to write to file " + path("full.log") + "! Error code= 27\r\n");
+    EXPECT_TRUE(l.file == PLAT_NO_FILE && l.opened && read_file(path("full.log")) == full);
     // A writer meeting the full disk later; the next open rotates the old name away.
     setup(w, 1u << 20);
     w.open_file(nullptr);
-    plat_file_close(w.file), w.file = plat_file_open_append("/dev/full");
+    w.write(full.data(), static_cast<unsigned>(full.size()), nullptr, 0);
     const unsigned before = w.bytes_written;
-    testing::internal::CaptureStderr();
-    w.write("prefix ", 7, "line\r\n", 6), w.write("later ", 6, "line\r\n", 6);   // the second is dropped silently
-    const std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(out, "Unable to write to file " + path("host.log") + "! Error code=28\n");
+    std::string out;
+    {
+        file_size_cap_c cap(full.size());   // the captured messages stay below it
+        testing::internal::CaptureStderr();
+        w.write("prefix ", 7, "line\r\n", 6), w.write("later ", 6, "line\r\n", 6);   // the second is dropped silently
+        out = testing::internal::GetCapturedStderr();
+    }
+    EXPECT_EQ(out, "Unable to write to file " + path("host.log") + "! Error code=27\n");
     EXPECT_TRUE(w.file == PLAT_NO_FILE && w.bytes_written == before);
     w.open_file(nullptr);
     EXPECT_TRUE(w.file != PLAT_NO_FILE && exists("host.log.1"));
@@ -276,6 +318,72 @@ TEST_F(LogFile, ProcessIdChangeAndSharedDirectory) {
         EXPECT_NE(content.find("before\r\nafter\r\n"), std::string::npos) << f;
     }
     EXPECT_TRUE(holding == 1u && str(err) == "") << holding;
+}
+
+// The directory is often shared: what someone else put at a name the writer
+// wants is left alone and reported once, a link is never followed, nothing
+// blocks. Without its file the log goes on without one; a rotation takes the
+// next number; the scan and retention count and delete only regular files.
+TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
+    const std::string outside = path("outside"), kept = outside + "/kept.log", made = outside + "/made.log";
+    ASSERT_TRUE(plant(planted_e::directory, outside));
+    write_file(kept, "outside");
+    const struct { planted_e kind; const char* at; std::string to; } cases[] = {
+        {planted_e::pipe, "host.log", ""}, {planted_e::link, "host.log", made}, {planted_e::link, "host.log", kept},
+        {planted_e::directory, "host.log", ""}, {planted_e::pipe, "host.log.1", ""},
+        {planted_e::link, "host.log.1", kept}, {planted_e::directory, "host.log.1", ""},
+    };
+    const std::string line = std::string(30, 'x') + "\r\n";
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        const std::string sub = "c" + std::to_string(i) + "/", at = d() + sub + c.at;
+        SCOPED_TRACE(std::string(planted_name(c.kind)) + " at " + c.at);
+        ASSERT_TRUE(plant(planted_e::directory, path(sub)));
+        if (!plant(c.kind, at, c.to)) {
+            std::printf("cannot make a %s here: not checked\n", planted_name(c.kind));
+            continue;
+        }
+        pipe_reader_c reader;   // outlives the logger, which may hold the pipe open
+        config_parser_c cfg;
+        logger_c l;
+        tr_stream_c err;
+        testing::internal::CaptureStderr();
+        // As a load opens the log, then two rotations and a second load.
+        EXPECT_TRUE(finishes_within(std::chrono::seconds(3), [&] {
+            setup(l, cfg, err, "/" + sub);
+            l.max_file_size = l.bytes_written + line.size();
+            l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
+            l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
+            l.reconfigure(cfg, &err, true, nullptr, nullptr, false);
+        }, [&] { reader.open_at(at); }));
+        const std::string out = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(count(out, at) == 1u && count(out, "not a regular file") == 1u) << out;
+        EXPECT_TRUE(still_planted(c.kind, at));
+        EXPECT_TRUE(read_file(kept) == "outside" && !path_exists(made.c_str()));
+        if (std::string(c.at) == "host.log") {
+            EXPECT_TRUE(l.file == PLAT_NO_FILE && !l.opened && l.rotated_files.num() == 0u);
+        } else {   // .1 is skipped; the third open's rotation gives .4
+            EXPECT_EQ(list_of(l.rotated_files), (strings{d() + sub + "host.log.4", d() + sub + "host.log.3",
+                                                         d() + sub + "host.log.2"}));
+            EXPECT_TRUE(ends_with(read_file(path(sub + "host.log.2")), line) && l.file != PLAT_NO_FILE);
+        }
+    }
+
+    // Scan and retention: links to files elsewhere neither count nor go; the
+    // current file left behind is rotated to the first free number.
+    touch({"host.log.1", "host.log.2", "host.log"});
+    const bool linked = plant(planted_e::link, path("host.log.3"), kept), piped = plant(planted_e::pipe, path("host.log.4"));
+    const std::string free_name = linked && piped ? "host.log.5" : linked ? "host.log.4" : "host.log.3";
+    logger_c l;
+    l.files_to_keep = 2;
+    testing::internal::CaptureStderr();
+    l.set_directory(dir().c_str(), "host", false);
+    l.apply_retention();
+    const std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(list_of(l.rotated_files), (strings{d() + free_name, d() + "host.log.2"}));
+    EXPECT_TRUE(exists(free_name) && exists("host.log.2") && !exists("host.log.1"));
+    EXPECT_TRUE(read_file(kept) == "outside" && (!linked || still_planted(planted_e::link, path("host.log.3"))));
+    EXPECT_EQ(count(out, "not a regular file"), (linked ? 1u : 0u) + (piped ? 1u : 0u)) << out;
 }
 
 TEST(PathText, FormsFullPathsAndTooLong) {

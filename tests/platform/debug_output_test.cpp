@@ -58,7 +58,7 @@ TEST_F(PlatformDebugViewer, ReceivesWhatIsSentAndTakesOverAStaleSocket) {
     // A socket file that outlived its viewer (moved away so that closing does
     // not remove it) is taken over.
     const std::string stale = path("stale.sock");
-    ASSERT_TRUE(plat_move_file(ep.c_str(), stale.c_str()));
+    std::filesystem::rename(ep, stale);
     plat_debug_viewer_close(v);
     const intptr_t again = plat_debug_viewer_open(stale.c_str());
     EXPECT_NE(again, -1);

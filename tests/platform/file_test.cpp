@@ -1,4 +1,5 @@
 // Log file appends, read-only mappings and single-path file operations.
+#include "common/planted.h"
 #include "common/temp_dir.h"
 #include "platform/platform.h"
 
@@ -61,6 +62,8 @@ TEST_F(PlatformFile, MoveNeverReplacesDeleteAndExistence) {
     EXPECT_EQ(read_file(b) + read_file(c), "AC");
     EXPECT_FALSE(plat_move_file(a.c_str(), c.c_str()) || plat_move_file(nullptr, b.c_str()));   // source gone
     EXPECT_TRUE(plat_path_opens(dir().c_str()) && plat_path_access(b.c_str()) == 1 && !plat_path_opens(a.c_str()));
+    EXPECT_TRUE(plat_entry_kind(b.c_str()) == PLAT_ENTRY_FILE && plat_entry_kind(a.c_str()) == PLAT_ENTRY_NONE &&
+                plat_entry_kind(path("no/such/x").c_str()) == PLAT_ENTRY_NONE && plat_entry_kind(nullptr) == -1);
     EXPECT_TRUE(plat_delete_file(b.c_str()) && !plat_delete_file(b.c_str()) && !plat_path_access(b.c_str()));
 }
 
@@ -82,6 +85,42 @@ TEST_F(PlatformFile, DirectoriesAndListing) {
     EXPECT_EQ(names, (std::vector<std::string>{"caf\xC3\xA9.log", "one.log", "two.log.1"}));
 
     EXPECT_FALSE(plat_list_files(path("missing").c_str(), collect, &names) || plat_list_files(nullptr, collect, &names));
+}
+
+// What someone else put at a name is never opened (a pipe nobody reads would
+// block the open), moved, deleted or listed, and a link is never followed.
+TEST_F(PlatformFile, PlantedEntriesAreLeftAlone) {
+    const std::string outside = path("outside"), target = outside + "/target.log", made = outside + "/made.log";
+    ASSERT_TRUE(plant(planted_e::directory, outside));
+    write_file(target, "outside");
+    const struct { planted_e kind; const char* name; std::string to; } cases[] = {
+        {planted_e::pipe, "pipe.log", ""}, {planted_e::link, "link.log", target},
+        {planted_e::link, "dangling.log", made}, {planted_e::directory, "dir.log", ""},
+    };
+    std::vector<bool> made_here;
+    for (const auto& c : cases) {
+        made_here.push_back(plant(c.kind, path(c.name), c.to));
+        if (!made_here.back()) std::printf("cannot make a %s here: not checked\n", planted_name(c.kind));
+    }
+    std::vector<std::string> names;
+    EXPECT_TRUE(plat_list_files(dir().c_str(), collect, &names));
+    EXPECT_EQ(names, std::vector<std::string>{});
+    for (size_t i = 0; i < made_here.size(); ++i) {
+        if (!made_here[i]) continue;
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string at = path(c.name), moved = at + ".moved";
+        pipe_reader_c reader;
+        plat_file_t f = PLAT_NO_FILE;
+        EXPECT_TRUE(finishes_within(std::chrono::seconds(3), [&] { f = plat_file_open_append(at.c_str()); },
+                                    [&] { reader.open_at(at); }));
+        EXPECT_EQ(f, PLAT_NO_FILE);
+        plat_file_close(f);
+        EXPECT_FALSE(plat_move_file(at.c_str(), moved.c_str()) || plat_delete_file(at.c_str()));
+        EXPECT_TRUE(still_planted(c.kind, at) && plat_path_access(moved.c_str()) == 0);
+        EXPECT_EQ(plat_entry_kind(at.c_str()), PLAT_ENTRY_OTHER);
+    }
+    EXPECT_TRUE(read_file(target) == "outside" && plat_path_access(made.c_str()) == 0);
 }
 
 #ifdef _WIN32

@@ -1,4 +1,5 @@
-// Directories: creating one level and listing the regular files in one.
+// Directories: creating one level and listing the regular files in one
+// (links are never followed).
 #include "platform/platform.h"
 #include "platform/posix/path_limit_posix.h"
 
@@ -14,18 +15,19 @@ bool plat_create_directory(const char* path) {
 
 namespace {
 
-// True when the entry is a regular file (following a symbolic link), using
-// the type readdir reports and stat only when it reports none or a link.
+// True when the entry is a regular file; a link is not one, whatever it
+// points to. Uses the type readdir reports, and lstat only when it reports
+// none.
 bool is_regular_file(DIR* d, const struct dirent* e) {
-    if (e->d_type == DT_REG) return true;
-    if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) return false;
+    if (e->d_type != DT_UNKNOWN) return e->d_type == DT_REG;
     struct stat st;
-    return fstatat(dirfd(d), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+    return fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
 
-// Visits every regular file; true when readdir reached the end without error.
+// Visits every regular file that is not a link; true when readdir reached
+// the end without error.
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx) {
     if (!plat_path_usable(dir) || !visit) return false;
     DIR* d = opendir(dir);

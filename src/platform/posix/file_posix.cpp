@@ -1,5 +1,6 @@
 // The log file: opened for appending, written in whole pieces, closed.
 #include "platform/platform.h"
+#include "platform/posix/entry_posix.h"
 #include "platform/posix/path_limit_posix.h"
 
 #include <cerrno>
@@ -11,16 +12,36 @@
 
 // O_APPEND puts every write at the current end, also when another process
 // appends to the same file; O_CLOEXEC keeps the descriptor from children.
-// A shared advisory lock marks the file as in use, so that other processes
-// scanning the same directory do not move or delete it (as Windows refuses
-// to while the file is open).
+// Only a regular file is taken: an entry of another kind is refused before
+// the open, and the open itself follows no link (O_NOFOLLOW) and cannot
+// block on a pipe put there meanwhile (O_NONBLOCK, cleared once fstat has
+// seen a regular file). A shared advisory lock marks the file as in use, so
+// that other processes scanning the same directory do not move or delete it
+// (as Windows refuses to while the file is open).
 plat_file_t plat_file_open_append(const char* path) {
     if (!plat_path_usable(path)) return PLAT_NO_FILE;
+    struct stat st;
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = plat_not_regular_error(st.st_mode);
+        return PLAT_NO_FILE;
+    }
     int fd;
     do {
-        fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return PLAT_NO_FILE;
+    int err = 0, flags;
+    if (fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = plat_not_regular_error(st.st_mode);
+    else if ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        err = errno;
+    if (err != 0) {
+        close(fd);
+        errno = err;
+        return PLAT_NO_FILE;
+    }
     (void)flock(fd, LOCK_SH | LOCK_NB);
     return static_cast<plat_file_t>(fd);
 }

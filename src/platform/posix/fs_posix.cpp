@@ -1,6 +1,9 @@
 // File-system operations on single paths: move without replacing, delete,
-// existence and openability tests.
+// what stands at a name, existence and openability tests. Move and delete
+// act only on regular files: each opens the directory of its path once and
+// works relative to it, never following a link at the file's own name.
 #include "platform/platform.h"
+#include "platform/posix/entry_posix.h"
 #include "platform/posix/path_limit_posix.h"
 
 #include <cerrno>
@@ -10,10 +13,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// True when some process holds the file open as its log (the shared lock
-// taken by plat_file_open_append); errno is then EBUSY.
-static bool plat_file_in_use(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+namespace {
+
+// True when some process holds the regular file open as its log (the shared
+// lock taken by plat_file_open_append); errno is then EBUSY. The probe opens
+// without following a link and without blocking on a pipe put there since.
+bool in_use(const plat_entry_at_c& e) {
+    int fd;
+    do {
+        fd = openat(e.dir(), e.name(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     close(fd);
@@ -21,26 +30,38 @@ static bool plat_file_in_use(const char* path) {
     return busy;
 }
 
+}  // namespace
+
 // Renames without replacing: renameat2 with RENAME_NOREPLACE decides
 // atomically; file systems without it get an existence test first.
 bool plat_move_file(const char* from, const char* to) {
-    if (!plat_path_usable(from) || !plat_path_usable(to)) return false;
-    if (plat_file_in_use(from)) return false;
+    plat_entry_at_c src, dst;
+    if (!src.open(from) || !dst.open(to)) return false;
+    if (!src.is_regular() || in_use(src)) return false;
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (renameat2(src.dir(), src.name(), dst.dir(), dst.name(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
 #endif
     struct stat st;
-    if (lstat(to, &st) == 0) {
+    if (fstatat(dst.dir(), dst.name(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return false;
     }
-    return rename(from, to) == 0;
+    return renameat(src.dir(), src.name(), dst.dir(), dst.name()) == 0;
 }
 
-// Removes a file (not a directory) that no process holds open as its log.
+// Removes a regular file that no process holds open as its log.
 bool plat_delete_file(const char* path) {
-    return plat_path_usable(path) && !plat_file_in_use(path) && unlink(path) == 0;
+    plat_entry_at_c e;
+    return e.open(path) && e.is_regular() && !in_use(e) && unlinkat(e.dir(), e.name(), 0) == 0;
+}
+
+// lstat: a link at the last component is reported, not followed.
+int plat_entry_kind(const char* path) {
+    if (!plat_path_usable(path)) return -1;
+    struct stat st;
+    if (lstat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? PLAT_ENTRY_NONE : -1;
+    return S_ISREG(st.st_mode) ? PLAT_ENTRY_FILE : PLAT_ENTRY_OTHER;
 }
 
 // access(F_OK): 1 when the path exists, -1 when a directory on the way may

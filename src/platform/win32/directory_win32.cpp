@@ -9,8 +9,8 @@ bool plat_create_directory(const char* path) {
     return w.ok() && CreateDirectoryW(w.get(), nullptr) != 0;
 }
 
-// FindFirstFileW/FindNextFileW over dir\*; entries with the directory
-// attribute are skipped. True when the enumeration ended with
+// FindFirstFileW/FindNextFileW over dir\*; directories, reparse points
+// (links, junctions) and devices are skipped. True when the enumeration ended with
 // ERROR_NO_MORE_FILES.
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx) {
     wide_path_c w(dir);
@@ -29,7 +29,7 @@ bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx) {
     DWORD err;
     for (;;) {
         char name[MAX_PATH * 3 + 1];
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        if (!(entry.dwFileAttributes & PLAT_NOT_REGULAR_ATTRIBUTES) &&
             plat_utf16_to_utf8(entry.cFileName, name, static_cast<int>(sizeof name)) > 0)
             visit(name, ctx);
         if (!FindNextFileW(h, &entry)) {

@@ -14,17 +14,27 @@ const size_t JOIN_LIMIT = 4096;
 }  // namespace
 
 // OPEN_ALWAYS opens or creates; the pointer is moved to the end, so that
-// writing appends to earlier content.
+// writing appends to earlier content. Only a regular file is taken: an entry
+// of another kind is refused before the open, and the open itself takes a
+// reparse point as itself (FILE_FLAG_OPEN_REPARSE_POINT), which the check
+// of the opened handle then refuses, so its target is never reached.
 plat_file_t plat_file_open_append(const char* path) {
     wide_path_c w(path);
     if (!w.ok()) return PLAT_NO_FILE;
-    HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    if (!plat_regular_entry(w.get()) && GetLastError() == ERROR_CANT_ACCESS_FILE) return PLAT_NO_FILE;
+    HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return PLAT_NO_FILE;
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD err = 0;
+    if (!GetFileInformationByHandle(h, &info))
+        err = GetLastError();
+    else if ((info.dwFileAttributes & PLAT_NOT_REGULAR_ATTRIBUTES) || GetFileType(h) != FILE_TYPE_DISK)
+        err = ERROR_CANT_ACCESS_FILE;
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
-    if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
-        const DWORD err = GetLastError();
+    if (err == 0 && !SetFilePointerEx(h, zero, nullptr, FILE_END)) err = GetLastError();
+    if (err != 0) {
         CloseHandle(h);
         SetLastError(err);
         return PLAT_NO_FILE;

@@ -1,5 +1,6 @@
 // File-system operations on single paths: move without replacing, delete,
-// existence and openability tests. A move or delete that meets a file
+// what stands at a name, existence and openability tests. Move and delete
+// act only on regular files, never on reparse points. A move or delete that meets a file
 // another process holds open is retried a few times before it fails.
 #include "platform/win32/win32_util.h"
 
@@ -27,19 +28,34 @@ bool retry_on_sharing(op_f op) {
 }  // namespace
 
 // MoveFileExW without MOVEFILE_REPLACE_EXISTING: an existing target fails.
+// Only a regular file is moved (a reparse point that appears between the
+// check and the move is moved itself, never its target).
 bool plat_move_file(const char* from, const char* to) {
     wide_path_c w_from(from);
     if (!w_from.ok()) return false;
     wide_path_c w_to(to);
-    if (!w_to.ok()) return false;
+    if (!w_to.ok() || !plat_regular_entry(w_from.get())) return false;
     return retry_on_sharing(
         [&] { return MoveFileExW(w_from.get(), w_to.get(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
-// DeleteFileW.
+// DeleteFileW on a regular file (on a reparse point it would remove the
+// point itself, but a planted entry is left alone altogether).
 bool plat_delete_file(const char* path) {
     wide_path_c w(path);
-    return w.ok() && retry_on_sharing([&] { return DeleteFileW(w.get()) != 0; });
+    return w.ok() && plat_regular_entry(w.get()) && retry_on_sharing([&] { return DeleteFileW(w.get()) != 0; });
+}
+
+// GetFileAttributesW, which describes a reparse point rather than its target.
+int plat_entry_kind(const char* path) {
+    wide_path_c w(path);
+    if (!w.ok()) return -1;
+    const DWORD attrs = GetFileAttributesW(w.get());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        const DWORD err = GetLastError();
+        return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? PLAT_ENTRY_NONE : -1;
+    }
+    return attrs & PLAT_NOT_REGULAR_ATTRIBUTES ? PLAT_ENTRY_OTHER : PLAT_ENTRY_FILE;
 }
 
 // _waccess(mode 0): 1 when it exists, -1 when access is denied, 0 otherwise.

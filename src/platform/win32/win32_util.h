@@ -18,6 +18,22 @@
 // Paths of more than this many UTF-8 bytes or UTF-16 units are refused.
 const int PLAT_MAX_PATH_UNITS = 4196;
 
+// Attributes of an entry that is not a regular file: a directory, a reparse
+// point (symbolic link, junction, mount point) or a device.
+const DWORD PLAT_NOT_REGULAR_ATTRIBUTES =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+
+// True when a regular file stands at path (GetFileAttributesW reports a
+// reparse point itself, not its target); otherwise false with the last error
+// set, ERROR_CANT_ACCESS_FILE for an entry of another kind.
+inline bool plat_regular_entry(const wchar_t* path) {
+    const DWORD attrs = GetFileAttributesW(path);
+    if (attrs == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(attrs & PLAT_NOT_REGULAR_ATTRIBUTES)) return true;
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+}
+
 // A UTF-8 path converted to UTF-16 in a buffer of its own. Extended-length
 // forms (\\?\...) pass through unchanged. ok() is false for a null, overlong
 // or unconvertible path, with the last error set accordingly.
