@@ -23,6 +23,11 @@ using strings = std::vector<std::string>;
 namespace {
 
 const std::string BOM = "\xEF\xBB\xBF";
+#if defined(_WIN32)
+const bool ON_WINDOWS = true;
+#else
+const bool ON_WINDOWS = false;
+#endif
 
 std::string banner_tail(unsigned n) {
     return " JOT Log File #" + std::to_string(n) + ", Version = " + std::to_string(KATR_VERSION_MAJOR) + "." +
@@ -129,53 +134,38 @@ TEST_F(LogFile, OpenFailuresAreReported) {
 }
 
 #if defined(__linux__)
-namespace {
-// Caps the size of every file the process writes (RLIMIT_FSIZE, with
-// SIGXFSZ ignored): a write at or past the cap fails with EFBIG, as one on
-// a full disk fails with ENOSPC, while the file still opens.
-class file_size_cap_c {
-public:
-    explicit file_size_cap_c(rlim_t cap) : old_signal_(std::signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit r = old_;
-        r.rlim_cur = cap;
-        setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~file_size_cap_c() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, old_signal_);
-    }
-
-private:
-    rlimit old_;
-    void (*old_signal_)(int);
-};
-}  // namespace
+// Runs op while every write at or past cap bytes into a file fails with
+// EFBIG (RLIMIT_FSIZE, SIGXFSZ ignored), as a full disk fails it with ENOSPC.
+template <class op_f>
+void with_file_size_cap(rlim_t cap, op_f op) {
+    rlimit old, capped;
+    getrlimit(RLIMIT_FSIZE, &old);
+    capped = old, capped.rlim_cur = cap;
+    void (*old_signal)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &capped), op(), setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, old_signal);
+}
 
 TEST_F(LogFile, FullDiskIsReported) {
-    const std::string full(4096, 'o');
+    const std::string full(4096, 'o');   // the size of the cap
     write_file(path("full.log"), full);
     logger_c l, w;
     tr_stream_c err;
     l.file_name.append(path("full.log").c_str());
-    {
-        file_size_cap_c cap(full.size());
-        l.open_file(&err);
-    }
+    with_file_size_cap(full.size(), [&] { l.open_file(&err); });
     EXPECT_EQ(str(err), "Unable to write to file " + path("full.log") + "! Error code= 27\r\n");
-    EXPECT_TRUE(l.file == PLAT_NO_FILE && l.opened && read_file(path("full.log")) == full);
-    // A writer meeting the full disk later; the next open rotates the old name away.
+    EXPECT_TRUE(l.file == PLAT_NO_FILE && l.opened);
+    // A writer meeting the full disk later (its message stays below the cap);
+    // the next open rotates the old name away.
     setup(w, 1u << 20);
     w.open_file(nullptr);
     w.write(full.data(), static_cast<unsigned>(full.size()), nullptr, 0);
     const unsigned before = w.bytes_written;
-    std::string out;
-    {
-        file_size_cap_c cap(full.size());   // the captured messages stay below it
-        testing::internal::CaptureStderr();
-        w.write("prefix ", 7, "line\r\n", 6), w.write("later ", 6, "line\r\n", 6);   // the second is dropped silently
-        out = testing::internal::GetCapturedStderr();
-    }
+    testing::internal::CaptureStderr();
+    with_file_size_cap(full.size(), [&] {   // the second line is dropped silently
+        w.write("prefix ", 7, "line\r\n", 6), w.write("later ", 6, "line\r\n", 6);
+    });
+    const std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(out, "Unable to write to file " + path("host.log") + "! Error code=27\n");
     EXPECT_TRUE(w.file == PLAT_NO_FILE && w.bytes_written == before);
     w.open_file(nullptr);
@@ -192,20 +182,30 @@ TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
 #endif
     touch({"host.log", "host.log.1", "host.log.3", "host_77.log.2"});
     for (const std::string& n : foreign) write_file(path(n), n);
-    fs::create_directory(fs::u8path(path("host.log.50")));   // a directory, not a file
+    // Entries that are not regular files neither count nor go: the file left
+    // current moves to the first free number; a link's target stays.
+    fs::create_directory(fs::u8path(path("host.log.50")));
+    write_file(path("host.log.50/target"), "outside");
+    const bool link = planted::plant(planted::kind::symlink, path("host.log.4"), path("host.log.50/target")),
+               pipe = planted::plant(planted::kind::fifo, path("host.log.5"));
+    const std::string moved = "host.log." + std::to_string(link ? (pipe ? 6 : 5) : 4);
     logger_c l, m;
     l.files_to_keep = m.files_to_keep = 10;
+    testing::internal::CaptureStderr();
     EXPECT_TRUE(l.set_directory(dir().c_str(), "host", false));
+    EXPECT_EQ(count(testing::internal::GetCapturedStderr(), "not a regular file"), size_t(link) + size_t(pipe));
     EXPECT_EQ(list_of(l.rotated_files),
-              (strings{d() + "host.log.4", d() + "host.log.3", d() + "host_77.log.2", d() + "host.log.1"}));
-    EXPECT_TRUE(read_file(path("host.log.4")) == "host.log" && !exists("host.log"));
+              (strings{d() + moved, d() + "host.log.3", d() + "host_77.log.2", d() + "host.log.1"}));
+    EXPECT_TRUE(read_file(path(moved)) == "host.log" && !exists("host.log"));
     for (const std::string& n : foreign) EXPECT_TRUE(exists(n)) << n;
     l.file_number = 9;   // the same directory in another form is counted once; the number never goes down
     EXPECT_TRUE(l.set_directory(backslashed(dir()).c_str(), nullptr, false));
     EXPECT_TRUE(l.rotated_files.num() == 4u && l.file_number == 9u);
     l.files_to_keep = 2, l.apply_retention();
-    EXPECT_TRUE(l.rotated_files.num() == 2u && exists("host.log.4") && exists("host.log.3"));
+    EXPECT_TRUE(l.rotated_files.num() == 2u && exists(moved) && exists("host.log.3"));
     EXPECT_FALSE(exists("host.log.1") || exists("host_77.log.2"));
+    EXPECT_TRUE(read_file(path("host.log.50/target")) == "outside" &&
+                (!link || planted::at(path("host.log.4")) == planted::kind::symlink));
     // Highest number first, equal numbers in the order met (retention removes the last met first).
     logger_c::si_list_s list;
     for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}}) list.add(e.first, e.second);
@@ -263,17 +263,14 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     EXPECT_EQ(str(e1), "Unable to create directory " + path("first/host.log/x"));
     EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, false) ||   // no error text: no crash
                  l.set_log_directory(cfg, nullptr, nullptr, nullptr, false));
-    // Relative paths are refused; drive and network paths are relative on POSIX.
-    std::vector<const char*> relative = {"x", "logs/"};
-#if !defined(_WIN32)
-    relative.insert(relative.end(), {"C:/x", "c:\\x", "\\\\srv\\share"});
-#endif
-    for (const char* p : relative) {
+    // Relative paths are refused; on POSIX drive and network paths are relative.
+    const strings relative = {"x", "C:/x", "c:\\x", "\\\\srv\\share"};
+    for (size_t i = 0; i < (ON_WINDOWS ? 1 : relative.size()); ++i) {
         tr_stream_c e;
-        EXPECT_FALSE(l.set_log_directory(cfg, p, &e, nullptr, false));
-        EXPECT_EQ(str(e), "Error! \"" + std::string(p) + "\" is not full path");
+        EXPECT_FALSE(l.set_log_directory(cfg, relative[i].c_str(), &e, nullptr, false));
+        EXPECT_EQ(str(e), "Error! \"" + relative[i] + "\" is not full path");
     }
-    EXPECT_FALSE(fs::exists("C:") || fs::exists("c:\\x") || fs::exists("\\\\srv"));
+    EXPECT_FALSE(!ON_WINDOWS && (fs::exists("C:") || fs::exists("c:\\x") || fs::exists("\\\\srv")));
     EXPECT_EQ(str(cfg.log_directory), path("first"));
     // Canonical in the configuration, '/'-ended in the logger; the same text again rotates again.
     const std::string second = dir() + "/second/./deep//";
@@ -323,67 +320,38 @@ TEST_F(LogFile, ProcessIdChangeAndSharedDirectory) {
 // The directory is often shared: what someone else put at a name the writer
 // wants is left alone and reported once, a link is never followed, nothing
 // blocks. Without its file the log goes on without one; a rotation takes the
-// next number; the scan and retention count and delete only regular files.
+// next free number.
 TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
-    const std::string outside = path("outside"), kept = outside + "/kept.log", made = outside + "/made.log";
-    ASSERT_TRUE(plant(planted_e::directory, outside));
+    using planted::kind;
+    const std::string kept = path("kept.log"), made = path("made.log"), line = std::string(30, 'x') + "\r\n";
     write_file(kept, "outside");
-    const struct { planted_e kind; const char* at; std::string to; } cases[] = {
-        {planted_e::pipe, "host.log", ""}, {planted_e::link, "host.log", made}, {planted_e::link, "host.log", kept},
-        {planted_e::directory, "host.log", ""}, {planted_e::pipe, "host.log.1", ""},
-        {planted_e::link, "host.log.1", kept}, {planted_e::directory, "host.log.1", ""},
-    };
-    const std::string line = std::string(30, 'x') + "\r\n";
+    const struct { kind k; const char* at; std::string to; } cases[] = {
+        {kind::fifo, "host.log", ""}, {kind::symlink, "host.log", made}, {kind::directory, "host.log", ""},
+        {kind::fifo, "host.log.1", ""}, {kind::symlink, "host.log.1", kept}, {kind::directory, "host.log.1", ""}};
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const auto& c = cases[i];
-        const std::string sub = "c" + std::to_string(i) + "/", at = d() + sub + c.at;
-        SCOPED_TRACE(std::string(planted_name(c.kind)) + " at " + c.at);
-        ASSERT_TRUE(plant(planted_e::directory, path(sub)));
-        if (!plant(c.kind, at, c.to)) {
-            std::printf("cannot make a %s here: not checked\n", planted_name(c.kind));
-            continue;
-        }
-        pipe_reader_c reader;   // outlives the logger, which may hold the pipe open
+        const std::string sub = "/c" + std::to_string(i) + "/", at = dir() + sub + c.at;
+        SCOPED_TRACE(at);
+        if (!planted::plant(kind::directory, dir() + sub) || !planted::plant(c.k, at, c.to)) continue;
         config_parser_c cfg;
         logger_c l;
         tr_stream_c err;
         testing::internal::CaptureStderr();
-        // As a load opens the log, then two rotations and a second load.
-        EXPECT_TRUE(finishes_within(std::chrono::seconds(3), [&] {
-            setup(l, cfg, err, "/" + sub);
+        // As a load opens the log; two rotations; a second load.
+        EXPECT_TRUE(planted::finishes_within(std::chrono::seconds(3), [&] {
+            setup(l, cfg, err, sub);
             l.max_file_size = l.bytes_written + line.size();
-            l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
-            l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
+            for (int n = 0; n < 2; ++n) l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
             l.reconfigure(cfg, &err, true, nullptr, nullptr, false);
-        }, [&] { reader.open_at(at); }));
-        const std::string out = testing::internal::GetCapturedStderr();
+        }, [&] { planted::free_pipe(at); }));
+        const std::string out = testing::internal::GetCapturedStderr(), rotated = dir() + sub + "host.log.";
         EXPECT_TRUE(count(out, at) == 1u && count(out, "not a regular file") == 1u) << out;
-        EXPECT_TRUE(still_planted(c.kind, at));
-        EXPECT_TRUE(read_file(kept) == "outside" && !path_exists(made.c_str()));
-        if (std::string(c.at) == "host.log") {
+        EXPECT_TRUE(planted::at(at) == c.k && read_file(kept) == "outside" && !path_exists(made.c_str()));
+        if (std::string(c.at) == "host.log")
             EXPECT_TRUE(l.file == PLAT_NO_FILE && !l.opened && l.rotated_files.num() == 0u);
-        } else {   // .1 is skipped; the third open's rotation gives .4
-            EXPECT_EQ(list_of(l.rotated_files), (strings{d() + sub + "host.log.4", d() + sub + "host.log.3",
-                                                         d() + sub + "host.log.2"}));
-            EXPECT_TRUE(ends_with(read_file(path(sub + "host.log.2")), line) && l.file != PLAT_NO_FILE);
-        }
+        else   // .1 is skipped; the second load's rotation gives .4
+            EXPECT_EQ(list_of(l.rotated_files), (strings{rotated + "4", rotated + "3", rotated + "2"}));
     }
-
-    // Scan and retention: links to files elsewhere neither count nor go; the
-    // current file left behind is rotated to the first free number.
-    touch({"host.log.1", "host.log.2", "host.log"});
-    const bool linked = plant(planted_e::link, path("host.log.3"), kept), piped = plant(planted_e::pipe, path("host.log.4"));
-    const std::string free_name = linked && piped ? "host.log.5" : linked ? "host.log.4" : "host.log.3";
-    logger_c l;
-    l.files_to_keep = 2;
-    testing::internal::CaptureStderr();
-    l.set_directory(dir().c_str(), "host", false);
-    l.apply_retention();
-    const std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(list_of(l.rotated_files), (strings{d() + free_name, d() + "host.log.2"}));
-    EXPECT_TRUE(exists(free_name) && exists("host.log.2") && !exists("host.log.1"));
-    EXPECT_TRUE(read_file(kept) == "outside" && (!linked || still_planted(planted_e::link, path("host.log.3"))));
-    EXPECT_EQ(count(out, "not a regular file"), (linked ? 1u : 0u) + (piped ? 1u : 0u)) << out;
 }
 
 TEST(PathText, FormsFullPathsAndTooLong) {
@@ -415,12 +383,7 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     }
     resolve_dots(nullptr);
 
-    // Full paths: drive and network paths on Windows, '/' on POSIX.
-#if defined(_WIN32)
-    const bool windows = true;
-#else
-    const bool windows = false;
-#endif
+    const bool windows = ON_WINDOWS;   // full paths: drive and network paths on Windows, '/' on POSIX
     const struct { const char* p; bool full; } full_paths[] = {
         {"C:\\x", windows}, {"c:/x", windows}, {"\\\\s", windows}, {"\\\\?\\C:\\x", windows}, {"/x", !windows},
         {"/", !windows}, {"C:", false}, {"C:x", false}, {"1:/x", false}, {"\\\\", false}, {"\\x", false},
