@@ -10,8 +10,8 @@ bool plat_create_directory(const char* path) {
 }
 
 // FindFirstFileW/FindNextFileW over dir\*; directories, reparse points
-// (links, junctions) and devices are skipped. True when the enumeration ended with
-// ERROR_NO_MORE_FILES.
+// (links, junctions) and devices are skipped. True when the enumeration
+// ended with ERROR_NO_MORE_FILES.
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx) {
     wide_path_c w(dir);
     if (!w.ok() || !visit) return false;

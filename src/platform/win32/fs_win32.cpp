@@ -1,7 +1,8 @@
 // File-system operations on single paths: move without replacing, delete,
 // what stands at a name, existence and openability tests. Move and delete
-// act only on regular files, never on reparse points. A move or delete that meets a file
-// another process holds open is retried a few times before it fails.
+// act only on regular files, never on reparse points. A move or delete that
+// meets a file another process holds open is retried a few times before it
+// fails.
 #include "platform/win32/win32_util.h"
 
 #include <cerrno>
