@@ -16,6 +16,8 @@ public:
     bool ok() const { return m_ != nullptr; }
     void enter() { plat_mutex_enter(m_); }
     void leave() { plat_mutex_leave(m_); }
+    // In a forked child, frees the section the forking thread held once.
+    void reset_in_child() { plat_mutex_reset_in_child(m_); }
 private:
     plat_mutex_s* m_;
 };

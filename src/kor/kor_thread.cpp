@@ -92,6 +92,11 @@ void kor_thread_c::before_fork() {
     if (name_pool_s* pool = name_pool()) pool->guard.enter();
 }
 
-void kor_thread_c::after_fork() {
-    if (name_pool_s* pool = name_pool()) pool->guard.leave();
+void kor_thread_c::after_fork(bool in_child) {
+    name_pool_s* pool = name_pool();
+    if (!pool) return;
+    if (in_child)
+        pool->guard.reset_in_child();
+    else
+        pool->guard.leave();
 }

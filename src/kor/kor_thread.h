@@ -17,10 +17,10 @@ public:
     // reported again) and the application id of the calling thread.
     static void set_current_thread_info(const char* name, unsigned long appl_id);
     // The name set's lock, taken by the forking thread before a fork (after
-    // every lock of the trace manager) and released after it in both
-    // processes.
+    // every lock of the trace manager) and released after it (in the child
+    // made anew).
     static void before_fork();
-    static void after_fork();
+    static void after_fork(bool in_child);
 };
 
 #endif

@@ -18,6 +18,8 @@ public:
     void unlock_write() { plat_rwlock_write_unlock(l_); }
     void lock_read() { plat_rwlock_read(l_); }
     void unlock_read() { plat_rwlock_read_unlock(l_); }
+    // In a forked child, frees the lock the forking thread held for writing.
+    void reset_in_child() { plat_rwlock_reset_in_child(l_); }
 private:
     plat_rwlock_s* l_;
 };

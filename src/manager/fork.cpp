@@ -8,17 +8,19 @@
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 
-void trace_manager_c::_rule_lists(bool enter) {
+void trace_manager_c::_rule_lists(rule_lists_e what) {
     ptr_list_c* lists[] = {&config->module_ranks, &config->file_ranks, &config->class_ranks,
                            &config->function_ranks, &config->thread_ranks};
     const int n = static_cast<int>(sizeof lists / sizeof lists[0]);
     for (int i = 0; i < n; ++i) {
-        ptr_list_c* list = lists[enter ? i : n - 1 - i];
+        ptr_list_c* list = lists[what == LISTS_ENTER ? i : n - 1 - i];
         if (!list->cs()) continue;
-        if (enter)
+        if (what == LISTS_ENTER)
             list->cs()->enter();
-        else
+        else if (what == LISTS_LEAVE)
             list->cs()->leave();
+        else
+            list->cs()->reset_in_child();
     }
 }
 
@@ -27,7 +29,7 @@ void trace_manager_c::before_fork() {
     if (plat_thread_busy()) return;
     lock->lock_write();
     if (threads->cs()) threads->cs()->enter();
-    _rule_lists(true);
+    _rule_lists(LISTS_ENTER);
     kor_thread_c::before_fork();
     fork_locked_ = true;
 }
@@ -35,8 +37,8 @@ void trace_manager_c::before_fork() {
 void trace_manager_c::after_fork_in_parent() {
     if (!fork_locked_) return;
     fork_locked_ = false;
-    kor_thread_c::after_fork();
-    _rule_lists(false);
+    kor_thread_c::after_fork(false);
+    _rule_lists(LISTS_LEAVE);
     if (threads->cs()) threads->cs()->leave();
     lock->unlock_write();
 }
@@ -44,8 +46,8 @@ void trace_manager_c::after_fork_in_parent() {
 void trace_manager_c::after_fork_in_child() {
     if (!fork_locked_) return;
     fork_locked_ = false;
-    kor_thread_c::after_fork();
-    _rule_lists(false);
+    kor_thread_c::after_fork(true);
+    _rule_lists(LISTS_RESET);
     // Still holding the registry (and the writer lock): keep the forking
     // thread's record under its new id, free the records of threads that
     // were not copied.
@@ -71,8 +73,8 @@ void trace_manager_c::after_fork_in_child() {
     if (kept) kept->retired_next = nullptr;
     retired = kept;
     if (mine) _fill_identity(mine);
-    if (threads->cs()) threads->cs()->leave();
-    lock->unlock_write();
+    if (threads->cs()) threads->cs()->reset_in_child();
+    lock->reset_in_child();
 }
 
 namespace {

@@ -200,8 +200,10 @@ private:
     // Sends line 1 and line 2 of a banner to the log file, standard output
     // and the debugger output as the current settings say.
     void _write_banner(const char* line1, const char* line2);
-    // The rule lists' critical sections, entered or left in one fixed order.
-    void _rule_lists(bool enter);
+    // The rule lists' critical sections, entered, left or (in a forked
+    // child) made anew, in one fixed order.
+    enum rule_lists_e { LISTS_ENTER, LISTS_LEAVE, LISTS_RESET };
+    void _rule_lists(rule_lists_e what);
     // Whether before_fork took the locks (and the after steps must release).
     bool fork_locked_ = false;
     // Appends the record line (with or without the stack).

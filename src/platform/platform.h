@@ -117,6 +117,12 @@ plat_mutex_s* plat_mutex_create();
 void plat_mutex_destroy(plat_mutex_s* m);
 void plat_mutex_enter(plat_mutex_s* m);
 void plat_mutex_leave(plat_mutex_s* m);
+// In a forked child: makes a lock that the forking thread took once before
+// the fork new and free, as if released. Unlocking is not enough there: the
+// lock still carries the waits of parent threads that do not exist in the
+// child, and a reader would wait for a writer that never comes.
+void plat_rwlock_reset_in_child(plat_rwlock_s* l);
+void plat_mutex_reset_in_child(plat_mutex_s* m);
 
 // Each thread counts the regions it is in that must not be entered again on
 // the same thread: every hold of a lock above (counted from before it is

@@ -23,7 +23,6 @@ fork_hooks_s g_storage;
 std::atomic<bool> g_claimed{false};
 
 void before_fork() {
-    plat_busy_enter();
     fork_hooks_s* h = g_hooks.load(std::memory_order_acquire);
     if (h && h->prepare) h->prepare();
     posix_debug_output_before_fork();
@@ -33,7 +32,6 @@ void after_fork_in_parent() {
     posix_debug_output_after_fork();
     fork_hooks_s* h = g_hooks.load(std::memory_order_acquire);
     if (h && h->parent) h->parent();
-    plat_busy_leave();
 }
 
 void after_fork_in_child() {
@@ -41,7 +39,6 @@ void after_fork_in_child() {
     posix_debug_output_after_fork();
     fork_hooks_s* h = g_hooks.load(std::memory_order_acquire);
     if (h && h->child) h->child();
-    plat_busy_leave();
 }
 
 }  // namespace

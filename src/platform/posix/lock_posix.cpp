@@ -22,19 +22,35 @@ thread_local unsigned t_busy = 0;
 
 }  // namespace
 
+namespace {
+
 // A writer waiting for the lock goes before new readers (glibc), so that a
 // stream of rank queries never starves line writers or a fork.
-plat_rwlock_s* plat_rwlock_create() {
-    plat_rwlock_s* l = static_cast<plat_rwlock_s*>(malloc(sizeof(plat_rwlock_s)));
-    if (!l) return nullptr;
+int init_rwlock(pthread_rwlock_t* rw) {
     pthread_rwlockattr_t attr;
     pthread_rwlockattr_init(&attr);
 #if defined(__GLIBC__)
     pthread_rwlockattr_setkind_np(&attr, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
 #endif
-    int rc = pthread_rwlock_init(&l->rw, &attr);
+    int rc = pthread_rwlock_init(rw, &attr);
     pthread_rwlockattr_destroy(&attr);
-    if (rc != 0) {
+    return rc;
+}
+
+int init_recursive_mutex(pthread_mutex_t* mu) {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    int rc = pthread_mutex_init(mu, &attr);
+    pthread_mutexattr_destroy(&attr);
+    return rc;
+}
+
+}  // namespace
+
+plat_rwlock_s* plat_rwlock_create() {
+    plat_rwlock_s* l = static_cast<plat_rwlock_s*>(malloc(sizeof(plat_rwlock_s)));
+    if (l && init_rwlock(&l->rw) != 0) {
         free(l);
         return nullptr;
     }
@@ -73,13 +89,7 @@ void plat_rwlock_write_unlock(plat_rwlock_s* l) {
 // A recursive mutex: the holder may enter again.
 plat_mutex_s* plat_mutex_create() {
     plat_mutex_s* m = static_cast<plat_mutex_s*>(malloc(sizeof(plat_mutex_s)));
-    if (!m) return nullptr;
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    int rc = pthread_mutex_init(&m->mu, &attr);
-    pthread_mutexattr_destroy(&attr);
-    if (rc != 0) {
+    if (m && init_recursive_mutex(&m->mu) != 0) {
         free(m);
         return nullptr;
     }
@@ -100,6 +110,17 @@ void plat_mutex_enter(plat_mutex_s* m) {
 
 void plat_mutex_leave(plat_mutex_s* m) {
     pthread_mutex_unlock(&m->mu);
+    plat_busy_leave();
+}
+
+// The child's only thread owns the lock: it is made again from scratch.
+void plat_rwlock_reset_in_child(plat_rwlock_s* l) {
+    init_rwlock(&l->rw);
+    plat_busy_leave();
+}
+
+void plat_mutex_reset_in_child(plat_mutex_s* m) {
+    init_recursive_mutex(&m->mu);
     plat_busy_leave();
 }
 

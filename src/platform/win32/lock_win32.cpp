@@ -73,6 +73,10 @@ void plat_mutex_leave(plat_mutex_s* m) {
     plat_busy_leave();
 }
 
+// Windows has no fork: these are plain releases.
+void plat_rwlock_reset_in_child(plat_rwlock_s* l) { plat_rwlock_write_unlock(l); }
+void plat_mutex_reset_in_child(plat_mutex_s* m) { plat_mutex_leave(m); }
+
 void plat_busy_enter() { ++t_busy; }
 void plat_busy_leave() { --t_busy; }
 bool plat_thread_busy() { return t_busy != 0; }
