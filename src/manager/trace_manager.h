@@ -9,8 +9,13 @@
 //   1. `lock` (reader or writer),
 //   2. the `threads` critical section,
 //   3. one rule list's critical section (inside the configuration),
-//   4. a record's `guard` (a leaf: nothing is taken while it is held).
-// No code takes `lock` while holding a critical section.
+//   4. a record's `guard` (a leaf: nothing is taken while it is held),
+//   5. the support library's thread-name set (a leaf).
+// No code takes `lock` while holding a critical section. A fork takes them
+// all in this order (fork.cpp). Every lock marks its thread busy while held;
+// an exported function that finds its thread busy (a signal handler or hook
+// interrupted the library there) does nothing instead of taking a lock the
+// thread may already hold.
 //
 // Per-record data and who may touch it:
 //   - identity (`sys_id`, `appl_id`, `name`): written by the owning thread

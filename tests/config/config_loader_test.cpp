@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
 #include <string>
 
 #include "common/temp_dir.h"
@@ -77,4 +81,33 @@ TEST(ConfigText, ParseText)
                  "Incomplete result. 1 error is found during parsing of output string \"LogFileSize x\"\r\n");
     EXPECT_TRUE(c.parse_text("PrintFile on", messages) && c.print_file);
     EXPECT_EQ(c.config_file_name, nullptr);
+}
+
+// A file rewritten in place (truncated, then written short or long) while it
+// is loaded again and again: every load sees some text and ends cleanly.
+TEST_F(ConfigLoader, FileRewrittenWhileItIsRead)
+{
+    const std::string name = path("moving.jot");
+    const std::string long_text = std::string(1 << 20, '#') + "\nLogFileSize 77\n", short_text = "LogFileSize 5\n";
+    write_file(name, long_text);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            std::ofstream f(name, std::ios::binary | std::ios::trunc);  // may fail on Windows while mapped
+            f << (i % 2 ? long_text : short_text);
+        }
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    int loads = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        config_parser_c c;
+        tr_stream_c messages;
+        bool opened = false;
+        c.load_file(name.c_str(), messages, opened);
+        EXPECT_TRUE(c.log_file_size == 77u || c.log_file_size == 5u || c.log_file_size == config_parser_c().log_file_size);
+        ++loads;
+    }
+    stop.store(true);
+    writer.join();
+    EXPECT_GT(loads, 0);
 }

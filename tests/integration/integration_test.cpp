@@ -95,6 +95,19 @@ TEST_F(IntegrationTest, FailingDiskIsReportedAndTheHostGoesOn) {
 #endif
 }
 
+#if defined(__linux__)
+// The library unloaded with dlclose while threads that traced through it
+// still run: neither their exit nor a thread started later crashes.
+TEST_F(IntegrationTest, ConcurrentUnloadWhileThreadsLive) {
+    write_file(path("host.jot"), "LogDirectoryName " + dir() + "/log/\nDefaultLoggingRank error\n");
+    const std::string cmd = "timeout 120 ./unload_host ./libkatrace.so \"" + path("host.jot") + "\" > \"" +
+                            path("out.txt") + "\" 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << read_file(path("out.txt"));
+    EXPECT_EQ(read_file(path("out.txt")), "survived\n");
+    EXPECT_NE(read_file(dir() + "/log/unload_host.log").find("round 49 thread 2\r\n"), std::string::npos);
+}
+#endif
+
 TEST_F(IntegrationTest, SitesDecideWithTheHostMaskBeforeInit) {
     ASSERT_EQ(std::system((host_command("early -") + " > \"" + path("out.txt") + "\"").c_str()), 0);
     std::string out = read_file(path("out.txt"));

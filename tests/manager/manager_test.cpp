@@ -126,6 +126,32 @@ TEST(Registry, LookupAndThreadRules) {
     on_named_thread(m, "plain", 6, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
 }
 
+// A name and application id given after the thread has its record (the
+// order Windows' thread-attach notification makes) reach the record, the
+// report and the thread rules; so does a trace name.
+TEST(Registry, LateThreadInfoUpdatesTheRecord) {
+    trace_manager_c m;
+    tr_stream_c msgs;
+    ASSERT_TRUE(m.parse_buffer("ThreadByName late-* off\n", msgs)) << msgs.c_str();
+    on_named_thread(m, nullptr, 0, [&] {
+        m.on_thread_attach();
+        thread_trace_s* r = m.get_thread_record();
+        EXPECT_TRUE(r->enabled.load());
+        m.set_thread_info("late-worker", 42);
+        EXPECT_TRUE(std::strcmp(r->name, "late-worker") == 0 && r->appl_id == 42u && !r->enabled.load());
+        EXPECT_TRUE(contains(threads_report(m), "- ID=" + std::to_string(r->sys_id) + ", name=late-worker : 42"))
+            << threads_report(m);
+        static const char traced_as[] = "renamed";
+        m.reset_thread_trace_name(traced_as);
+        EXPECT_TRUE(r->enabled.load());
+        m.reset_thread_trace_name(nullptr);
+        EXPECT_FALSE(r->enabled.load());
+        EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 7 off\n", msgs)) << msgs.c_str();
+        m.set_thread_info(nullptr, 7);
+        EXPECT_TRUE(r->appl_id == 7u && !r->enabled.load() && std::strcmp(r->name, "late-worker") != 0);
+    });
+}
+
 TEST(Registry, ScopeStackSlotsAndReports) {
     trace_manager_c m;
     thread_trace_s* r = m.get_thread_record();
