@@ -160,6 +160,7 @@ TEST_F(HostSafetyConcurrent, ForkedChildrenTraceWhileOtherThreadsTrace) {
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            alarm(10);  // a child that hangs ends by itself, also when the parent is gone
             {
                 katr_entry_c e = site(true);
                 e.print_nl(KATR_RANK_ERROR, 5, "child %d traced", c);

@@ -50,36 +50,45 @@ static int trace_before_init() {
     return 0;
 }
 
-// The number of thread records the library holds, from its thread report.
-static int thread_records() {
+// The number of thread records the library holds, from its thread report,
+// and how many of them carry a name given late (after the record was made).
+static int thread_records(int* named = NULL) {
     static char report[65536];
     unsigned long long len = sizeof(report);
     katr_print_threads(report, len);
+    if (named) {
+        *named = 0;
+        for (const char* p = report; (p = std::strstr(p, "name=late-")) != NULL; ++p) ++*named;
+    }
     if (!std::strncmp(report, "Single thread", 13)) return 1;
     return !std::strncmp(report, "Found ", 6) ? std::atoi(report + 6) : 0;
 }
 
 // Three threads start and wait; on Windows they do not trace, so their
 // records come from the thread-attach notifications alone (on Linux from
-// their first line). After they exit, the detach notifications (the
-// thread-exit hook on Linux) have released the records again.
+// their first line). Each then names itself, after its record exists. After
+// they exit, the detach notifications (the thread-exit hook on Linux) have
+// released the records again.
 static int count_thread_records() {
     std::atomic<int> ready(0);
     std::atomic<bool> leave(false);
     std::vector<std::thread> workers;
     for (int i = 0; i < 3; ++i)
-        workers.emplace_back([&] {
+        workers.emplace_back([&, i] {
 #if !defined(_WIN32)
             KATR_MSG(KATR_RANK_ERROR, "worker %s", "up");
 #endif
+            const char* names[] = {"late-0", "late-1", "late-2"};
+            katr_set_thread_info(names[i], 100 + static_cast<unsigned long>(i));
             ++ready;
             while (!leave) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
     while (ready < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    int during = thread_records();
+    int named = 0;
+    int during = thread_records(&named);
     leave = true;
     for (size_t i = 0; i < workers.size(); ++i) workers[i].join();
-    std::printf("during=%d after=%d\n", during, thread_records());
+    std::printf("during=%d after=%d named=%d\n", during, thread_records(), named);
     return 0;
 }
 

@@ -120,9 +120,10 @@ TEST_F(IntegrationTest, SitesDecideWithTheHostMaskBeforeInit) {
 
 TEST_F(IntegrationTest, ThreadRecordsFollowThreadStartAndExit) {
     ASSERT_EQ(run("threads", "DefaultLoggingRank error"), 0) << read_file(path("err.txt"));
-    int during = 0, after = 0;
-    ASSERT_EQ(std::sscanf(read_file(path("out.txt")).c_str(), "during=%d after=%d", &during, &after), 2);
+    int during = 0, after = 0, named = 0;
+    ASSERT_EQ(std::sscanf(read_file(path("out.txt")).c_str(), "during=%d after=%d named=%d", &during, &after, &named), 3);
     EXPECT_EQ(during - after, 3);
+    EXPECT_EQ(named, 3);  // names given after the records were made are reported
     EXPECT_GE(after, 1);  // the main thread
 }
 
