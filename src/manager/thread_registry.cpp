@@ -157,14 +157,14 @@ void trace_manager_c::on_thread_detach() {
     _destroy_record(found);
 }
 
+thread_trace_s* trace_manager_c::_lookup_current() {
+    if (has_tls) return static_cast<thread_trace_s*>(plat_tls_get(tls_index));
+    kor_lock_c hold(threads->cs());
+    return _find_current();
+}
+
 thread_trace_s* trace_manager_c::get_thread_record() {
-    thread_trace_s* r = nullptr;
-    if (has_tls) {
-        r = static_cast<thread_trace_s*>(plat_tls_get(tls_index));
-    } else {
-        kor_lock_c hold(threads->cs());
-        r = _find_current();
-    }
+    thread_trace_s* r = _lookup_current();
     if (r && (r->sys_id != 0 || r->appl_id != 0)) return r;
 
     // Until the record is registered and judged, the thread must not come
@@ -313,13 +313,7 @@ void trace_manager_c::reset_thread_trace_name(const char* name) {
 
 void trace_manager_c::set_thread_info(const char* name, unsigned long appl_id) {
     kor_thread_c::set_current_thread_info(name, appl_id);
-    thread_trace_s* r = nullptr;
-    if (has_tls) {
-        r = static_cast<thread_trace_s*>(plat_tls_get(tls_index));
-    } else {
-        kor_lock_c hold(threads->cs());
-        r = _find_current();
-    }
+    thread_trace_s* r = _lookup_current();
     // A thread without a record yet gets the new identity when it is made.
     if (!r) return;
     {

@@ -200,6 +200,8 @@ private:
     static void _fill_identity(thread_trace_s* record);
     // Registry search by the calling thread's system id (cs held by caller).
     thread_trace_s* _find_current();
+    // The calling thread's record, or null when it has none yet.
+    thread_trace_s* _lookup_current();
     // Whether the record matches a thread rule; sets enabled accordingly.
     void _judge(thread_trace_s* record);
     // Sends line 1 and line 2 of a banner to the log file, standard output

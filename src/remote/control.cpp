@@ -63,6 +63,26 @@ R control_call(R fallback, char* out, unsigned long long& len, F&& body) noexcep
     return result;
 }
 
+// A control function's body with the manager and a fresh reply, handed over
+// afterwards (as the success text when it stays empty and one is given).
+template <typename F>
+bool with_manager(bool fallback, char* out, unsigned long long& len, const char* success, F&& body) noexcept {
+    return control_call(fallback, out, len, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            return fallback;
+        }
+        tr_stream_c reply;
+        bool ok = body(*m, reply);
+        if (success)
+            hand_over_or(reply, success, out, len);
+        else
+            hand_over(reply, out, len);
+        return ok;
+    });
+}
+
 }  // namespace
 
 bool remote_set_output_switch(bool screen, bool on) {
@@ -79,147 +99,76 @@ bool remote_set_output_switch(bool screen, bool on) {
 }
 
 void katr_get_log_filename(char* out, unsigned long long& len) {
-    control_call(0, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return 0;
-        }
-        tr_stream_c reply;
-        {
-            multi_reader_lock_c hold(*m->lock);
-            reply.append(m->logger->file_name);
-        }
-        hand_over_or(reply, "Current log file is not set", out, len);
-        return 0;
+    with_manager(false, out, len, "Current log file is not set", [](trace_manager_c& m, tr_stream_c& reply) {
+        multi_reader_lock_c hold(*m.lock);
+        reply.append(m.logger->file_name);
+        return true;
     });
 }
 
 void katr_add_PID_to_log_fn(char* out, unsigned long long& len, bool add_pid) {
-    control_call(0, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return 0;
-        }
-        tr_stream_c reply;
-        {
-            single_writer_lock_c hold(*m->lock);
-            m->logger->set_add_pid(*m->config, add_pid, &reply);
-        }
-        hand_over_or(reply, "OK. Log PID has been processed successfully", out, len);
-        return 0;
-    });
+    with_manager(false, out, len, "OK. Log PID has been processed successfully",
+                 [&](trace_manager_c& m, tr_stream_c& reply) {
+                     single_writer_lock_c hold(*m.lock);
+                     m.logger->set_add_pid(*m.config, add_pid, &reply);
+                     return true;
+                 });
 }
 
 bool katr_set_log_directory(char* out, unsigned long long& len, const char* directory,
                             const char* base_name, bool flag) {
-    return control_call(false, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return false;
-        }
-        tr_stream_c reply;
-        // The directory is checked and created before the lock is taken.
-        char canonical[KOR_MAX_PATH];
-        bool ok = logger_c::prepare_log_directory(directory, &reply, canonical);
-        if (ok) {
-            single_writer_lock_c hold(*m->lock);
-            m->logger->use_log_directory(*m->config, canonical, &reply, base_name, flag);
-        }
-        hand_over_or(reply, "OK. Log directory has been set successfully", out, len);
-        return ok;
-    });
+    return with_manager(false, out, len, "OK. Log directory has been set successfully",
+                        [&](trace_manager_c& m, tr_stream_c& reply) {
+                            // The directory is checked and created before the lock is taken.
+                            char canonical[KOR_MAX_PATH];
+                            bool ok = logger_c::prepare_log_directory(directory, &reply, canonical);
+                            if (ok) {
+                                single_writer_lock_c hold(*m.lock);
+                                m.logger->use_log_directory(*m.config, canonical, &reply, base_name, flag);
+                            }
+                            return ok;
+                        });
 }
-
-namespace {
-
-// A configuration change through the manager: its messages are the reply,
-// or the success text when it has none.
-template <typename Change>
-bool change_config(char* out, unsigned long long& len, const char* success, Change change) {
-    return control_call(false, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return false;
-        }
-        tr_stream_c reply;
-        bool ok = change(*m, reply);
-        hand_over_or(reply, success, out, len);
-        return ok;
-    });
-}
-
-}  // namespace
 
 bool katr_reparse_file(char* out, unsigned long long& len, const char* config_file) {
-    return change_config(out, len, "Parsing of config file has been succesfuly completed",
-                         [&](trace_manager_c& m, tr_stream_c& reply) {
-                             return m.reparse_file(config_file, nullptr, reply);
-                         });
+    return with_manager(false, out, len, "Parsing of config file has been succesfuly completed",
+                        [&](trace_manager_c& m, tr_stream_c& reply) {
+                            return m.reparse_file(config_file, nullptr, reply);
+                        });
 }
 
 bool katr_parse_buffer(char* out, unsigned long long& len, const char* text) {
-    return change_config(out, len, "Parsing of config buffer has been succesfuly completed",
-                         [&](trace_manager_c& m, tr_stream_c& reply) { return m.parse_buffer(text, reply); });
+    return with_manager(false, out, len, "Parsing of config buffer has been succesfuly completed",
+                        [&](trace_manager_c& m, tr_stream_c& reply) { return m.parse_buffer(text, reply); });
 }
 
 void katr_config_content(char* out, unsigned long long& len) {
-    control_call(0, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return 0;
-        }
-        tr_stream_c reply;
-        m->config_content(reply);
-        hand_over(reply, out, len);
-        return 0;
+    with_manager(false, out, len, nullptr, [](trace_manager_c& m, tr_stream_c& reply) {
+        m.config_content(reply);
+        return true;
     });
 }
 
 void katr_print_threads(char* out, unsigned long long& len) {
-    control_call(0, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return 0;
-        }
-        tr_stream_c reply;
-        m->print_threads(reply);
-        hand_over(reply, out, len);
-        return 0;
+    with_manager(false, out, len, nullptr, [](trace_manager_c& m, tr_stream_c& reply) {
+        m.print_threads(reply);
+        return true;
     });
 }
 
 void katr_print_stack(char* out, unsigned long long& len, unsigned long thread_id) {
-    control_call(0, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return 0;
-        }
-        tr_stream_c reply;
-        m->print_stack(reply, thread_id);
-        hand_over(reply, out, len);
-        return 0;
+    with_manager(false, out, len, nullptr, [&](trace_manager_c& m, tr_stream_c& reply) {
+        m.print_stack(reply, thread_id);
+        return true;
     });
 }
 
 void katr_print_log_rank(char* out, unsigned long long& len, const char* function_name,
                          const char* file_name) {
-    control_call(0, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return 0;
-        }
-        tr_stream_c reply;
+    with_manager(false, out, len, nullptr, [&](trace_manager_c& m, tr_stream_c& reply) {
         {
-            multi_reader_lock_c hold(*m->lock);
-            config_parser_c& config = *m->config;
+            multi_reader_lock_c hold(*m.lock);
+            config_parser_c& config = *m.config;
             unsigned rank = config.evaluate_rank(function_name, file_name);
             if (rank) {
                 bool first = true;
@@ -254,7 +203,6 @@ void katr_print_log_rank(char* out, unsigned long long& len, const char* functio
                 }
             }
         }
-        hand_over(reply, out, len);
-        return 0;
+        return true;
     });
 }
