@@ -106,6 +106,17 @@ TEST_F(IntegrationTest, ConcurrentUnloadWhileThreadsLive) {
     EXPECT_EQ(read_file(path("out.txt")), "survived\n");
     EXPECT_NE(read_file(dir() + "/log/unload_host.log").find("round 49 thread 2\r\n"), std::string::npos);
 }
+
+// Through the shared library as hosts load it: children forked while
+// threads trace either trace and leave with exit() or exec at once.
+TEST_F(IntegrationTest, ConcurrentForkWithExitAndExec) {
+    ASSERT_EQ(run("fork", "DefaultLoggingRank error"), 0) << read_file(path("err.txt"));
+    EXPECT_EQ(read_file(path("out.txt")), "children=10 ok=10\n");
+    const std::string text = log();
+    for (int c = 0; c < 10; c += 2)
+        EXPECT_NE(text.find("child " + std::to_string(c) + " traced\r\n"), std::string::npos) << c;
+    EXPECT_NE(text.find("parent goes on\r\n"), std::string::npos);
+}
 #endif
 
 TEST_F(IntegrationTest, SitesDecideWithTheHostMaskBeforeInit) {
