@@ -24,7 +24,6 @@
 
 #include "config/config_parser.h"
 #include "katrace.h"
-#include "kor/rw_lock.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
@@ -132,11 +131,9 @@ BENCHMARK(BM_LoadFile100LinesOnly)->Unit(benchmark::kMicrosecond);
 // The last line written to the current log file.
 std::string last_log_line() {
     trace_manager_c* m = katr_manager();
-    std::string name;
-    {
-        multi_reader_lock_c hold(*m->lock);
-        name = m->logger->file_name.c_str();
-    }
+    tr_stream_c file_name;
+    m->log_file_name(file_name);
+    const std::string name = file_name.c_str();
     std::ifstream in(fs::u8path(name), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();

@@ -108,7 +108,6 @@ void katr_entry_c::_check_init2() {
     if (file_name && file_name[0] == '.' && file_name[1] == '\\') file_name += 2;
     trace_manager_c* m = katr_manager();
     if (!m) return;
-    publish_generation(m);
     refresh(m, this);
     if (m->keep_stack.load(std::memory_order_relaxed)) {
         if (!thread_record) thread_record = m->get_thread_record();

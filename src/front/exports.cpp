@@ -7,8 +7,6 @@
 #include "front/output.h"
 #include "katrace.h"
 #include "kor/api_call.h"
-#include "kor/rw_lock.h"
-#include "logfile/logger.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 #include "support/tr_stream.h"
@@ -110,10 +108,7 @@ KATR_API void katr_set_print_to_debug_vew(bool on) {
 
 extern "C" KATR_API void katr_change_pid(unsigned pid) {
     katr_api_run([&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) return;
-        single_writer_lock_c hold(*m->lock);
-        m->logger->change_pid(pid);
+        if (trace_manager_c* m = katr_manager()) m->change_pid(pid);
     });
 }
 

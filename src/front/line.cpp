@@ -1,7 +1,6 @@
 // Pieces of a trace line that do not depend on the entry object: the time
 // piece (cached per thread for the current second, so that localtime runs
-// once a second per tracing thread, not once per line), decimal numbers and
-// the generation counter the host macros read.
+// once a second per tracing thread, not once per line) and decimal numbers.
 #include "front/line.h"
 
 #include <atomic>
@@ -16,14 +15,6 @@
 
 namespace {
 
-// What katr_generation_source points to while no manager is known: a
-// generation above every cached one, so that the hosts' inline test always
-// calls the library, which publishes the manager's counter at once.
-const unsigned g_no_generation = 0xFFFFFFFFu;
-
-static_assert(sizeof(std::atomic<unsigned>) == sizeof(unsigned),
-              "the generation counter is read as a plain unsigned by hosts");
-
 struct time_cache_s {
     long long second;
     size_t length;
@@ -32,16 +23,6 @@ struct time_cache_s {
 thread_local time_cache_s t_time_cache = {-1, 0, {0}};
 
 }  // namespace
-
-// Declared extern "C" in katrace.h.
-KATR_API const unsigned* katr_generation_source = &g_no_generation;
-
-void publish_generation(trace_manager_c* manager) {
-    const unsigned* want =
-        manager ? reinterpret_cast<const unsigned*>(&manager->generation) : &g_no_generation;
-    if (__atomic_load_n(&katr_generation_source, __ATOMIC_RELAXED) != want)
-        __atomic_store_n(&katr_generation_source, want, __ATOMIC_RELAXED);
-}
 
 size_t format_time_piece(long long second, char* out) {
     out[0] = 0;

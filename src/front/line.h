@@ -23,9 +23,4 @@ const char* current_time_piece(size_t* length);
 void append_decimal(tr_stream_c& out, unsigned long long value);
 void append_decimal(tr_stream_c& out, long long value);
 
-// Makes the host macros' inline test read this manager's generation, or,
-// for a null manager, a constant that makes every inline test call the
-// library (used when the manager goes away).
-void publish_generation(trace_manager_c* manager);
-
 #endif

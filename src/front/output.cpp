@@ -1,5 +1,5 @@
-// Output dispatch: one formatted line or one long text to the log file (under
-// the manager's writer lock), then, outside the lock, to standard output,
+// Output dispatch: one formatted line or one long text to the log file
+// (through the manager, under its writer lock), then to standard output,
 // the debugger output and the host callback.
 #include "front/output.h"
 
@@ -8,8 +8,6 @@
 #include <new>
 
 #include "kor/api_call.h"
-#include "kor/rw_lock.h"
-#include "logfile/logger.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 #include "support/utf.h"
@@ -159,23 +157,7 @@ void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, siz
     // Nothing below may run again on this thread from a signal handler or
     // a debugger-output hook.
     busy_region_c busy;
-    {
-        single_writer_lock_c hold(*manager->lock);
-        // The banner decision (the manager's set_last_thread, without a
-        // second hold of the lock).
-        if (banner_length) {
-            if (manager->last_thread_id != thread_id) {
-                manager->last_thread_id = thread_id;
-            } else {
-                prefix += banner_length;
-                prefix_length -= banner_length;
-            }
-        }
-        if (prefix_length)
-            manager->logger->write(prefix, static_cast<unsigned>(prefix_length), line, static_cast<unsigned>(n));
-        else
-            manager->logger->write(line, static_cast<unsigned>(n), nullptr, 0);
-    }
+    manager->write_line(&prefix, &prefix_length, banner_length, thread_id, line, n);
     if (manager->screen_ranks.load(std::memory_order_relaxed) & rank) {
         if (prefix_length)
             std::fprintf(stdout, "%s%s", prefix, line);
@@ -197,11 +179,7 @@ void write_long_string(trace_manager_c* manager, unsigned rank, const char* pref
     if (!prefix) prefix_length = 0;
     if (!text) text_length = 0;
     busy_region_c busy;
-    {
-        single_writer_lock_c hold(*manager->lock);
-        manager->logger->write(prefix, static_cast<unsigned>(prefix_length), text,
-                               static_cast<unsigned>(text_length));
-    }
+    manager->write_text(prefix, static_cast<unsigned>(prefix_length), text, static_cast<unsigned>(text_length));
     if (manager->screen_ranks.load(std::memory_order_relaxed) & rank) {
         // The text up to its first NUL byte, never past its length.
         const void* nul = text ? std::memchr(text, 0, static_cast<size_t>(text_length)) : nullptr;

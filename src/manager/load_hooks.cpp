@@ -45,6 +45,7 @@ void katr_on_process_detach() {
     // manager; calls in flight keep a working one (its log file stays open
     // until the process ends, so their lines still arrive). Its threads'
     // records are still released by the thread-exit hook of its slot.
+    m->withdraw_generation();
     unpublished_s* node = new (std::nothrow) unpublished_s{m, g_unpublished};
     if (node) g_unpublished = node;
 #endif

@@ -15,6 +15,14 @@ std::atomic<trace_manager_c*> g_katr_manager{nullptr};
 
 namespace {
 
+// What katr_generation_source points to while no manager is known: a
+// generation above every cached one, so that the hosts' inline test always
+// calls the library.
+const unsigned g_no_generation = 0xFFFFFFFFu;
+
+static_assert(sizeof(std::atomic<unsigned>) == sizeof(unsigned),
+              "the generation counter is read as a plain unsigned by hosts");
+
 // Thread-exit hook of the manager's thread-local slot (POSIX backends call
 // it on the exiting thread with the slot still readable). The record names
 // its manager, so every manager releases its own records.
@@ -24,6 +32,19 @@ void tls_exit_hook(void* value) {
 }
 
 }  // namespace
+
+// Declared extern "C" in katrace.h.
+KATR_API const unsigned* katr_generation_source = &g_no_generation;
+
+void trace_manager_c::publish_generation() {
+    __atomic_store_n(&katr_generation_source, reinterpret_cast<const unsigned*>(&generation), __ATOMIC_RELAXED);
+}
+
+void trace_manager_c::withdraw_generation() {
+    const unsigned* mine = reinterpret_cast<const unsigned*>(&generation);
+    __atomic_compare_exchange_n(&katr_generation_source, &mine, &g_no_generation, false, __ATOMIC_RELAXED,
+                                __ATOMIC_RELAXED);
+}
 
 void record_guard_c::enter() {
     plat_busy_enter();
@@ -35,16 +56,17 @@ void record_guard_c::enter() {
 }
 
 trace_manager_c::trace_manager_c()
-    : lock(nullptr), logger(nullptr), config(nullptr), generation(0), last_thread_id(0),
-      threads(nullptr), tls_index(0), screen_ranks(0), debugger_ranks(0), print_file(false),
-      print_function(false), print_line(false), print_time(false), keep_stack(false),
-      do_indentation(false), has_tls(false), retired(nullptr) {
+    : logger(nullptr), config(nullptr), generation(0), last_thread_id(0), threads(nullptr), tls_index(0),
+      screen_ranks(0), debugger_ranks(0), print_file(false), print_function(false), print_line(false),
+      print_time(false), keep_stack(false), do_indentation(false), has_tls(false), retired(nullptr),
+      lock(nullptr) {
     threads = new (std::nothrow) ptr_list_c(true);
     lock = new (std::nothrow) single_writer_multi_reader_c;
     logger = new (std::nothrow) logger_c;
     config = new (std::nothrow) config_parser_c;
     if (!ok()) return;
     copy_settings();
+    publish_generation();
 
     has_tls = plat_tls_alloc(&tls_index, &tls_exit_hook);
     katr_register_fork_handlers();
@@ -71,6 +93,7 @@ trace_manager_c::trace_manager_c()
 }
 
 trace_manager_c::~trace_manager_c() {
+    withdraw_generation();
     delete config;
     config = nullptr;
     delete logger;

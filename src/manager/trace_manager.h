@@ -81,7 +81,6 @@ struct thread_trace_s {
 class trace_manager_c {
 public:
     // ----------------------------------------------------------- fields
-    single_writer_multi_reader_c* lock;     // guards config, logger, last_thread_id
     logger_c* logger;                        // the log file writer
     config_parser_c* config;                 // the live configuration
     std::atomic<unsigned> generation;        // raised by every file load and buffer parse
@@ -111,6 +110,12 @@ public:
     // construction banner to the debugger output.
     trace_manager_c();
     virtual ~trace_manager_c();
+    // Makes the host macros' inline test read this manager's generation
+    // (construction does it); withdraw hands them back the constant that
+    // makes every inline test call the library, when they still read this
+    // manager's (destruction and process detach do it).
+    void publish_generation();
+    void withdraw_generation();
     // False when one of the owned objects could not be allocated.
     bool ok() const { return lock && lock->ok() && logger && config && threads; }
 
@@ -174,6 +179,25 @@ public:
     // The configuration report of the live configuration into out.
     void config_content(tr_stream_c& out);
 
+    // ------------------------------------------------ log and ranks
+    // Each takes the manager's lock itself.
+    // Writes one formatted line: prefix (its first banner_length bytes the
+    // thread banner, written only when another thread wrote the previous
+    // line) and the line. *prefix and *prefix_length come back as written.
+    void write_line(const char** prefix, size_t* prefix_length, size_t banner_length, unsigned thread_id,
+                    const char* line, size_t length);
+    // Writes a prefix and a text as they are.
+    void write_text(const char* prefix, unsigned prefix_length, const char* text, unsigned length);
+    // Appends the current log file's name (empty when none).
+    void log_file_name(tr_stream_c& out);
+    // The log writer's add-pid switch, directory and process id changes.
+    void set_add_pid(bool add_pid, tr_stream_c* messages);
+    void use_log_directory(const char* canonical, tr_stream_c* messages, const char* base_name, bool flag);
+    void change_pid(unsigned pid);
+    // Appends the names of the ranks the configuration gives a site, each
+    // followed by a blank, joined by '+' (nothing when it has none).
+    void rank_names(const char* function_name, const char* file_name, tr_stream_c& out);
+
     // ----------------------------------------------------------- fork
     // Run by the forking thread around fork(). before_fork takes every lock
     // in the documented order (writer lock, registry, the rule lists, then
@@ -191,6 +215,8 @@ public:
     void print_stack(tr_stream_c& out, unsigned long thread_id);
 
 private:
+    single_writer_multi_reader_c* lock;     // guards config, logger, last_thread_id
+
     trace_manager_c(const trace_manager_c&) = delete;
     trace_manager_c& operator=(const trace_manager_c&) = delete;
 

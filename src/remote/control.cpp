@@ -4,12 +4,9 @@
 // or one that fails for want of memory, gets the empty reply.
 #include <cstring>
 
-#include "config/config_parser.h"
-#include "config/rank_tables.h"
 #include "katrace.h"
 #include "kor/api_call.h"
 #include "kor/mix.h"
-#include "kor/rw_lock.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
 #include "remote/remote_internal.h"
@@ -100,8 +97,7 @@ bool remote_set_output_switch(bool screen, bool on) {
 
 void katr_get_log_filename(char* out, unsigned long long& len) {
     with_manager(false, out, len, "Current log file is not set", [](trace_manager_c& m, tr_stream_c& reply) {
-        multi_reader_lock_c hold(*m.lock);
-        reply.append(m.logger->file_name);
+        m.log_file_name(reply);
         return true;
     });
 }
@@ -109,8 +105,7 @@ void katr_get_log_filename(char* out, unsigned long long& len) {
 void katr_add_PID_to_log_fn(char* out, unsigned long long& len, bool add_pid) {
     with_manager(false, out, len, "OK. Log PID has been processed successfully",
                  [&](trace_manager_c& m, tr_stream_c& reply) {
-                     single_writer_lock_c hold(*m.lock);
-                     m.logger->set_add_pid(*m.config, add_pid, &reply);
+                     m.set_add_pid(add_pid, &reply);
                      return true;
                  });
 }
@@ -122,10 +117,7 @@ bool katr_set_log_directory(char* out, unsigned long long& len, const char* dire
                             // The directory is checked and created before the lock is taken.
                             char canonical[KOR_MAX_PATH];
                             bool ok = logger_c::prepare_log_directory(directory, &reply, canonical);
-                            if (ok) {
-                                single_writer_lock_c hold(*m.lock);
-                                m.logger->use_log_directory(*m.config, canonical, &reply, base_name, flag);
-                            }
+                            if (ok) m.use_log_directory(canonical, &reply, base_name, flag);
                             return ok;
                         });
 }
@@ -166,43 +158,7 @@ void katr_print_stack(char* out, unsigned long long& len, unsigned long thread_i
 void katr_print_log_rank(char* out, unsigned long long& len, const char* function_name,
                          const char* file_name) {
     with_manager(false, out, len, nullptr, [&](trace_manager_c& m, tr_stream_c& reply) {
-        {
-            multi_reader_lock_c hold(*m.lock);
-            config_parser_c& config = *m.config;
-            unsigned rank = config.evaluate_rank(function_name, file_name);
-            if (rank) {
-                bool first = true;
-                unsigned written = 0;
-                for (unsigned i = 0; i < RANK_NAME_ROWS; ++i) {
-                    const rank_name_s& row = rank_name_table[i];
-                    if (row.mask == RANK_ALL || (row.mask & written) == row.mask)
-                        continue;
-                    if (!(row.mask & rank))
-                        continue;
-                    if (!first)
-                        reply.append('+');
-                    reply.append(row.name).append(' ');
-                    first = false;
-                    written |= row.mask;
-                }
-                // The additional rank at 0-based position i has the bit 0x4000 << i.
-                // An own position keeps the list's cursor untouched, since other
-                // readers may walk the same list at the same time.
-                ptr_list_c::position_t pos = nullptr;
-                unsigned i = 0;
-                for (void* e = config.additional_ranks.first(&pos);
-                     e || pos; e = config.additional_ranks.next(&pos), ++i) {
-                    if (i >= 32 - ADDITIONAL_RANK_SHIFT - 1)
-                        break;
-                    if (rank & (0x4000u << i)) {
-                        if (!first)
-                            reply.append('+');
-                        reply.append(static_cast<const char*>(e)).append(' ');
-                        first = false;
-                    }
-                }
-            }
-        }
+        m.rank_names(function_name, file_name, reply);
         return true;
     });
 }

@@ -8,7 +8,6 @@
 #include "common/temp_dir.h"
 #include "front/line.h"
 #include "katrace.h"
-#include "kor/rw_lock.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
 
@@ -45,13 +44,14 @@ protected:
     void parse(const char* text) { tr_stream_c messages; m->parse_buffer(text, messages); }
     int depth() { return m->get_thread_record()->depth; }
     std::string log_name() {
-        multi_reader_lock_c hold(*m->lock);
-        return m->logger->file_name.c_str();
+        tr_stream_c name;
+        m->log_file_name(name);
+        return name.c_str();
     }
 
 private:
     void drop() {
-        g_katr_manager.store(nullptr), publish_generation(nullptr);
+        g_katr_manager.store(nullptr);
         delete m, m = nullptr;
     }
     size_t mark_ = 0, loads_ = 0;
