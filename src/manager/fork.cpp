@@ -27,7 +27,7 @@ void trace_manager_c::_rule_lists(rule_lists_e what) {
 void trace_manager_c::before_fork() {
     fork_locked_ = false;
     if (plat_thread_busy()) return;
-    lock->lock_write();
+    lock_.lock_write();
     if (threads->cs()) threads->cs()->enter();
     _rule_lists(LISTS_ENTER);
     kor_thread_c::before_fork();
@@ -40,7 +40,7 @@ void trace_manager_c::after_fork_in_parent() {
     kor_thread_c::after_fork(false);
     _rule_lists(LISTS_LEAVE);
     if (threads->cs()) threads->cs()->leave();
-    lock->unlock_write();
+    lock_.unlock_write();
 }
 
 void trace_manager_c::after_fork_in_child() {
@@ -74,7 +74,7 @@ void trace_manager_c::after_fork_in_child() {
     retired = kept;
     if (mine) _fill_identity(mine);
     if (threads->cs()) threads->cs()->reset_in_child();
-    lock->reset_in_child();
+    lock_.reset_in_child();
 }
 
 namespace {

@@ -8,7 +8,7 @@
 
 void trace_manager_c::write_line(const char** prefix, size_t* prefix_length, size_t banner_length,
                                  unsigned thread_id, const char* line, size_t length) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     // The banner is due when another thread wrote the previous line.
     if (banner_length) {
         if (last_thread_id != thread_id) {
@@ -25,33 +25,33 @@ void trace_manager_c::write_line(const char** prefix, size_t* prefix_length, siz
 }
 
 void trace_manager_c::write_text(const char* prefix, unsigned prefix_length, const char* text, unsigned length) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     logger->write(prefix, prefix_length, text, length);
 }
 
 void trace_manager_c::log_file_name(tr_stream_c& out) {
-    multi_reader_lock_c hold(*lock);
+    multi_reader_lock_c hold(lock_);
     out.append(logger->file_name);
 }
 
 void trace_manager_c::set_add_pid(bool add_pid, tr_stream_c* messages) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     logger->set_add_pid(*config, add_pid, messages);
 }
 
 void trace_manager_c::use_log_directory(const char* canonical, tr_stream_c* messages, const char* base_name,
                                         bool flag) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     logger->use_log_directory(*config, canonical, messages, base_name, flag);
 }
 
 void trace_manager_c::change_pid(unsigned pid) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     logger->change_pid(pid);
 }
 
 void trace_manager_c::rank_names(const char* function_name, const char* file_name, tr_stream_c& out) {
-    multi_reader_lock_c hold(*lock);
+    multi_reader_lock_c hold(lock_);
     unsigned rank = config->evaluate_rank(function_name, file_name);
     if (!rank) return;
     bool first = true;

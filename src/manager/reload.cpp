@@ -63,7 +63,7 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
 
     config_parser_c* old = nullptr;
     {
-        single_writer_lock_c hold(*lock);
+        single_writer_lock_c hold(lock_);
         // Every load starts a new log file (force_open).
         logger->reconfigure(*fresh, &messages, true, log_directory, nullptr, false);
         old = config;
@@ -81,7 +81,7 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
 }
 
 bool trace_manager_c::parse_buffer(const char* text, tr_stream_c& messages) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     const bool parsed = config->parse_text(text, messages);
     logger->reconfigure(*config, &messages, false, nullptr, nullptr, false);
     apply_thread_rules(nullptr);
@@ -94,6 +94,6 @@ void trace_manager_c::config_content(tr_stream_c& out) {
     // The report walks lists through their shared cursors (the additional
     // ranks, the thread rules), which other readers move as well: hold the
     // lock exclusively so that no rank query or thread judgement runs meanwhile.
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     config_report(*config, out);
 }

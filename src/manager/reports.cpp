@@ -50,7 +50,7 @@ void trace_manager_c::_numbered_records(tr_stream_c& out, unsigned n, bool with_
 }
 
 void trace_manager_c::print_threads(tr_stream_c& out) {
-    multi_reader_lock_c reading(*lock);
+    multi_reader_lock_c reading(lock_);
     kor_lock_c hold(threads->cs());
     const unsigned n = threads->num();
     if (n == 0) {
@@ -66,7 +66,7 @@ void trace_manager_c::print_threads(tr_stream_c& out) {
 }
 
 void trace_manager_c::print_stack(tr_stream_c& out, unsigned long thread_id) {
-    multi_reader_lock_c reading(*lock);
+    multi_reader_lock_c reading(lock_);
     kor_lock_c hold(threads->cs());
     const unsigned n = threads->num();
     if (n == 0) {

@@ -182,7 +182,7 @@ thread_trace_s* trace_manager_c::get_thread_record() {
         kor_lock_c hold(threads->cs());
         _fill_identity(r);
     }
-    multi_reader_lock_c hold(*lock);
+    multi_reader_lock_c hold(lock_);
     apply_thread_rules(r);
     return r;
 }
@@ -307,7 +307,7 @@ void trace_manager_c::reset_thread_trace_name(const char* name) {
     r->trace_name = name;
     r->guard.leave();
     // Thread rules match the shown name.
-    multi_reader_lock_c hold(*lock);
+    multi_reader_lock_c hold(lock_);
     _judge(r);
 }
 
@@ -320,7 +320,7 @@ void trace_manager_c::set_thread_info(const char* name, unsigned long appl_id) {
         kor_lock_c hold(threads->cs());
         _fill_identity(r);
     }
-    multi_reader_lock_c hold(*lock);
+    multi_reader_lock_c hold(lock_);
     _judge(r);
 }
 

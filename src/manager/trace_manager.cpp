@@ -58,10 +58,8 @@ void record_guard_c::enter() {
 trace_manager_c::trace_manager_c()
     : logger(nullptr), config(nullptr), generation(0), last_thread_id(0), threads(nullptr), tls_index(0),
       screen_ranks(0), debugger_ranks(0), print_file(false), print_function(false), print_line(false),
-      print_time(false), keep_stack(false), do_indentation(false), has_tls(false), retired(nullptr),
-      lock(nullptr) {
+      print_time(false), keep_stack(false), do_indentation(false), has_tls(false), retired(nullptr) {
     threads = new (std::nothrow) ptr_list_c(true);
-    lock = new (std::nothrow) single_writer_multi_reader_c;
     logger = new (std::nothrow) logger_c;
     config = new (std::nothrow) config_parser_c;
     if (!ok()) return;
@@ -112,8 +110,6 @@ trace_manager_c::~trace_manager_c() {
     }
     if (has_tls) plat_tls_free(tls_index);
     has_tls = false;
-    delete lock;
-    lock = nullptr;
     delete threads;
     threads = nullptr;
 }
@@ -131,27 +127,27 @@ void trace_manager_c::copy_settings() {
 }
 
 bool trace_manager_c::set_last_thread(unsigned id) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     if (last_thread_id == id) return false;
     last_thread_id = id;
     return true;
 }
 
 void trace_manager_c::set_verbose(bool on) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     config->screen_ranks = on ? 0xFFFFFFFFu : 0u;
     screen_ranks.store(config->screen_ranks, std::memory_order_relaxed);
 }
 
 void trace_manager_c::set_print_to_debug_vew(bool on) {
-    single_writer_lock_c hold(*lock);
+    single_writer_lock_c hold(lock_);
     config->debugger_ranks = on ? 0xFFFFFFFFu : 0u;
     debugger_ranks.store(config->debugger_ranks, std::memory_order_relaxed);
 }
 
 unsigned trace_manager_c::get_rank_mask(const char* function_name, const char* file_name,
                                         unsigned* generation_out) {
-    multi_reader_lock_c hold(*lock);
+    multi_reader_lock_c hold(lock_);
     // The host shares this variable between every thread passing the site.
     if (generation_out)
         __atomic_store_n(generation_out, generation.load(std::memory_order_relaxed), __ATOMIC_RELAXED);
@@ -160,7 +156,7 @@ unsigned trace_manager_c::get_rank_mask(const char* function_name, const char* f
 
 unsigned trace_manager_c::get_user_rank_bit(const char* rank_name) {
     if (!rank_name) return 0;
-    multi_reader_lock_c hold(*lock);
+    multi_reader_lock_c hold(lock_);
     // Many readers walk the list at once: each uses its own position, never
     // the list's shared cursor.
     ptr_list_c::position_t pos = nullptr;

@@ -32,6 +32,7 @@
 
 #include "kor/ptr_list.h"
 #include "kor/rw_lock.h"
+#include "kor/thread_annotations.h"
 #include "platform/platform.h"
 #include "support/tr_stream.h"
 
@@ -81,10 +82,10 @@ struct thread_trace_s {
 class trace_manager_c {
 public:
     // ----------------------------------------------------------- fields
-    logger_c* logger;                        // the log file writer
-    config_parser_c* config;                 // the live configuration
+    logger_c* logger KATR_PT_GUARDED_BY(lock_);           // the log file writer
+    config_parser_c* config KATR_GUARDED_BY(lock_) KATR_PT_GUARDED_BY(lock_);  // the live configuration
     std::atomic<unsigned> generation;        // raised by every file load and buffer parse
-    unsigned last_thread_id;                 // writer lock; 0 after construction
+    unsigned last_thread_id KATR_GUARDED_BY(lock_);       // 0 after construction
     ptr_list_c* threads;                     // thread_trace_s*, owned; with critical section
     unsigned tls_index;                      // thread-local slot holding each thread's record
     // Copies of the configuration's output settings, read without a lock.
@@ -117,11 +118,11 @@ public:
     void publish_generation();
     void withdraw_generation();
     // False when one of the owned objects could not be allocated.
-    bool ok() const { return lock && lock->ok() && logger && config && threads; }
+    bool ok() const KATR_NO_THREAD_SAFETY_ANALYSIS { return lock_.ok() && logger && config && threads; }
 
     // ------------------------------------------------------ settings
     // Copies the eight output settings from config (writer lock held).
-    void copy_settings();
+    void copy_settings() KATR_REQUIRES(lock_);
     // Under the writer lock: stores id when it differs; true when it did.
     bool set_last_thread(unsigned id);
     // Under the writer lock: screen / debugger ranks to all or none.
@@ -140,7 +141,7 @@ public:
     // Judges one record, or every registered record when null, by the
     // configuration's thread rules. The caller holds `lock` (reader for
     // one record, writer for all).
-    void apply_thread_rules(thread_trace_s* record);
+    void apply_thread_rules(thread_trace_s* record) KATR_REQUIRES_SHARED(lock_);
     // Scope stack of the owning thread (while KeepStack is on).
     void push(thread_trace_s* record, const char* file_name, const char* function_name);
     // depth minus one, stack_count minus one when not 0; nothing at depth 0.
@@ -205,9 +206,9 @@ public:
     // them. In the child only the forking thread exists: its record gets the
     // child's thread id and every other record is freed. A thread that is
     // busy inside the library (a fork from a signal handler) takes nothing.
-    void before_fork();
-    void after_fork_in_parent();
-    void after_fork_in_child();
+    void before_fork() KATR_NO_THREAD_SAFETY_ANALYSIS;
+    void after_fork_in_parent() KATR_NO_THREAD_SAFETY_ANALYSIS;
+    void after_fork_in_child() KATR_NO_THREAD_SAFETY_ANALYSIS;
 
     // -------------------------------------------------------- reports
     void print_threads(tr_stream_c& out);
@@ -215,7 +216,7 @@ public:
     void print_stack(tr_stream_c& out, unsigned long thread_id);
 
 private:
-    single_writer_multi_reader_c* lock;     // guards config, logger, last_thread_id
+    single_writer_multi_reader_c lock_;     // guards config, logger, last_thread_id
 
     trace_manager_c(const trace_manager_c&) = delete;
     trace_manager_c& operator=(const trace_manager_c&) = delete;
@@ -229,14 +230,14 @@ private:
     // The calling thread's record, or null when it has none yet.
     thread_trace_s* _lookup_current();
     // Whether the record matches a thread rule; sets enabled accordingly.
-    void _judge(thread_trace_s* record);
+    void _judge(thread_trace_s* record) KATR_REQUIRES_SHARED(lock_);
     // Sends line 1 and line 2 of a banner to the log file, standard output
     // and the debugger output as the current settings say.
-    void _write_banner(const char* line1, const char* line2);
+    void _write_banner(const char* line1, const char* line2) KATR_REQUIRES(lock_);
     // The rule lists' critical sections, entered, left or (in a forked
     // child) made anew, in one fixed order.
     enum rule_lists_e { LISTS_ENTER, LISTS_LEAVE, LISTS_RESET };
-    void _rule_lists(rule_lists_e what);
+    void _rule_lists(rule_lists_e what) KATR_REQUIRES(lock_);
     // Whether before_fork took the locks (and the after steps must release).
     bool fork_locked_ = false;
     // Appends the record line (with or without the stack).
