@@ -10,38 +10,12 @@
 #include "kor/api_call.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
-#include "support/utf.h"
 
 std::atomic<katr_callback_f> g_katr_callback{nullptr};
 
 namespace {
 
 const char* const TOO_LONG = "\r\nError!, Formatted string (%s) is too long!!!\r\n";
-
-// Sends one UTF-8 text to the debugger output through a UTF-16 copy in a
-// buffer of the size a first conversion call reports.
-void debug_text(const char* text) {
-    int size = 0;
-    if (!to_utf16(text, nullptr, &size) || size < 1) return;
-    katr_wchar_t* wide = new (std::nothrow) katr_wchar_t[static_cast<size_t>(size)];
-    if (!wide) return;
-    if (to_utf16(text, wide, &size)) plat_debug_output(wide);
-    delete[] wide;
-}
-
-// The same for a text given by its length that need not end in a NUL: the
-// text up to its first NUL byte, never past length bytes.
-void debug_text_n(const char* text, unsigned long long length) {
-    const void* nul = std::memchr(text, 0, static_cast<size_t>(length));
-    size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(length);
-    char* copy = new (std::nothrow) char[n + 1];
-    if (!copy) return;
-    std::memcpy(copy, text, n);
-    copy[n] = 0;
-    basis_multi_lang_c conv;
-    if (katr_wchar_t* wide = conv.to_wide(copy)) plat_debug_output(wide);
-    delete[] copy;
-}
 
 }  // namespace
 
@@ -165,11 +139,8 @@ void write_line(trace_manager_c* manager, unsigned rank, const char* prefix, siz
             std::fprintf(stdout, "%s", line);
     }
     if ((manager->debugger_ranks.load(std::memory_order_relaxed) & rank) && plat_debug_output_active()) {
-        if (prefix_length) {
-            basis_multi_lang_c conv;
-            if (katr_wchar_t* wide = conv.to_wide(prefix)) plat_debug_output(wide);
-        }
-        debug_text(line);
+        plat_debug_output(prefix, prefix_length);
+        plat_debug_output(line, n);
     }
 }
 
@@ -188,11 +159,8 @@ void write_long_string(trace_manager_c* manager, unsigned rank, const char* pref
         std::fprintf(stdout, "%s%.*s", prefix ? prefix : "", static_cast<int>(n), text ? text : "");
     }
     if ((manager->debugger_ranks.load(std::memory_order_relaxed) & rank) && plat_debug_output_active()) {
-        if (prefix) {
-            basis_multi_lang_c conv;
-            if (katr_wchar_t* wide = conv.to_wide(prefix)) plat_debug_output(wide);
-        }
-        if (text) debug_text_n(text, text_length);
+        if (prefix) plat_debug_output(prefix, static_cast<size_t>(prefix_length));
+        if (text) plat_debug_output(text, static_cast<size_t>(text_length));
     }
 }
 

@@ -9,7 +9,6 @@
 #include "logfile/path_ops.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
-#include "support/utf.h"
 
 namespace {
 
@@ -20,9 +19,7 @@ unsigned length32(const char* text) {
 }
 
 void to_debugger(const char* text) {
-    if (!plat_debug_output_active()) return;
-    basis_multi_lang_c conv;
-    if (const katr_wchar_t* wide = conv.to_wide(text)) plat_debug_output(wide);
+    plat_debug_output(text, length32(text));
 }
 
 }  // namespace

@@ -159,11 +159,12 @@ bool plat_heap_free(void* heap, void* block);
 // only while a viewer listens on the per-user endpoint. Cheap (no system call
 // on the common path).
 bool plat_debug_output_active();
-// Sends one UTF-16 text to the debugger output (OutputDebugStringW on
-// Windows; on POSIX one datagram of its UTF-8 form without the NUL, sent
-// without blocking while a viewer listens; a viewer that is gone is noticed
-// here, a full one loses the text). Keeps the last error.
-void plat_debug_output(const katr_wchar_t* text);
+// Sends one UTF-8 text to the debugger output: length bytes, or fewer when
+// a NUL byte comes first; nothing for a null or empty text. Windows widens
+// it for OutputDebugStringW; POSIX sends it as one datagram, without
+// blocking, while a viewer listens (a viewer that is gone is noticed here,
+// a full one loses the text). Keeps the last error.
+void plat_debug_output(const char* text, size_t length);
 // Name of the POSIX viewer endpoint for the calling user, a Unix datagram
 // socket path: $XDG_RUNTIME_DIR/katrace-debug.sock, else
 // /tmp/katrace-<uid>/debug.sock (the directory is created 0700; texts go

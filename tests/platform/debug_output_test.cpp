@@ -11,16 +11,15 @@
 #include <vector>
 
 namespace {
-typedef std::basic_string<katr_wchar_t> wide_t;
-
-wide_t wide(const std::u16string& s) { return wide_t(s.begin(), s.end()); }
+// Sends a whole text.
+void emit(const std::string& text) { plat_debug_output(text.data(), text.size()); }
 }  // namespace
 
 #ifdef _WIN32
 TEST(PlatformDebugOutput, AlwaysActiveAndNoViewerEndOnWindows) {
     EXPECT_TRUE(plat_debug_output_active());
-    plat_debug_output(wide(u"katrace platform test\r\n").c_str());
-    plat_debug_output(nullptr);
+    emit("katrace platform test\r\n");
+    plat_debug_output(nullptr, 4);
     EXPECT_STREQ(plat_debug_endpoint(), "");
     EXPECT_EQ(plat_debug_viewer_open(nullptr), -1);
     char buf[4] = "abc";
@@ -48,11 +47,13 @@ TEST_F(PlatformDebugViewer, ReceivesWhatIsSentAndTakesOverAStaleSocket) {
     EXPECT_EQ(plat_debug_viewer_open(ep.c_str()), -1);   // a live viewer keeps its endpoint
     plat_set_debug_endpoint(ep.c_str());                  // probe again at once
     EXPECT_TRUE(plat_debug_output_active());
-    plat_debug_output(wide(u"caf\u00e9 \U0001F600\r\n").c_str());
-    plat_debug_output(nullptr);
-    plat_debug_output(wide_t(10000, katr_wchar_t('b')).c_str());
+    emit("caf\xC3\xA9 \xF0\x9F\x98\x80\r\n");
+    plat_debug_output(nullptr, 4);
+    emit(std::string(10000, 'b'));
+    emit(std::string("cut\0here", 8));  // up to the first NUL
     EXPECT_EQ(receive(v), "caf\xC3\xA9 \xF0\x9F\x98\x80\r\n");
     EXPECT_EQ(receive(v), std::string(10000, 'b'));
+    EXPECT_EQ(receive(v), "cut");
     EXPECT_EQ(receive(v, 20), "<none>");
 
     // A socket file that outlived its viewer (moved away so that closing does
@@ -75,11 +76,11 @@ TEST(PlatformConcurrent, DebugOutputWhileTheViewerComesAndGoes) {
     std::atomic<bool> stop{false};
     std::atomic<long> sent{0};
     std::vector<std::thread> senders;
-    const wide_t text = wide(u"concurrent line\r\n");
+    const std::string text = "concurrent line\r\n";
     for (int i = 0; i < 6; ++i)
         senders.emplace_back([&] {
             while (!stop.load())
-                if (plat_debug_output_active()) plat_debug_output(text.c_str()), sent++;
+                if (plat_debug_output_active()) emit(text), sent++;
         });
     long received = 0;
     for (int round = 0; round < 4; ++round) {
@@ -112,7 +113,7 @@ TEST(PlatformDebugViewerDefault, SendersReachAViewerInAPrivateDirectory) {
     EXPECT_EQ(p & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
     plat_set_debug_endpoint(nullptr);   // probe again at once
     EXPECT_TRUE(plat_debug_output_active());
-    plat_debug_output(wide(u"to the default endpoint").c_str());
+    emit("to the default endpoint");
     EXPECT_EQ(receive(v, 1000), "to the default endpoint");
     plat_debug_viewer_close(v);
     plat_set_debug_endpoint(nullptr);

@@ -163,17 +163,13 @@ bool plat_debug_output_active() {
     return found;
 }
 
-// Converts to UTF-8 (on the stack when short) and sends it, without the NUL.
-void plat_debug_output(const katr_wchar_t* text) {
-    if (!text || !plat_debug_output_active()) return;
+// Sends the text up to its first NUL byte, never past length.
+void plat_debug_output(const char* text, size_t length) {
+    if (!text || !length || !plat_debug_output_active()) return;
     errno_keeper_s keep;
-    char local[4096];
-    const int needed = plat_utf16_to_utf8(text, nullptr, 0);
-    if (needed <= 1) return;
-    char* buf = needed <= static_cast<int>(sizeof local) ? local : static_cast<char*>(malloc(static_cast<size_t>(needed)));
-    if (!buf) return;
-    if (plat_utf16_to_utf8(text, buf, needed) == needed) send_datagram(buf, static_cast<size_t>(needed - 1));
-    if (buf != local) free(buf);
+    const void* nul = memchr(text, 0, length);
+    const size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length;
+    if (n) send_datagram(text, n);
 }
 
 // The endpoint path (built on first use).
