@@ -3,6 +3,9 @@
 #ifndef KATRACE_H
 #define KATRACE_H
 
+/* KATRACE_VERSION_MAJOR, KATRACE_VERSION_MINOR, KATRACE_VERSION_PATCH */
+#include "katrace_version.h"
+
 #if defined(_WIN32)
 #  if defined(KATRACE_BUILDING)
 #    define KATR_API __declspec(dllexport)
@@ -79,7 +82,9 @@ public:
     void print_nl(unsigned rank, int line, const char* format, ...) KATR_FORMAT_CHECK(4, 5);
     /* length bytes of text, unformatted, without line end or length limit. */
     void print_long_string(unsigned rank, int line, const char* text, unsigned long long length);
-    /* The same under a rank the configuration added by name (AdditionalRank). */
+    /* The same under a rank the configuration added by name (AdditionalRank).
+     * Each call takes the manager's reader lock and walks the additional-rank
+     * list to find the name's bit, also when that rank is disabled. */
     void print_user_defined(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
     void print_user_defined_nl(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
     void print_user_defined_long_string(const char* rank_name, const char* text,
@@ -126,6 +131,23 @@ KATR_API void mix_trace_long_str(unsigned rank, int line, const katr_wchar_t* fu
 KATR_API void katr_set_verbose(int on);
 /* New process id for the log file name (0: the current process). */
 KATR_API void katr_change_pid(unsigned pid);
+/* Gives the calling thread a name and an application-level id; the library
+ * reports them in thread banners and matches them against thread rules, also
+ * when the thread traced before. A null name keeps the operating system's
+ * name. */
+KATR_API void katr_set_thread_info(const char* name, unsigned long appl_id);
+/* Forgets the trace record of a thread that no longer traces (its system
+ * thread id); the thread reports stop listing it. */
+KATR_API void katr_remove_trace(unsigned long thread_id);
+/* Names the calling thread in trace lines and reports. The text is not
+ * copied and must stay alive while the thread traces; null returns the
+ * thread to its system name. */
+KATR_API void katr_reset_thread_trace_name(const char* name);
+/* The qualified name ("ns::Class::method") inside a compiler signature such
+ * as "virtual int ns::Class::method(char) const" or "void __cdecl f(void)",
+ * copied into buf (size bytes, cut to fit); returns buf. The host macros
+ * call it once per trace site. */
+KATR_API const char* katr_function_name(const char* signature, char* buf, size_t size);
 }
 /* Loads the configuration file (null: the executable's path with extension
  * "jot") and opens the log file, in log_directory when the configuration
@@ -177,81 +199,6 @@ inline const char* katr_base_name(const char* path) {
     return base;
 }
 
-/* The qualified name ("ns::Class::method") inside a compiler signature such
- * as "virtual int ns::Class::method(char) const" or "void __cdecl f(void)",
- * copied into buf (size bytes, cut to fit); returns buf. */
-inline const char* katr_function_name(const char* sig, char* buf, size_t size) {
-    if (!buf || size == 0) return "";
-    buf[0] = 0;
-    if (!sig) return buf;
-    size_t n = 0;
-    while (sig[n]) ++n;
-    /* The parameter list: the first '(' outside angle brackets that is not
-     * part of an operator name or of "(anonymous namespace)". */
-    size_t open = n, depth = 0;
-    for (size_t i = 0; i < n; ++i) {
-        char c = sig[i];
-        if (i + 8 <= n && sig[i] == 'o' && (i == 0 || sig[i - 1] == ':' || sig[i - 1] == ' ') &&
-            sig[i + 1] == 'p' && sig[i + 2] == 'e' && sig[i + 3] == 'r' && sig[i + 4] == 'a' &&
-            sig[i + 5] == 't' && sig[i + 6] == 'o' && sig[i + 7] == 'r' &&
-            !((sig[i + 8] >= 'a' && sig[i + 8] <= 'z') || (sig[i + 8] >= 'A' && sig[i + 8] <= 'Z') ||
-              (sig[i + 8] >= '0' && sig[i + 8] <= '9') || sig[i + 8] == '_')) {
-            /* operator(), operator<, operator<<= ...: skip the symbol itself */
-            i += 8;
-            while (i < n && sig[i] == ' ') ++i;
-            if (i + 1 < n && sig[i] == '(' && sig[i + 1] == ')') ++i;
-            else
-                while (i + 1 < n && sig[i + 1] != '(' && sig[i] != '(' &&
-                       (sig[i] == '<' || sig[i] == '>' || sig[i] == '=' || sig[i] == '-' ||
-                        sig[i] == '+' || sig[i] == '*' || sig[i] == '/' || sig[i] == '%' ||
-                        sig[i] == '^' || sig[i] == '&' || sig[i] == '|' || sig[i] == '~' ||
-                        sig[i] == '!' || sig[i] == '[' || sig[i] == ']' || sig[i] == ','))
-                    ++i;
-            continue;
-        }
-        if (c == '<') ++depth;
-        else if (c == '>' && depth > 0) --depth;
-        else if (c == '(' && depth == 0) {
-            if (sig[i + 1] == 'a' && sig[i + 2] == 'n' && sig[i + 3] == 'o' && sig[i + 4] == 'n') {
-                while (i < n && sig[i] != ')') ++i;
-                continue;
-            }
-            open = i;
-            break;
-        }
-    }
-    /* The name begins after the last blank outside brackets before it,
-     * unless that blank follows the word "operator" (conversion operators). */
-    size_t start = 0, from = open;
-    while (from > 0 && (sig[from - 1] == '<' || sig[from - 1] == '>' || sig[from - 1] == '=' ||
-                        sig[from - 1] == '(' || sig[from - 1] == ')' || sig[from - 1] == '-'))
-        --from;
-    if (!(from >= 8 && sig[from - 8] == 'o' && sig[from - 7] == 'p' && sig[from - 6] == 'e' &&
-          sig[from - 5] == 'r' && sig[from - 4] == 'a' && sig[from - 3] == 't' && sig[from - 2] == 'o' &&
-          sig[from - 1] == 'r'))
-        from = open;
-    depth = 0;
-    for (size_t i = from; i > 0; --i) {
-        char c = sig[i - 1];
-        if (c == '>' || c == ')') ++depth;
-        else if ((c == '<' || c == '(') && depth > 0) --depth;
-        else if (c == ' ' && depth == 0) {
-            if (i >= 9 && sig[i - 2] == 'r' && sig[i - 3] == 'o' && sig[i - 4] == 't' &&
-                sig[i - 5] == 'a' && sig[i - 6] == 'r' && sig[i - 7] == 'e' && sig[i - 8] == 'p' &&
-                sig[i - 9] == 'o')
-                continue;
-            start = i;
-            break;
-        }
-    }
-    if (sig[start] == '*' || sig[start] == '&') ++start;
-    size_t len = open > start ? open - start : 0;
-    if (len > size - 1) len = size - 1;
-    for (size_t i = 0; i < len; ++i) buf[i] = sig[start + i];
-    buf[len] = 0;
-    return buf;
-}
-
 /* Whether a message of rank at an entry may pass: false only when the
  * object has been used, its site's mask is current and lacks every bit of
  * rank (then the library would print nothing either). */
@@ -275,7 +222,9 @@ inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation,
     static const char* const id##_katr_fn =                                              \
         katr_function_name(KATR_SIGNATURE_, id##_katr_fnbuf, sizeof(id##_katr_fnbuf))
 
-/* A traced scope with enter and leave lines; var is the entry object. */
+/* A traced scope with enter and leave lines; var is the entry object. It
+ * calls the library twice per scope (the first use and the destruction),
+ * also when every rank of the site is disabled. */
 #define KATR_SCOPE(var)                                                                  \
     KATR_SITE_(var);                                                                     \
     katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen,       \
@@ -306,23 +255,6 @@ inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation,
         }                                                                                \
     } while (0)
 
-extern "C" {
-/* Gives the calling thread a name and an application-level id; the library
- * reports them in thread banners and matches them against thread rules.
- * A null name keeps the operating system's name. */
-KATR_API void katr_set_thread_info(const char* name, unsigned long appl_id);
-}
-
-extern "C" {
-/* Forgets the trace record of a thread that no longer traces (its system
- * thread id); the thread reports stop listing it. */
-KATR_API void katr_remove_trace(unsigned long thread_id);
-/* Names the calling thread in trace lines and reports. The text is not
- * copied and must stay alive while the thread traces; null returns the
- * thread to its system name. */
-KATR_API void katr_reset_thread_trace_name(const char* name);
-}
-
 /* ------------------------------------------------------------------ remote
  * Control functions. Reply convention: out receives the whole reply with its
  * NUL when len (in: the size of out in bytes) is large enough, else an empty
@@ -343,7 +275,6 @@ KATR_API void katr_print_stack(char* out, unsigned long long& len, unsigned long
 KATR_API void katr_print_log_rank(char* out, unsigned long long& len, const char* function_name,
                                   const char* file_name);
 
-class tr_stream_c;
 
 /* The text command protocol: a controlling tool builds requests with
  * prepare_string_to_send, the host passes each received request to
