@@ -98,8 +98,10 @@ private:
     /* The steps every message shares: lazy initialisation, mask refresh,
      * the rank test and the thread's enabled flag; true when it passes. */
     bool _passes(unsigned rank);
-    /* The formatted forms; a user-defined rank is given by rank_name. */
-    void _print_va(bool new_line, bool user_defined, unsigned rank, const char* rank_name, int line,
+    /* The formatted forms; a named rank is given by rank_name. */
+    enum line_end_e { AS_FORMATTED, NEW_LINE };
+    enum rank_kind_e { FIXED_RANK, NAMED_RANK };
+    void _print_va(line_end_e end, rank_kind_e kind, unsigned rank, const char* rank_name, int line,
                    const char* format, va_list arguments);
     void _create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line,
                               const char* format, va_list arguments);

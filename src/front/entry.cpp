@@ -129,47 +129,47 @@ bool katr_entry_c::_passes(unsigned rank) {
 
 // The formatted forms: fixed ranks are named by the rank table (trace and
 // debug carry no name), user-defined ranks by the caller's name, with line 0.
-void katr_entry_c::_print_va(bool new_line, bool user_defined, unsigned rank, const char* rank_name, int line_,
+void katr_entry_c::_print_va(line_end_e end, rank_kind_e kind, unsigned rank, const char* rank_name, int line_,
                              const char* format, va_list arguments) {
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;
     katr_api_run([&] {
-        if (user_defined) rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
+        if (kind == NAMED_RANK) rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
         if (!_passes(rank)) return;
-        if (user_defined)
+        if (kind == NAMED_RANK)
             line_ = 0;
         else
             rank_name = fixed_rank_name(m, rank);
-        _create_trace_buffer(new_line, rank, rank_name, line_, format, arguments);
+        _create_trace_buffer(end == NEW_LINE, rank, rank_name, line_, format, arguments);
     });
 }
 
 void katr_entry_c::print(unsigned rank, int line_, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    _print_va(false, false, rank, nullptr, line_, format, arguments);
+    _print_va(AS_FORMATTED, FIXED_RANK, rank, nullptr, line_, format, arguments);
     va_end(arguments);
 }
 
 void katr_entry_c::print_nl(unsigned rank, int line_, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    _print_va(true, false, rank, nullptr, line_, format, arguments);
+    _print_va(NEW_LINE, FIXED_RANK, rank, nullptr, line_, format, arguments);
     va_end(arguments);
 }
 
 void katr_entry_c::print_user_defined(const char* rank_name, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    _print_va(false, true, 0, rank_name, 0, format, arguments);
+    _print_va(AS_FORMATTED, NAMED_RANK, 0, rank_name, 0, format, arguments);
     va_end(arguments);
 }
 
 void katr_entry_c::print_user_defined_nl(const char* rank_name, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    _print_va(true, true, 0, rank_name, 0, format, arguments);
+    _print_va(NEW_LINE, NAMED_RANK, 0, rank_name, 0, format, arguments);
     va_end(arguments);
 }
 

@@ -28,6 +28,12 @@
 #include "platform/platform.h"
 #include "support/tr_stream.h"
 
+// Whether reconfigure opens the log file also when nothing moved it (a
+// configuration load starts a new file; a text parse does not).
+enum open_mode_e { OPEN_WHEN_MOVED, OPEN_ALWAYS };
+// Whether a directory newly taken is scanned for the files of earlier runs.
+enum scan_mode_e { SCAN_DIRECTORY, SKIP_SCAN };
+
 class logger_c {
 public:
     // The fields, in this order.
@@ -105,15 +111,15 @@ public:
     // Brings the logger in line with a configuration: copies the settings,
     // sets the directory (the configuration's, else fallback_dir), rotates
     // when the directory or the process-id flag changed, applies retention
-    // and opens the file when force_open is set or a file in use was renamed.
-    void reconfigure(config_parser_c& config, tr_stream_c* error_text, bool force_open,
-                     const char* fallback_dir, const char* name, bool skip_scan);
+    // and opens the file when open is OPEN_ALWAYS or a file in use was renamed.
+    void reconfigure(config_parser_c& config, tr_stream_c* error_text, open_mode_e open,
+                     const char* fallback_dir, const char* name, scan_mode_e scan);
 
     // ---------------- control operations (caller holds the manager's lock as writer)
     // Validates dir (must be a full path), creates it, stores its canonical
     // form in the configuration and reconfigures. Messages go to error_text.
     bool set_log_directory(config_parser_c& config, const char* dir, tr_stream_c* error_text,
-                           const char* name, bool skip_scan);
+                           const char* name, scan_mode_e scan);
     // Stores the process-id flag in the configuration and reconfigures.
     void set_add_pid(config_parser_c& config, bool flag, tr_stream_c* error_text);
     // set_pid (0: the current process id).
@@ -125,7 +131,7 @@ public:
     // bytes); use_log_directory runs under the lock.
     static bool prepare_log_directory(const char* dir, tr_stream_c* error_text, char* canonical);
     void use_log_directory(config_parser_c& config, const char* canonical, tr_stream_c* error_text,
-                           const char* name, bool skip_scan);
+                           const char* name, scan_mode_e scan);
 };
 
 #endif

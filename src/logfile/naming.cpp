@@ -243,8 +243,8 @@ void logger_c::make_file_name() {
     file_name.append('.').append("log");
 }
 
-void logger_c::reconfigure(config_parser_c& config, tr_stream_c* error_text, bool force_open,
-                           const char* fallback_dir, const char* name, bool skip_scan) {
+void logger_c::reconfigure(config_parser_c& config, tr_stream_c* error_text, open_mode_e open,
+                           const char* fallback_dir, const char* name, scan_mode_e scan) {
     const bool new_add_pid = config.get_add_pid_to_log_filename();
     const bool pid_changed = new_add_pid != add_pid;
     add_pid = new_add_pid;
@@ -253,11 +253,11 @@ void logger_c::reconfigure(config_parser_c& config, tr_stream_c* error_text, boo
 
     const char* dir = config.get_log_directory();
     if (!dir || !*dir) dir = fallback_dir;
-    const bool dir_changed = set_directory(dir, name, skip_scan);
+    const bool dir_changed = set_directory(dir, name, scan == SKIP_SCAN);
 
     if (pid_changed || dir_changed) close_for_rename();
     apply_retention();
-    if (force_open || (opened && (pid_changed || dir_changed))) open_file(error_text);
+    if (open == OPEN_ALWAYS || (opened && (pid_changed || dir_changed))) open_file(error_text);
 }
 
 bool logger_c::prepare_log_directory(const char* dir, tr_stream_c* error_text, char* canonical) {
@@ -278,21 +278,21 @@ bool logger_c::prepare_log_directory(const char* dir, tr_stream_c* error_text, c
 }
 
 void logger_c::use_log_directory(config_parser_c& config, const char* canonical, tr_stream_c* error_text,
-                                 const char* name, bool skip_scan) {
+                                 const char* name, scan_mode_e scan) {
     config.log_directory.truncate(0);
     config.log_directory.append(canonical ? canonical : "");
-    reconfigure(config, error_text, false, nullptr, name, skip_scan);
+    reconfigure(config, error_text, OPEN_WHEN_MOVED, nullptr, name, scan);
 }
 
 bool logger_c::set_log_directory(config_parser_c& config, const char* dir, tr_stream_c* error_text,
-                                 const char* name, bool skip_scan) {
+                                 const char* name, scan_mode_e scan) {
     char canonical[LOG_PATH_SIZE];
     if (!prepare_log_directory(dir, error_text, canonical)) return false;
-    use_log_directory(config, canonical, error_text, name, skip_scan);
+    use_log_directory(config, canonical, error_text, name, scan);
     return true;
 }
 
 void logger_c::set_add_pid(config_parser_c& config, bool flag, tr_stream_c* error_text) {
     config.add_pid_to_log_filename = flag;
-    reconfigure(config, error_text, false, nullptr, nullptr, false);
+    reconfigure(config, error_text, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
 }

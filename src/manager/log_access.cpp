@@ -40,9 +40,9 @@ void trace_manager_c::set_add_pid(bool add_pid, tr_stream_c* messages) {
 }
 
 void trace_manager_c::use_log_directory(const char* canonical, tr_stream_c* messages, const char* base_name,
-                                        bool flag) {
+                                        bool skip_scan) {
     single_writer_lock_c hold(lock_);
-    logger->use_log_directory(*config, canonical, messages, base_name, flag);
+    logger->use_log_directory(*config, canonical, messages, base_name, skip_scan ? SKIP_SCAN : SCAN_DIRECTORY);
 }
 
 void trace_manager_c::change_pid(unsigned pid) {

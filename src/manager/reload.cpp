@@ -62,7 +62,7 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
     {
         single_writer_lock_c hold(lock_);
         // Every load starts a new log file (force_open).
-        logger->reconfigure(*fresh, &messages, true, log_directory, nullptr, false);
+        logger->reconfigure(*fresh, &messages, OPEN_ALWAYS, log_directory, nullptr, SCAN_DIRECTORY);
         old = config;
         config = fresh;
         apply_thread_rules(nullptr);
@@ -80,7 +80,7 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
 bool trace_manager_c::parse_buffer(const char* text, tr_stream_c& messages) {
     single_writer_lock_c hold(lock_);
     const bool parsed = config->parse_text(text, messages);
-    logger->reconfigure(*config, &messages, false, nullptr, nullptr, false);
+    logger->reconfigure(*config, &messages, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
     apply_thread_rules(nullptr);
     copy_settings();
     generation.fetch_add(1, std::memory_order_relaxed);

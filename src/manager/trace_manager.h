@@ -193,7 +193,7 @@ public:
     void log_file_name(tr_stream_c& out);
     // The log writer's add-pid switch, directory and process id changes.
     void set_add_pid(bool add_pid, tr_stream_c* messages);
-    void use_log_directory(const char* canonical, tr_stream_c* messages, const char* base_name, bool flag);
+    void use_log_directory(const char* canonical, tr_stream_c* messages, const char* base_name, bool skip_scan);
     void change_pid(unsigned pid);
     // Appends the names of the ranks the configuration gives a site, each
     // followed by a blank, joined by '+' (nothing when it has none).

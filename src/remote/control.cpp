@@ -82,12 +82,12 @@ bool with_manager(bool fallback, char* out, unsigned long long& len, const char*
 
 }  // namespace
 
-bool remote_set_output_switch(bool screen, bool on) {
+bool remote_set_output_switch(output_switch_e which, bool on) {
     return katr_api_call(false, [&] {
         trace_manager_c* m = katr_manager();
         if (!m)
             return false;
-        if (screen)
+        if (which == OUTPUT_SCREEN)
             m->set_verbose(on);
         else
             m->set_print_to_debug_vew(on);

@@ -93,7 +93,8 @@ bool run_command(unsigned cmd, const char* arg, char* out, unsigned long long& l
     case katr_remote_proc_c::tc_set_print_to_debug_vew: {
         if (!arg || (arg[0] != 't' && arg[0] != 'f') || arg[1] != 0)
             break;
-        if (!remote_set_output_switch(cmd == katr_remote_proc_c::tc_set_verbose, arg[0] == 't'))
+        if (!remote_set_output_switch(
+                cmd == katr_remote_proc_c::tc_set_verbose ? OUTPUT_SCREEN : OUTPUT_DEBUGGER, arg[0] == 't'))
             break;
         if (out && len)
             out[0] = 0;

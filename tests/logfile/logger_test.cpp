@@ -79,7 +79,7 @@ protected:
     }
     void setup(logger_c& l, config_parser_c& cfg, tr_stream_c& err, const std::string& sub = "") {
         cfg.log_directory.append((dir() + sub).c_str());
-        l.reconfigure(cfg, &err, true, nullptr, "host", false);
+        l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, "host", SCAN_DIRECTORY);
     }
 };
 
@@ -249,35 +249,35 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     cfg.log_file_size = 1000;
     setup(l, cfg, err, "/first/");
     EXPECT_TRUE(l.max_file_size == 1000u && l.files_to_keep == 3u && str(l.file_name) == path("first/host.log"));
-    l.reconfigure(cfg, &err, true, nullptr, nullptr, false);   // a load starts a new file, a parse
-    l.reconfigure(cfg, &err, false, nullptr, nullptr, false);   // changing nothing opens nothing
+    l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);   // a load starts a new file, a parse
+    l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);   // changing nothing opens nothing
     EXPECT_EQ(l.file_number, 1u);
     // A directory text without the trailing '/' differs: two rotations (.3 names no file).
     cfg.log_directory.truncate(cfg.log_directory.length - 1);
-    l.reconfigure(cfg, &err, false, nullptr, nullptr, false);
+    l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
     EXPECT_TRUE(l.file_number == 3u && l.rotated_files.num() == 3u && exists("first/host.log.2"));
-    f.reconfigure(empty, &err, false, path("fallback").c_str(), "host", true);   // only without a directory
+    f.reconfigure(empty, &err, OPEN_WHEN_MOVED, path("fallback").c_str(), "host", SKIP_SCAN);   // only without a directory
     EXPECT_TRUE(str(f.directory) == path("fallback") + "/" && !f.opened);
 
-    EXPECT_FALSE(l.set_log_directory(cfg, path("first/host.log/x").c_str(), &e1, nullptr, false));
+    EXPECT_FALSE(l.set_log_directory(cfg, path("first/host.log/x").c_str(), &e1, nullptr, SCAN_DIRECTORY));
     EXPECT_EQ(str(e1), "Unable to create directory " + path("first/host.log/x"));
-    EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, false) ||   // no error text: no crash
-                 l.set_log_directory(cfg, nullptr, nullptr, nullptr, false));
+    EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, SCAN_DIRECTORY) ||   // no error text: no crash
+                 l.set_log_directory(cfg, nullptr, nullptr, nullptr, SCAN_DIRECTORY));
     // Relative paths are refused; on POSIX drive and network paths are relative.
     const strings relative = {"x", "C:/x", "c:\\x", "\\\\srv\\share"};
     for (size_t i = 0; i < (ON_WINDOWS ? 1 : relative.size()); ++i) {
         tr_stream_c e;
-        EXPECT_FALSE(l.set_log_directory(cfg, relative[i].c_str(), &e, nullptr, false));
+        EXPECT_FALSE(l.set_log_directory(cfg, relative[i].c_str(), &e, nullptr, SCAN_DIRECTORY));
         EXPECT_EQ(str(e), "Error! \"" + relative[i] + "\" is not full path");
     }
     EXPECT_FALSE(!ON_WINDOWS && (fs::exists("C:") || fs::exists("c:\\x") || fs::exists("\\\\srv")));
     EXPECT_EQ(str(cfg.log_directory), path("first"));
     // Canonical in the configuration, '/'-ended in the logger; the same text again rotates again.
     const std::string second = dir() + "/second/./deep//";
-    EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, nullptr, false) && exists("first/host.log.4"));
+    EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, nullptr, SCAN_DIRECTORY) && exists("first/host.log.4"));
     EXPECT_TRUE(str(cfg.log_directory) == path("second/deep") && str(l.directory) == path("second/deep") + "/");
     EXPECT_NE(read_file(path("second/deep/host.log")).find("#5"), std::string::npos);
-    EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, "named", false));
+    EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, "named", SCAN_DIRECTORY));
     EXPECT_TRUE(exists("second/deep/host.log.6") && l.file != PLAT_NO_FILE);
     EXPECT_TRUE(str(l.file_name) == path("second/deep/named.log") && str(err) == "");
 }
@@ -342,7 +342,7 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
             setup(l, cfg, err, sub);
             l.max_file_size = l.bytes_written + line.size();
             for (int n = 0; n < 2; ++n) l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
-            l.reconfigure(cfg, &err, true, nullptr, nullptr, false);
+            l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
         }, [&] { planted::free_pipe(at); }));
         const std::string out = testing::internal::GetCapturedStderr(), rotated = dir() + sub + "host.log.";
         EXPECT_TRUE(count(out, at) == 1u && count(out, "not a regular file") == 1u) << out;
