@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "kor/mix.h"
+
 const rank_name_s rank_name_table[RANK_NAME_ROWS] = {
     {"trace", 0x1},       {"fatal", 0x2},       {"error", 0x4},    {"warning", 0x8},
     {"log", 0x10},        {"note", 0x20},       {"var", 0x40},     {"debug", 0x80},
@@ -83,18 +85,5 @@ const char* keyword_name(unsigned id)
 
 int text_stricmp(const char* a, const char* b)
 {
-    if (!a)
-        a = "";
-    if (!b)
-        b = "";
-    for (;; ++a, ++b) {
-        int ca = static_cast<unsigned char>(*a);
-        int cb = static_cast<unsigned char>(*b);
-        if (ca >= 'A' && ca <= 'Z')
-            ca += 'a' - 'A';
-        if (cb >= 'A' && cb <= 'Z')
-            cb += 'a' - 'A';
-        if (ca != cb || ca == 0)
-            return ca - cb;
-    }
+    return mix_n::stricmp_ascii(a, b);
 }

@@ -13,9 +13,17 @@ const char* const True = "true";
 const char* const False = "false";
 
 namespace {
-inline unsigned char fold(unsigned char c, bool no_case) {
-    return (no_case && c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+inline unsigned char fold(unsigned char c, bool no_case) { return no_case ? ascii_lower(c) : c; }
 }
+
+int stricmp_ascii(const char* a, const char* b) {
+    if (!a) a = "";
+    if (!b) b = "";
+    for (;; ++a, ++b) {
+        const int ca = ascii_lower(static_cast<unsigned char>(*a));
+        const int cb = ascii_lower(static_cast<unsigned char>(*b));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
 }
 
 // Greedy matching with a single backtrack point: on a mismatch the last '*'

@@ -4,10 +4,20 @@
 
 #include <ctime>
 
+#include "platform/platform.h"
+
 // Size of every path buffer in the library; longer paths are refused.
-#define KOR_MAX_PATH 4196
+#define KOR_MAX_PATH PLAT_MAX_PATH
 
 namespace mix_n {
+// The ASCII letter c in lower case; every other byte as it is.
+inline unsigned char ascii_lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+// strcmp without regard to ASCII case (a null text reads as ""): the
+// difference of the first differing bytes after folding, 0 when equal.
+int stricmp_ascii(const char* a, const char* b);
+
 // The two words for boolean values: "true" and "false".
 extern const char* const True;
 extern const char* const False;

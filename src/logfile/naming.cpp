@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kor/mix.h"
 #include "logfile/logger.h"
 #include "logfile/path_ops.h"
 
@@ -57,13 +58,7 @@ bool same_path(const char* a, const char* b) {
     char cb[LOG_PATH_SIZE];
     if (!normalize_path(a, ca) || !normalize_path(b, cb)) return false;
 #if defined(_WIN32)
-    for (size_t i = 0;; ++i) {
-        char x = ca[i], y = cb[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (!x) return true;
-    }
+    return mix_n::stricmp_ascii(ca, cb) == 0;
 #else
     return std::strcmp(ca, cb) == 0;
 #endif

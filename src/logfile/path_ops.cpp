@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/config_parser.h"
+#include "kor/mix.h"
 #include "logfile/logger.h"
 #include "platform/platform.h"
 
@@ -16,13 +17,7 @@ bool is_sep(char c) { return c == '/' || c == '\\'; }
 
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_no_case(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b)
-        if (lower_ascii(*a) != lower_ascii(*b)) return false;
-    return *a == *b;
-}
+bool equal_no_case(const char* a, const char* b) { return mix_n::stricmp_ascii(a, b) == 0; }
 
 // Length of text when it is shorter than limit, else limit.
 size_t bounded_length(const char* text, size_t limit) {

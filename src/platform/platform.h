@@ -15,6 +15,10 @@
 
 #include "katrace.h"
 
+// The longest path, in bytes of UTF-8 (or units of UTF-16), that the library
+// handles: the size of its path buffers. Longer paths are refused.
+const size_t PLAT_MAX_PATH = 4196;
+
 // ---------------------------------------------------------------- log file
 // A file handle: a file descriptor on POSIX, a HANDLE on Windows.
 typedef intptr_t plat_file_t;

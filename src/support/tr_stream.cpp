@@ -18,8 +18,6 @@ namespace {
 // Requests beyond this are refused: they cannot be honoured and the size
 // arithmetic below must not wrap.
 const unsigned long long max_request = 1ULL << 40;
-
-int ascii_lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 }
 
 tr_stream_c::tr_stream_c() : buffer(nullptr), length(0), capacity(0) {
@@ -224,8 +222,8 @@ int tr_stream_c::compare(const char* text, bool case_sensitive) const {
     const unsigned char* a = reinterpret_cast<const unsigned char*>(buffer);
     const unsigned char* b = reinterpret_cast<const unsigned char*>(text);
     for (;; ++a, ++b) {
-        int ca = case_sensitive ? *a : ascii_lower(*a);
-        int cb = case_sensitive ? *b : ascii_lower(*b);
+        int ca = case_sensitive ? *a : mix_n::ascii_lower(*a);
+        int cb = case_sensitive ? *b : mix_n::ascii_lower(*b);
         if (ca != cb) return ca < cb ? -1 : 1;
         if (ca == 0) return 0;
     }

@@ -1,12 +1,14 @@
 // The path length limit of the platform layer: paths longer than the
-// library's 4196-byte path buffers are refused before any system call.
+// library's path buffers (PLAT_MAX_PATH) are refused before any system call.
 #ifndef KATRACE_PATH_LIMIT_POSIX_H
 #define KATRACE_PATH_LIMIT_POSIX_H
 
 #include <cerrno>
 #include <cstring>
 
-const size_t PLAT_MAX_PATH_BYTES = 4196;
+#include "platform/platform.h"
+
+const size_t PLAT_MAX_PATH_BYTES = PLAT_MAX_PATH;
 
 // True for a non-null path of at most PLAT_MAX_PATH_BYTES bytes; otherwise
 // errno says why (EINVAL for null, ENAMETOOLONG for too long).

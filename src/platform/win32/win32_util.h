@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 
 // Paths of more than this many UTF-8 bytes or UTF-16 units are refused.
-const int PLAT_MAX_PATH_UNITS = 4196;
+const int PLAT_MAX_PATH_UNITS = static_cast<int>(PLAT_MAX_PATH);
 
 // Attributes of an entry that is not a regular file: a directory, a reparse
 // point (symbolic link, junction, mount point) or a device.
