@@ -128,6 +128,10 @@ void trace_manager_c::copy_settings() {
 
 bool trace_manager_c::set_last_thread(unsigned id) {
     single_writer_lock_c hold(lock_);
+    return _banner_due_locked(id);
+}
+
+bool trace_manager_c::_banner_due_locked(unsigned id) {
     if (last_thread_id == id) return false;
     last_thread_id = id;
     return true;
@@ -157,17 +161,7 @@ unsigned trace_manager_c::get_rank_mask(const char* function_name, const char* f
 unsigned trace_manager_c::get_user_rank_bit(const char* rank_name) {
     if (!rank_name) return 0;
     multi_reader_lock_c hold(lock_);
-    // Many readers walk the list at once: each uses its own position, never
-    // the list's shared cursor.
-    ptr_list_c::position_t pos = nullptr;
-    unsigned position = 1;
-    str_list_c& names = config->additional_ranks;
-    for (void* e = names.first(&pos); e || pos; e = names.next(&pos), ++position) {
-        const char* name = static_cast<const char*>(e);
-        if (name && std::strcmp(name, rank_name) == 0)
-            return position <= 18 ? 1u << (position + 13) : 0u;
-    }
-    return 0;
+    return config->additional_rank_mask(rank_name);
 }
 
 const char* trace_manager_c::get_rank_name(unsigned rank) {

@@ -234,6 +234,9 @@ private:
     // Sends line 1 and line 2 of a banner to the log file, standard output
     // and the debugger output as the current settings say.
     void _write_banner(const char* line1, const char* line2) KATR_REQUIRES(lock_);
+    // The thread banner decision: true (and id remembered) when another
+    // thread wrote the previous line.
+    bool _banner_due_locked(unsigned id) KATR_REQUIRES(lock_);
     // The rule lists' critical sections, entered, left or (in a forked
     // child) made anew, in one fixed order.
     enum rule_lists_e { LISTS_ENTER, LISTS_LEAVE, LISTS_RESET };
