@@ -142,17 +142,11 @@ unsigned config_parser_c::evaluate_rank(const char* function_name, const char* f
         return modify(modify(file_rule.add_ranks, class_rule), function_rule);
 
     // 4. Module, found by its content.
+    // (The rule stays valid after the search: the configuration does not
+    // change while it is evaluated.)
     found_rule_s module_rule = {false, false, 0, 0};
-    if (file_name) {
-        kor_lock_c hold(module_ranks.cs());
-        for (void* e = module_ranks.first(); e; e = module_ranks.next()) {
-            module_rank_s* m = static_cast<module_rank_s*>(log_rank_list_c::rule_of(e));
-            if (module_matches(*m, file_name)) {
-                copy_rule(module_rule, *m);
-                break;
-            }
-        }
-    }
+    if (module_rank_s* m = find_module(file_name))
+        copy_rule(module_rule, *m);
     unsigned base = (module_rule.found && !module_rule.relative) ? module_rule.add_ranks : default_rank;
     base = modify(base, module_rule);
 
