@@ -34,6 +34,9 @@ typedef char16_t katr_wchar_t;
 #define KATR_RANK_USER3       0x1000u
 #define KATR_RANK_SNC         0x2000u
 #define KATR_RANK_ALL         0xFFFFFFFFu
+/* The mask a trace site starts with, before the library has judged it:
+ * fatal, error and warning. */
+#define KATR_RANK_SITE_DEFAULT (KATR_RANK_FATAL | KATR_RANK_ERROR | KATR_RANK_WARNING)
 
 /* ------------------------------------------------------------ trace entry */
 #include <stdarg.h>
@@ -218,7 +221,7 @@ inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation,
 }
 
 #define KATR_SITE_(id)                                                                   \
-    static unsigned id##_katr_mask = 0x0Eu;                                              \
+    static unsigned id##_katr_mask = KATR_RANK_SITE_DEFAULT;                             \
     static unsigned id##_katr_gen = 0u;                                                  \
     static char id##_katr_fnbuf[sizeof(KATR_SIGNATURE_)];                                \
     static const char* const id##_katr_fn =                                              \

@@ -25,7 +25,7 @@ inline unsigned load_site(const unsigned* p) { return __atomic_load_n(p, __ATOMI
 inline void store_site(unsigned* p, unsigned v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
 
 // Stand-ins for call-site variables a host did not give (null pointers).
-unsigned g_orphan_mask = 0x0Eu;
+unsigned g_orphan_mask = KATR_RANK_SITE_DEFAULT;
 unsigned g_orphan_generation = 0;
 
 // Restores the thread's last error code on scope exit when it changed.
@@ -55,7 +55,7 @@ std::atomic<const char*> g_bit_names[32];
 
 // The rank name shown for a fixed rank: none for trace and debug.
 inline const char* fixed_rank_name(trace_manager_c* m, unsigned rank) {
-    if (rank == 0x1u || rank == 0x80u) return nullptr;
+    if (rank == KATR_RANK_TRACE || rank == KATR_RANK_DEBUG) return nullptr;
     if (!rank || (rank & (rank - 1))) return m->get_rank_name(rank);
     std::atomic<const char*>& slot = g_bit_names[__builtin_ctz(rank)];
     const char* name = slot.load(std::memory_order_relaxed);
@@ -88,12 +88,12 @@ katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) = default;
 katr_entry_c::~katr_entry_c() {
     trace_manager_c* m = katr_manager();
     if (!m || !initialised) return;
-    const bool leave_line = enter_leave && !first_line && (load_site(rank_mask_cache) & 0x1u);
+    const bool leave_line = enter_leave && !first_line && (load_site(rank_mask_cache) & KATR_RANK_TRACE);
     const bool stack = m->keep_stack.load(std::memory_order_relaxed);
     if (!leave_line && !stack) return;
     last_error_keeper_c keep;
     // The leave line checks for a busy thread itself.
-    if (leave_line) print(0x1u, -1, "<-leave%s", "\r\n");
+    if (leave_line) print(KATR_RANK_TRACE, -1, "<-leave%s", "\r\n");
     if (stack) {
         katr_api_run([&] {
             if (!thread_record) thread_record = m->get_thread_record();
@@ -113,7 +113,7 @@ void katr_entry_c::_check_init2() {
         if (!thread_record) thread_record = m->get_thread_record();
         if (thread_record) m->push(thread_record, file_name ? file_name : "", function_name ? function_name : "");
     }
-    if (enter_leave && (load_site(rank_mask_cache) & 0x1u)) print(0x1u, line, "enter->%s", "\r\n");
+    if (enter_leave && (load_site(rank_mask_cache) & KATR_RANK_TRACE)) print(KATR_RANK_TRACE, line, "enter->%s", "\r\n");
 }
 
 // ------------------------------------------------------------ messages
@@ -337,7 +337,7 @@ void assemble_prefix(katr_entry_c& e, B& out, int line, const char* rank_name) {
     }
     if (record && m->do_indentation.load(std::memory_order_relaxed))
         for (unsigned d = record->depth; d > 0; --d) out.append(" . ", 3);
-    if (!e.first_line && line >= 0 && (load_site(e.rank_mask_cache) & 0x1u)) {
+    if (!e.first_line && line >= 0 && (load_site(e.rank_mask_cache) & KATR_RANK_TRACE)) {
         out.append("   ", 3);
         return;
     }

@@ -16,9 +16,9 @@ namespace {
 
 // Call-site variables of the two wrappers, one pair each for the whole
 // process: every call of a wrapper shares its decision.
-unsigned g_mix_trace_mask = 0x0Eu;
+unsigned g_mix_trace_mask = KATR_RANK_SITE_DEFAULT;
 unsigned g_mix_trace_generation = 0;
-unsigned g_mix_long_mask = 0x0Eu;
+unsigned g_mix_long_mask = KATR_RANK_SITE_DEFAULT;
 unsigned g_mix_long_generation = 0;
 
 // A UTF-8 copy of a UTF-16 argument, freed with the object; null when the

@@ -166,6 +166,9 @@ void write_long_string(trace_manager_c* manager, unsigned rank, const char* pref
 
 namespace {
 
+// The ranks whose messages reach the host callback.
+const unsigned CALLBACK_RANKS = KATR_RANK_FATAL | KATR_RANK_ERROR | KATR_RANK_WARNING;
+
 // Set while the calling thread runs the host callback: a line the callback
 // traces itself goes to the other outputs but not to the callback again.
 thread_local bool t_in_callback = false;
@@ -173,7 +176,7 @@ thread_local bool t_in_callback = false;
 }  // namespace
 
 void run_callback(unsigned rank, const char* format, va_list arguments) {
-    if (!g_katr_callback.load(std::memory_order_relaxed) || !(rank & 0x0Eu) || t_in_callback ||
+    if (!g_katr_callback.load(std::memory_order_relaxed) || !(rank & CALLBACK_RANKS) || t_in_callback ||
         is_console_application())
         return;
     char text[KATR_CALLBACK_BUFFER];
