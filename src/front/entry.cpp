@@ -11,6 +11,7 @@
 
 #include "front/line.h"
 #include "kor/api_call.h"
+#include "kor/mix.h"
 #include "front/output.h"
 #include "katrace.h"
 #include "manager/trace_manager.h"
@@ -252,13 +253,9 @@ public:
         spill_->append_n(text, n);
     }
     void append_unsigned(unsigned long long v) {
-        char digits[24];
-        size_t i = sizeof digits;
-        do {
-            digits[--i] = static_cast<char>('0' + v % 10);
-            v /= 10;
-        } while (v);
-        append(digits + i, sizeof digits - i);
+        char digits[mix_n::DECIMAL_DIGITS];
+        const char* start = mix_n::format_decimal(v, digits);
+        append(start, static_cast<size_t>(digits + sizeof digits - start));
     }
     const char* text() const { return spill_ ? spill_->c_str() : buf_; }
     size_t length() const { return spill_ ? static_cast<size_t>(spill_->length) : length_; }

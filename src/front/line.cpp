@@ -50,13 +50,9 @@ const char* current_time_piece(size_t* length) {
 }
 
 void append_decimal(tr_stream_c& out, unsigned long long value) {
-    char digits[24];
-    size_t i = sizeof digits;
-    do {
-        digits[--i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value);
-    out.append_n(digits + i, sizeof digits - i);
+    char digits[mix_n::DECIMAL_DIGITS];
+    const char* start = mix_n::format_decimal(value, digits);
+    out.append_n(start, static_cast<size_t>(digits + sizeof digits - start));
 }
 
 void append_decimal(tr_stream_c& out, long long value) {

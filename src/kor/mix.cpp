@@ -16,6 +16,31 @@ namespace {
 inline unsigned char fold(unsigned char c, bool no_case) { return no_case ? ascii_lower(c) : c; }
 }
 
+const char* parse_decimal(const char* text, unsigned* value, bool* overflow) {
+    if (!text || *text < '0' || *text > '9') return nullptr;
+    unsigned long long v = 0;
+    bool over = false;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        v = v * 10 + static_cast<unsigned>(*text - '0');
+        if (v > 0xFFFFFFFFull) {
+            over = true;
+            v = 0xFFFFFFFFull;
+        }
+    }
+    if (value) *value = static_cast<unsigned>(v);
+    if (overflow) *overflow = over;
+    return text;
+}
+
+char* format_decimal(unsigned long long value, char* digits) {
+    char* p = digits + DECIMAL_DIGITS;
+    do {
+        *--p = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    return p;
+}
+
 int stricmp_ascii(const char* a, const char* b) {
     if (!a) a = "";
     if (!b) b = "";

@@ -17,6 +17,15 @@ inline unsigned char ascii_lower(unsigned char c) {
 // strcmp without regard to ASCII case (a null text reads as ""): the
 // difference of the first differing bytes after folding, 0 when equal.
 int stricmp_ascii(const char* a, const char* b);
+// Reads the decimal digits at text (there must be at least one) into
+// *value, which stops growing at 0xFFFFFFFF; *overflow tells whether the
+// number was larger. Returns the position behind the digits, or null when
+// text does not start with a digit.
+const char* parse_decimal(const char* text, unsigned* value, bool* overflow);
+// Writes value in decimal at the end of digits (DECIMAL_DIGITS bytes, no
+// terminator) and returns where the number starts.
+const size_t DECIMAL_DIGITS = 24;
+char* format_decimal(unsigned long long value, char* digits);
 
 // The two words for boolean values: "true" and "false".
 extern const char* const True;

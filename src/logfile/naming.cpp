@@ -35,14 +35,9 @@ bool match_name(const char* name, const char* module, const char* pattern, unsig
     for (const char* p = pattern; *p; ++p) {
         if (p[0] == '%' && p[1] == 'u') {
             ++p;
-            if (*s < '0' || *s > '9') return false;
-            unsigned long long v = 0;
-            while (*s >= '0' && *s <= '9') {
-                v = v * 10 + static_cast<unsigned>(*s - '0');
-                if (v > 0xFFFFFFFFull) return false;
-                ++s;
-            }
-            nums[found++] = static_cast<unsigned>(v);
+            bool overflow = false;
+            s = mix_n::parse_decimal(s, &nums[found++], &overflow);
+            if (!s || overflow) return false;
             continue;
         }
         if (*s != *p) return false;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "katrace.h"
+#include "kor/mix.h"
 #include "remote/remote_internal.h"
 #include "support/tr_stream.h"
 
@@ -57,21 +58,11 @@ bool read_unsigned(const char* text, unsigned* value) {
         negative = *p == '-';
         ++p;
     }
-    if (*p < '0' || *p > '9')
-        return false;
-    unsigned long long v = 0;
+    unsigned v = 0;
     bool overflow = false;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        v = v * 10 + static_cast<unsigned>(*p - '0');
-        if (v > 0xFFFFFFFFull) {
-            overflow = true;
-            v = 0xFFFFFFFFull;
-        }
-    }
-    if (overflow)
-        *value = 0xFFFFFFFFu;
-    else
-        *value = negative ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    if (!mix_n::parse_decimal(p, &v, &overflow))
+        return false;
+    *value = overflow ? 0xFFFFFFFFu : negative ? 0u - v : v;
     return true;
 }
 
