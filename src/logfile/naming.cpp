@@ -46,19 +46,6 @@ bool match_name(const char* name, const char* module, const char* pattern, unsig
     return *s == 0;
 }
 
-// Whether two paths name the same place: equal canonical forms (without
-// regard to ASCII case on Windows, whose file names ignore it).
-bool same_path(const char* a, const char* b) {
-    char ca[LOG_PATH_SIZE];
-    char cb[LOG_PATH_SIZE];
-    if (!normalize_path(a, ca) || !normalize_path(b, cb)) return false;
-#if defined(_WIN32)
-    return mix_n::stricmp_ascii(ca, cb) == 0;
-#else
-    return std::strcmp(ca, cb) == 0;
-#endif
-}
-
 // Whether the file path lies directly in directory.
 bool in_directory(const char* path, const char* directory) {
     const char* slash = std::strrchr(path, '/');

@@ -158,16 +158,19 @@ void resolve_dots(char* path) {
     }
 }
 
-bool is_full_path(const char* text) {
+bool is_full_path(const char* text, plat_path_style_e style) {
     if (!text) return false;
-#if defined(_WIN32)
+    if (style == PLAT_PATH_POSIX) return text[0] == '/';
     // "C:\..." or "C:/...", and network paths ("\\server...", "\\?\...").
     if (is_letter(text[0]) && text[1] == ':' && is_sep(text[2])) return true;
     return text[0] == '\\' && text[1] == '\\' && text[2] != 0;
-#else
-    // On POSIX "C:/x" and "\\srv\share" name relative directories.
-    return text[0] == '/';
-#endif
+}
+
+bool same_path(const char* a, const char* b, plat_path_style_e style) {
+    char ca[LOG_PATH_SIZE];
+    char cb[LOG_PATH_SIZE];
+    if (!normalize_path(a, ca) || !normalize_path(b, cb)) return false;
+    return style == PLAT_PATH_WINDOWS ? equal_no_case(ca, cb) : std::strcmp(ca, cb) == 0;
 }
 
 bool to_long_path_narrow(const char* text, char* target) {

@@ -37,11 +37,14 @@ bool normalize_path(const char* source, char* target);
 // becomes "."; a bare drive ("C:") becomes its root ("C:/").
 void resolve_dots(char* path);
 
-// On Windows true for a drive path ("C:\..." or "C:/...") and a network
-// path ("\\x..."); on POSIX true only for a path beginning with '/' (there a
-// drive or network path names a relative directory). False for null,
-// relative paths and a bare drive ("C:").
-bool is_full_path(const char* text);
+// In the Windows style true for a drive path ("C:\..." or "C:/...") and a
+// network path ("\\x..."); in the POSIX style true only for a path beginning
+// with '/' (there a drive or network path names a relative directory).
+// False for null, relative paths and a bare drive ("C:").
+bool is_full_path(const char* text, plat_path_style_e style = PLAT_PATH_NATIVE);
+// Whether two paths name the same place: equal canonical forms, compared
+// without regard to ASCII case in the Windows style.
+bool same_path(const char* a, const char* b, plat_path_style_e style = PLAT_PATH_NATIVE);
 
 // The extended-length UTF-16 form of text into target (LOG_PATH_SIZE units):
 // "\\?\" before a drive path, "\\?\UNC\" before the rest of a network path,

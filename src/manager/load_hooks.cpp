@@ -6,7 +6,6 @@
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 
-#if !defined(_WIN32)
 namespace {
 
 // Managers taken out of service at process detach while other threads may
@@ -19,7 +18,6 @@ struct unpublished_s {
 unpublished_s* g_unpublished = nullptr;
 
 }  // namespace
-#endif
 
 void katr_on_process_attach() {
     if (katr_manager()) return;
@@ -34,12 +32,13 @@ void katr_on_process_attach() {
 void katr_on_process_detach() {
     trace_manager_c* m = g_katr_manager.exchange(nullptr, std::memory_order_acq_rel);
     if (!m) return;
-#if defined(_WIN32)
-    // Windows sends process detach after every other thread of an exiting
-    // process has stopped (or, for an unload, when the host is done with the
-    // library): nobody can be inside the manager any more.
-    delete m;
-#else
+    if (PLAT_DETACH_AFTER_THREADS) {
+        // Windows sends process detach after every other thread of an
+        // exiting process has stopped (or, for an unload, when the host is
+        // done with the library): nobody can be inside the manager any more.
+        delete m;
+        return;
+    }
     // The ELF destructor runs from exit() while other threads still run and
     // may have read the global pointer a moment ago. New calls now find no
     // manager; calls in flight keep a working one (its log file stays open
@@ -48,7 +47,6 @@ void katr_on_process_detach() {
     m->withdraw_generation();
     unpublished_s* node = new (std::nothrow) unpublished_s{m, g_unpublished};
     if (node) g_unpublished = node;
-#endif
 }
 
 void katr_on_thread_attach() {

@@ -19,6 +19,26 @@
 // handles: the size of its path buffers. Longer paths are refused.
 const size_t PLAT_MAX_PATH = 4196;
 
+// The path rules of the system: Windows (drive and network paths are full,
+// names compare without regard to case) or POSIX ('/' starts a full path,
+// names compare exactly).
+enum plat_path_style_e { PLAT_PATH_POSIX, PLAT_PATH_WINDOWS };
+#if defined(_WIN32)
+const plat_path_style_e PLAT_PATH_NATIVE = PLAT_PATH_WINDOWS;
+#else
+const plat_path_style_e PLAT_PATH_NATIVE = PLAT_PATH_POSIX;
+#endif
+
+// Whether the library's process-detach notification comes only after every
+// other thread of the process has stopped (Windows: DllMain), so that the
+// manager may be freed there; false where it may run while other threads
+// still trace (POSIX: the ELF destructor runs from exit()).
+#if defined(_WIN32)
+const bool PLAT_DETACH_AFTER_THREADS = true;
+#else
+const bool PLAT_DETACH_AFTER_THREADS = false;
+#endif
+
 // ---------------------------------------------------------------- log file
 // A file handle: a file descriptor on POSIX, a HANDLE on Windows.
 typedef intptr_t plat_file_t;

@@ -383,13 +383,23 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     }
     resolve_dots(nullptr);
 
-    const bool windows = ON_WINDOWS;   // full paths: drive and network paths on Windows, '/' on POSIX
-    const struct { const char* p; bool full; } full_paths[] = {
-        {"C:\\x", windows}, {"c:/x", windows}, {"\\\\s", windows}, {"\\\\?\\C:\\x", windows}, {"/x", !windows},
-        {"/", !windows}, {"C:", false}, {"C:x", false}, {"1:/x", false}, {"\\\\", false}, {"\\x", false},
-        {"logs/x", false}, {"", false}, {nullptr, false},
+    // Full paths by either system's rules, on every build; the native rules by default.
+    const struct { const char* p; bool windows, posix; } full_paths[] = {
+        {"C:\\x", true, false}, {"c:/x", true, false}, {"\\\\s", true, false}, {"\\\\?\\C:\\x", true, false},
+        {"/x", false, true}, {"/", false, true}, {"C:", false, false}, {"C:x", false, false}, {"1:/x", false, false},
+        {"\\\\", false, false}, {"\\x", false, false}, {"logs/x", false, false}, {"", false, false}, {nullptr, false, false},
     };
-    for (const auto& c : full_paths) EXPECT_EQ(is_full_path(c.p), c.full) << (c.p ? c.p : "null");
+    for (const auto& c : full_paths) {
+        const char* shown = c.p ? c.p : "null";
+        EXPECT_EQ(is_full_path(c.p, PLAT_PATH_WINDOWS), c.windows) << shown;
+        EXPECT_EQ(is_full_path(c.p, PLAT_PATH_POSIX), c.posix) << shown;
+        EXPECT_EQ(is_full_path(c.p), ON_WINDOWS ? c.windows : c.posix) << shown;
+    }
+    // The same place: canonical forms equal, without regard to case by the Windows rules.
+    EXPECT_TRUE(same_path("C:\\Logs\\", "c:/logs", PLAT_PATH_WINDOWS));
+    EXPECT_FALSE(same_path("C:\\Logs\\", "c:/logs", PLAT_PATH_POSIX));
+    EXPECT_TRUE(same_path("/var/log/./x/", "/var/log/x", PLAT_PATH_POSIX));
+    EXPECT_FALSE(same_path("/var/Log", "/var/log", PLAT_PATH_POSIX));
     EXPECT_EQ(long_form(""), "<refused:>");
     EXPECT_FALSE(normalize_path("x", nullptr) || to_long_path("x", nullptr));
     const std::string too_long = "/tmp/" + std::string(LOG_PATH_SIZE, 'd');   // file operations refuse these too
