@@ -106,7 +106,10 @@ static int fork_children() {
     std::vector<std::thread> workers;
     for (int i = 0; i < 3; ++i)
         workers.emplace_back([&] {
-            while (!stop) demo::Conn().send(1);
+            while (!stop) {
+                demo::Conn().send(1);
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
         });
     const int children = 10;
     int ok = 0;

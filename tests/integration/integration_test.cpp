@@ -108,8 +108,9 @@ TEST_F(IntegrationTest, ConcurrentUnloadWhileThreadsLive) {
 }
 
 // Through the shared library as hosts load it: children forked while
-// threads trace either trace and leave with exit() or exec at once.
-TEST_F(IntegrationTest, ConcurrentForkWithExitAndExec) {
+// threads trace either trace and leave with exit() or exec at once. (Not a
+// thread-sanitizer test: the front-end fork test covers fork there.)
+TEST_F(IntegrationTest, ForkedChildrenExitOrExec) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer's allocator is not fork-safe (see the front-end fork test)";
 #endif
