@@ -53,22 +53,6 @@ TEST_F(ConfigLoader, UnopenableFiles)
     }
 }
 
-TEST_F(ConfigLoader, PageSizedFile)
-{
-    // Sizes that fill whole pages (4 KiB and 64 KiB) end without a NUL of their own.
-    for (size_t size : {size_t(4096), size_t(65536)}) {
-        const std::string text = "PrintFile on\n" + std::string(size - 13 - 15, '#') + "\nLogFileSize 77";
-        ASSERT_EQ(text.size(), size);
-        const std::string name = path("page.jot");
-        write_file(name, text);
-        config_parser_c c;
-        tr_stream_c messages;
-        bool opened = false;
-        EXPECT_TRUE(c.load_file(name.c_str(), messages, opened)) << messages.c_str();
-        EXPECT_TRUE(c.print_file && c.log_file_size == 77u);
-    }
-}
-
 TEST(ConfigText, ParseText)
 {
     config_parser_c c;

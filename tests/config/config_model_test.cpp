@@ -16,33 +16,6 @@ config_parser_c::log_rank_s* set(config_parser_c::log_rank_s* r, bool relative, 
 }
 } // namespace
 
-TEST(ConfigModel, TablesListsAndPatternNames)
-{
-    // Rank words compare byte for byte; "devel" and "usr3" are aliases.
-    EXPECT_EQ(config_parser_c::find_rank_mask("Debug"), 0u);
-    EXPECT_EQ(config_parser_c::find_rank_mask("devel") | config_parser_c::find_rank_mask("usr3"), 0x1100u);
-    EXPECT_STREQ(config_parser_c::find_rank_name(0x3), "UNKNOWN");
-    EXPECT_STREQ(config_parser_c::keyword_name(99), "BadKeyValue");
-    config_parser_c c;  // each rule list has its own critical section
-    EXPECT_TRUE(c.file_ranks.cs() && c.file_ranks.cs() != c.class_ranks.cs() && !c.additional_ranks.cs());
-
-    str_list_c l;  // string lists: walks pass null elements
-    l.append_string("one");
-    l.insert_string("zero");
-    l.append_string(nullptr);
-    l.append_string("Two");
-    EXPECT_TRUE(l.string_position("two", true) == 0u && l.string_position("two", false) == 4u);
-    char* found = l.find_string("ONE", false);
-    EXPECT_TRUE(found && l.current() == found && !l.find_string(nullptr, false));
-
-    for (const char* plain : {"main.cpp", "Trace_Manager", "A.H", "x.hpp", "y.C", "", "abc123"})
-        EXPECT_FALSE(config_parser_c::is_pattern_name(nullptr, plain)) << plain;
-    for (const char* pattern : {"*.cpp", "file.txt", "my-file.c", "a.c.h", "ns::func", "a?", "a.cppx"})
-        EXPECT_TRUE(config_parser_c::is_pattern_name(nullptr, pattern)) << pattern;
-    config_parser_c::log_rank_s r("*.h");
-    EXPECT_TRUE(config_parser_c::is_pattern_name(&r, nullptr) && !config_parser_c::is_pattern_name(nullptr, nullptr));
-}
-
 TEST(ConfigModel, StoreAndMerge)
 {
     // The same name (byte-wise): merged, or dropped as a duplicate; other case: a new rule.

@@ -75,25 +75,3 @@ TEST(ConfigReport, ConfiguredRules)
     EXPECT_EQ(report_of(c).rfind("\n# Config filename \"\"\n\n", 0), 0u);
 }
 
-// Readers under the manager's reader lock report and look up ranks at once.
-TEST(ConfigReportConcurrent, ReadersShareTheConfiguration)
-{
-    config_parser_c c;
-    tr_stream_c messages;
-    ASSERT_TRUE(c.parse_text("AditionalRanks a b c\nModuleContent m x.cpp *.h\nModuleRank m +b\n"
-                             "ThreadByName t1 on\nThreadBySysID 5 on\nDefaultLoggingRank all\n", messages));
-    tr_stream_c expected;
-    config_report(c, expected);
-    std::atomic<unsigned> bad(0);
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t)
-        readers.emplace_back([&] {
-            tr_stream_c out;
-            for (int i = 0; i < 200; ++i)
-                bad += (config_report(c, out), std::string(out.c_str()) != expected.c_str() ||
-                        c.additional_rank_mask("c") != 0x10000u || c.evaluate_rank("f", "x.cpp") != 0xFFFFFFFFu);
-        });
-    for (std::thread& t : readers)
-        t.join();
-    EXPECT_EQ(bad.load(), 0u);
-}

@@ -1,40 +1,10 @@
-// The line reader: line ends, tokens, words, booleans and numbers.
+// The line reader: tokens, words, booleans and numbers.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "config/line_reader.h"
 #include "support/tr_stream.h"
-
-namespace {
-// The lines of a text, each followed by '|'.
-std::string lines_of(const char* text)
-{
-    tr_m_line_reader_c r(text);
-    std::string out;
-    while (r.next_line())
-        out += r.current_line() + std::string("|");
-    return out;
-}
-} // namespace
-
-TEST(LineReader, LineEnds)
-{
-    const char* cases[][2] = {
-        {"", ""}, {"\r\n\r\r\n\n", ""}, {"a\r\n\r\nb\n", "a|b|"}, {"a\rb", "a|b|"}, {"a\r\r", "a|"},
-        {"a\nb\r\nc", "a|b|c|"}, {"\n\nfirst line\rsecond much longer line\n  \nx", "first line|second much longer line|  |x|"},
-    };
-    for (const auto& k : cases)
-        EXPECT_EQ(lines_of(k[0]), k[1]);
-    EXPECT_EQ(lines_of(nullptr), "");
-    // A long CR-only text followed by a short LF line: the buffer holds every line.
-    const std::string longest(5000, 'x');
-    EXPECT_EQ(lines_of(("ab\r" + longest + "\rcd\nef").c_str()), "ab|" + longest + "|cd|ef|");
-    tr_m_line_reader_c r("  # comment\n \t \nKey value # not a comment\n#x\n");
-    ASSERT_TRUE(r.next_meaningful_line());
-    EXPECT_STREQ(r.current_line(), "Key value # not a comment");
-    EXPECT_FALSE(r.next_meaningful_line());
-}
 
 TEST(LineReader, TokensWordsNumbersAndBooleans)
 {

@@ -67,35 +67,3 @@ TEST(RankFilter, Evaluate)
     EXPECT_TRUE(k.c.find_module(nullptr) == nullptr && config_parser_c().find_module("conn.cpp") == nullptr);
 }
 
-// Threads evaluate while another adds and merges rules and module content.
-TEST(RankFilterConcurrent, EvaluateWhileRulesChange)
-{
-    configured k("File *.cpp +debug\nClass Conn +note\nModuleContent net net.cpp\nModuleRank net +trace\n");
-    std::atomic<bool> stop(false);
-    std::atomic<unsigned> bad(0);
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t)  // the rules only ever add ranks to these
-        readers.emplace_back([&] {
-            while (!stop.load())
-                bad += (k.c.evaluate_rank("Conn::send", "net.cpp") & 0xA1u) != 0xA1u;
-        });
-    char name[32];
-    tr_stream_c messages;
-    for (int i = 0; i < 300; ++i) {
-        std::snprintf(name, sizeof(name), "f%d.cpp", i);
-        config_parser_c::log_rank_s* r = new config_parser_c::log_rank_s(name);
-        r->add_ranks = 0x10;
-        config_parser_c::store_rank_rule(k.c.file_ranks, r);
-        std::snprintf(name, sizeof(name), "ModuleContent net n%d.cpp\n", i);
-        k.c.parse_text(name, messages);
-        k.c.parse_text("Class Conn +var\nFunction Conn::* +log\n", messages);
-        std::snprintf(name, sizeof(name), "Class C%d +qa\n", i);
-        k.c.parse_text(name, messages);
-    }
-    stop.store(true);
-    for (std::thread& t : readers)
-        t.join();
-    EXPECT_EQ(bad.load(), 0u);
-    EXPECT_STREQ(messages.c_str(), "");
-    EXPECT_EQ(k.c.evaluate_rank("Conn::send", "net.cpp"), 14u | 0x80u | 0x20u | 0x1u | 0x40u | 0x10u);
-}

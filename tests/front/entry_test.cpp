@@ -14,11 +14,6 @@
 
 namespace {
 const katr_wchar_t* W(const char16_t* s) { return reinterpret_cast<const katr_wchar_t*>(s); }
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0, p = 0;
-    for (; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
-    return n;
-}
 std::vector<std::string> g_calls;
 void record_callback(const char* text, unsigned long rank) { g_calls.push_back(text + ("|" + std::to_string(rank))); }
 }  // namespace
@@ -197,35 +192,4 @@ TEST_F(EntryTest, StandardOutputAndSwitches) {
     EXPECT_EQ(m->debugger_ranks.load(), 0xFFFFFFFFu);
     katr_set_print_to_debug_vew(false);
     EXPECT_EQ(m->debugger_ranks.load(), 0u);
-}
-
-namespace {
-void nested(int level) {
-    KATR_SCOPE(t);
-    KATR_PRINT_NL(t, KATR_RANK_ERROR, "level %d", level);
-    KATR_PRINT_NL(t, KATR_RANK_DEBUG, "hidden");
-    if (level < 3) nested(level + 1);
-}
-}  // namespace
-
-using FrontConcurrent = front_test;
-
-// Threads share the macros' sites while reloads raise the generation: every
-// line arrives whole, scopes balance and indent per thread.
-TEST_F(FrontConcurrent, SharedSitesFromManyThreadsDuringReloads) {
-    load("KeepStack on\nDoIndentation on\nPrintFunction on\nDefaultLoggingRank trace error");
-    std::vector<std::thread> pool;
-    for (int i = 0; i < 4; ++i)
-        pool.emplace_back([this] {
-            for (int r = 0; r < 50; ++r) nested(1);
-            EXPECT_EQ(depth(), 0);
-        });
-    for (int r = 0; r < 5; ++r)
-        parse(r % 2 ? "DefaultLoggingRank trace error" : "DefaultLoggingRank +error");
-    for (auto& t : pool) t.join();
-    std::string log = since_load();
-    for (const char* what : {"nested:enter->\r\n", "nested:<-leave\r\n", "level "})
-        EXPECT_EQ(count(log, what), 600u) << what;
-    EXPECT_EQ(count(log, "hidden"), 0u);
-    EXPECT_NE(log.find("error-> .  .  .    level 3\r\n"), std::string::npos);
 }

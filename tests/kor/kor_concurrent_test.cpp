@@ -43,35 +43,3 @@ TEST(KorConcurrent, ThreadNamesAreInternedAndOutliveTheirThreads) {
     EXPECT_STREQ(names[0], "thread-0");
 }
 
-TEST(KorConcurrent, SharedListUnderItsCriticalSection) {
-    // An append, then (the section is recursive) a removal through the list's own cursor.
-    ptr_list_c list(true);
-    static int values[thread_count];
-    run_threads([&](int i) {
-        for (int round = 0; round < 500; ++round) {
-            { kor_lock_c hold(list.cs()); list.append(&values[i]); }
-            kor_lock_c hold(list.cs()), again(list.cs());
-            if (list.find_data(&values[i])) list.remove_current();
-        }
-    });
-    EXPECT_EQ(list.num(), 0u);
-}
-
-TEST(KorConcurrent, ReaderWriterLockExcludesWriters) {
-    single_writer_multi_reader_c lock;
-    long long counter = 0;  // written only under the writer lock
-    std::atomic<int> readers{0}, overlap{0};
-    run_threads([&](int i) {
-        for (int round = 0; round < 2000; ++round) {
-            if ((round + i) % 4 == 0) {
-                single_writer_lock_c hold(lock);
-                overlap = overlap || readers.load() != 0, ++counter;
-            } else {
-                multi_reader_lock_c hold(lock);
-                ++readers, overlap = overlap || counter < 0, --readers;  // a read of what the writers change
-            }
-        }
-    });
-    EXPECT_EQ(overlap.load(), 0);
-    EXPECT_EQ(counter, thread_count * 2000 / 4);
-}

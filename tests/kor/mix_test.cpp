@@ -51,15 +51,3 @@ TEST(Mix, TimeTextAndExecutablePath) {
     EXPECT_STREQ(mix_n::get_exe_name(nullptr), name);
 }
 
-TEST(KorThread, OwnRecordAndTheOsName) {
-    // The defaults and the way back to the OS name; other threads are in the concurrent tests.
-    unsigned long id = 0, appl = 99;
-    const char *name = nullptr, *os_name = nullptr;
-    ASSERT_TRUE(kor_thread_c::get_current_thread(&id, &os_name, &appl));
-    EXPECT_TRUE(kor_thread_c::are_same_threads(id, kor_thread_c::curr_thread_id()) && appl == 0);
-    EXPECT_TRUE(kor_thread_c::get_current_thread(nullptr, nullptr, nullptr));
-    kor_thread_c::set_current_thread_info("main-host", 3), kor_thread_c::get_current_thread(&id, &name, &appl);
-    EXPECT_TRUE(std::string(name) == "main-host" && appl == 3) << name;
-    kor_thread_c::set_current_thread_info(nullptr, 0), kor_thread_c::get_current_thread(&id, &name, &appl);
-    EXPECT_TRUE(name == os_name && appl == 0);  // the same interned OS name as before
-}

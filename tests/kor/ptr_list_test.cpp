@@ -58,31 +58,6 @@ TEST(PtrList, ExternalPositionLeavesListCursorAlone) {
     EXPECT_EQ(content(l), "05963");
 }
 
-TEST(PtrList, InsertFindMoveSwapAndCopy) {
-    ptr_list_c l;
-    fill(l, "13"), l.last();
-    l.insert_before_current(v(2)), l.insert_after_current(v(4));
-    EXPECT_EQ(steps(l, "cnn"), "34-");  // without a cursor: before is the front, after the end
-    l.insert_before_current(v(0)), l.insert_after_current(v(5));
-    EXPECT_EQ(content(l), "012345");
-    // Matching from the cursor, its own element included, or from an end.
-    auto odd = [](const void* d, void*) { return *static_cast<const int*>(d) % 2 == 1; };
-    EXPECT_EQ(l.find_data(odd, nullptr, false), v(5));
-    EXPECT_EQ(steps(l, "p"), "4");
-    EXPECT_EQ(l.find_data(odd, nullptr, true), v(5));
-    EXPECT_TRUE(l.find_data(v(8)) == nullptr && l.find_data(v(2)) == v(2));
-    EXPECT_TRUE(l.move_current(false) && l.current() == v(2));
-    EXPECT_TRUE(l.move_before_current(v(4)) && l.move_after_current(v(0)));
-    EXPECT_FALSE(l.move_after_current(v(2)) || l.move_after_current(v(9)));  // own element, absent
-    EXPECT_TRUE(l.replace_positions(0, 5) && !l.replace_positions(0, 6));
-    EXPECT_EQ(content(l), "035421");
-    ptr_list_c b(true);  // a copy is shallow and replaces the old content; clearing keeps the data
-    fill(b, "9");
-    ASSERT_TRUE(b.cs() && b.copy(l) && b.first() == l.first());
-    l.clear();
-    EXPECT_TRUE(l.num() == 0 && !l.current() && content(b) == "035421");
-}
-
 TEST(PtrList, SortIsStableAndKeepsCursor) {
     struct item_s { int key; char label; } items[15];
     const char* keys = "312310231022130";  // ties a non-stable sort disturbs

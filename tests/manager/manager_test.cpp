@@ -70,27 +70,6 @@ TEST(ManagerLifecycle, LoadNotificationsAndRecords) {
 }
 
 #if !defined(_WIN32)
-// The construction banner reaches a debug-output viewer, and only it: no log file is open yet.
-TEST(ManagerBanner, ConstructionBannerGoesToTheDebuggerOutput) {
-    const std::string ep = "/tmp/katr_mgr_" + std::to_string(plat_pid()) + ".sock";
-    const intptr_t viewer = plat_debug_viewer_open(ep.c_str());
-    ASSERT_NE(-1, viewer);
-    plat_set_debug_endpoint(ep.c_str());
-    auto receive = [viewer] {
-        std::vector<char> buf(65536);
-        int n = plat_debug_viewer_receive(viewer, buf.data(), buf.size(), 0);
-        return n <= 0 ? std::string("<none>") : std::string(buf.data(), static_cast<size_t>(n));
-    };
-    {
-        trace_manager_c m;
-        EXPECT_EQ("JOT Trace is initialised:(tls_index=" + std::to_string(m.tls_index) + ")", receive());
-        const std::string report = receive();
-        EXPECT_TRUE(report.find("\n# Config filename \"None\"") == 0 && report.back() == '\n') << report;
-        EXPECT_EQ("<none>", receive());
-        EXPECT_FALSE(m.logger->opened);
-    }
-    plat_set_debug_endpoint(nullptr), plat_debug_viewer_close(viewer);
-}
 #endif
 
 TEST(Registry, LookupAndThreadRules) {
@@ -251,66 +230,6 @@ unsigned site_mask(trace_manager_c& m, unsigned* mask_cache, unsigned* gen_cache
     if (__atomic_load_n(gen_cache, __ATOMIC_RELAXED) < m.generation.load(std::memory_order_relaxed))
         __atomic_store_n(mask_cache, m.get_rank_mask(fn, file, gen_cache), __ATOMIC_RELAXED);
     return __atomic_load_n(mask_cache, __ATOMIC_RELAXED);
-}
-
-// One short-lived traced thread: lookups, nested scopes, rank queries, a rename.
-void traced_thread_body(trace_manager_c& m, unsigned index, std::atomic<unsigned long>& last_id) {
-    static unsigned mask_cache = 0x0E, gen_cache = 0;
-    static const char* const names[] = {"worker-a", "worker-b", "io-1", "io-2"};
-    kor_thread_c::set_current_thread_info(names[index % 4], index);
-    last_id.store(plat_thread_id());
-    thread_trace_s* r = m.get_thread_record();
-    for (int round = 0; round < 20; ++round) {
-        EXPECT_EQ(r, m.get_thread_record());
-        for (int d = 0; d < 12; ++d) m.push(r, "worker.cpp", d % 2 ? "Worker::step" : "Worker::run");
-        site_mask(m, &mask_cache, &gen_cache, "Worker::run", "worker.cpp");
-        m.set_last_thread(r->sys_id);
-        if (round == 10) m.reset_thread_trace_name("renamed-worker");
-        EXPECT_EQ(12, r->stack_count);
-        for (int d = 0; d < 12; ++d) m.pop(r);
-    }
-}
-
-TEST_F(ManagerConcurrent, ThreadsTraceWhileConfigurationChanges) {
-    trace_manager_c m;
-    const std::string cfg = path("cfg.jot");
-    write_file(cfg, "LogDirectoryName " + path("logs") + "\nLogNumberOfFilesToKeep 2\nKeepStack on\n"
-                    "AditionalRanks dbase net\nThreadByName io* off\nFunction Worker::* +debug\n");
-    std::atomic<bool> done{false};
-    std::atomic<unsigned long> last_id{0};
-    std::vector<std::thread> spawners;
-    for (unsigned s = 0; s < 3; ++s)
-        spawners.emplace_back([&, s] {
-            for (unsigned i = 0; i < 12; ++i)
-                std::thread([&, index = s * 100 + i] {
-                    m.on_thread_attach();
-                    traced_thread_body(m, index, last_id);
-#if !defined(_WIN32)
-                    if (index % 2) return;   // the exit hook frees the record
-#endif
-                    m.on_thread_detach();
-                }).join();
-        });
-    std::thread control([&] {   // configuration changes, all-records passes, removals, reports, rank evaluations
-        char fn[32];
-        for (unsigned n = 0; !done.load(); ++n) {
-            tr_stream_c msgs, out;
-            std::snprintf(fn, sizeof fn, "Site%u::call", n % 50);
-            m.get_rank_mask(fn, "site.cpp", nullptr);
-            switch (n % 6) {
-            case 0: m.reparse_file(cfg.c_str(), nullptr, msgs); break;
-            case 1: m.parse_buffer(n % 4 ? "ThreadByName worker-a off\n" : "ThreadResume\nKeepStack on\n", msgs); break;
-            case 2: m.print_threads(out); break;
-            case 3: m.print_stack(out, 0); m.print_stack(out, last_id.load()); break;
-            case 4: m.remove_trace(last_id.load()); m.config_content(out); break;
-            case 5: m.set_print_to_debug_vew(n % 2); break;
-            }
-        }
-    });
-    for (auto& t : spawners) t.join();
-    done = true;
-    control.join();
-    EXPECT_LE(registered(m), 1u);   // only the constructing thread (unless it was removed)
 }
 
 #if !defined(_WIN32)

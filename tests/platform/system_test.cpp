@@ -9,24 +9,6 @@
 #include <string>
 #include <thread>
 
-TEST(PlatformTls, SlotsArePerThread) {
-    unsigned slot;
-    ASSERT_TRUE(plat_tls_alloc(&slot, nullptr));
-    int here = 1, there = 2;
-    void *seen_before = &here, *seen_after = &here;
-    EXPECT_EQ(plat_tls_get(slot), nullptr);
-    EXPECT_TRUE(plat_tls_set(slot, &here));
-    std::thread([&] {
-        seen_before = plat_tls_get(slot);
-        plat_tls_set(slot, &there);
-        seen_after = plat_tls_get(slot);
-    }).join();
-    EXPECT_TRUE(seen_before == nullptr && seen_after == &there);
-    EXPECT_EQ(plat_tls_get(slot), &here);
-    plat_tls_free(slot);
-    EXPECT_FALSE(plat_tls_alloc(nullptr, nullptr));
-}
-
 #ifndef _WIN32
 namespace {
 unsigned g_exit_slot;
@@ -51,33 +33,6 @@ TEST(PlatformTls, ExitHookSeesTheValueOnTheExitingThread) {
     plat_tls_free(g_exit_slot);
 }
 #endif
-
-TEST(PlatformSystem, HeapIdentityAndTime) {
-    void* heap = plat_process_heap();
-    ASSERT_TRUE(heap && plat_process_heap() == heap);
-    void* block = plat_heap_alloc(heap, 100);
-    ASSERT_NE(block, nullptr);
-    EXPECT_TRUE(plat_heap_free(heap, memset(block, 'q', 100)));
-
-    const unsigned long me = plat_thread_id();
-    unsigned long other = me;
-    std::thread([&] { other = plat_thread_id(); }).join();
-    EXPECT_TRUE(plat_pid() != 0 && me != 0 && plat_thread_id() == me && other != me);
-    const long long now = plat_time();
-    EXPECT_LE(std::llabs(now - static_cast<long long>(std::time(nullptr))), 2);
-    struct tm parts;
-    ASSERT_TRUE(plat_localtime(now, &parts));
-    EXPECT_GE(parts.tm_year + 1900, 2024);
-    EXPECT_FALSE(plat_localtime(now, nullptr));
-
-    char name[64], tiny[2] = {'x', 'x'};
-    const bool named = plat_thread_name(name, sizeof name);
-    EXPECT_EQ(named, name[0] != 0);  // a name, or an empty buffer
-#ifndef _WIN32
-    EXPECT_STREQ(name, "test_platform");  // the process name
-#endif
-    EXPECT_FALSE(plat_thread_name(tiny, sizeof tiny) || tiny[0]);
-}
 
 TEST(PlatformSystem, ExecutableImageAndPath) {
     const unsigned char* image = plat_exe_image();

@@ -213,19 +213,3 @@ TEST_F(remote_test, ReplyConvention) {
 // the thread rules.
 class RemoteConcurrent : public remote_test {};
 
-TEST_F(RemoteConcurrent, ObjectsOnThreads) {
-    unsigned long long len = 0;
-    katr_parse_buffer(nullptr, len, "AditionalRanks db net\nThreadByName nobody off\nFunction A::f +net");
-    const char* requests[] = {"!$9", "!$8", "!$2 t", "!$8", "!$7 A::f a.cpp", "!$10", "!$6",
-                              "!$7 B::f b.cpp", "!$1 AditionalRanks +x", "!$8"};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t)
-        threads.emplace_back([&requests, t] {
-            rp p;
-            for (int i = 0; i < 60; ++i) {
-                const char* reply = p.process_received_string(requests[(i + t * 3) % 10]);
-                EXPECT_TRUE(reply && *reply);
-            }
-        });
-    for (auto& th : threads) th.join();
-}
