@@ -225,6 +225,7 @@ TEST_F(ReloadTest, FileLoadsTextParsesAndBanners) {
 
 using ManagerConcurrent = temp_dir_test;
 
+#if !defined(_WIN32)
 // What a trace site does with its two shared variables (the front's refresh).
 unsigned site_mask(trace_manager_c& m, unsigned* mask_cache, unsigned* gen_cache, const char* fn, const char* file) {
     if (__atomic_load_n(gen_cache, __ATOMIC_RELAXED) < m.generation.load(std::memory_order_relaxed))
@@ -232,7 +233,6 @@ unsigned site_mask(trace_manager_c& m, unsigned* mask_cache, unsigned* gen_cache
     return __atomic_load_n(mask_cache, __ATOMIC_RELAXED);
 }
 
-#if !defined(_WIN32)
 // Traces through the global manager until stop, as host threads do.
 void trace_through_global(std::atomic<bool>& stop) {
     static unsigned mask_cache = 0x0E, gen_cache = 0;
