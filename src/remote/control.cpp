@@ -43,41 +43,34 @@ void hand_over_or(tr_stream_c& reply, const char* success, char* out, unsigned l
     hand_over(reply, out, len);
 }
 
-// Runs the body of a control function; when it cannot run or throws, the
-// reply is the empty text.
-template <typename R, typename F>
-R control_call(R fallback, char* out, unsigned long long& len, F&& body) noexcept {
+// Runs a control function's body with the manager and a fresh reply, handed
+// over afterwards (as the success text when it stays empty and one is
+// given). A body that cannot run (busy thread) or throws leaves the empty
+// reply and false.
+template <typename F>
+bool with_manager(char* out, unsigned long long& len, const char* success, F&& body) noexcept {
     bool done = false;
-    R result = katr_api_call(fallback, [&] {
-        R r = body();
+    const bool ok = katr_api_call(false, [&] {
+        trace_manager_c* m = katr_manager();
+        if (!m) {
+            no_manager(out, len);
+            done = true;
+            return false;
+        }
+        tr_stream_c reply;
+        const bool result = body(*m, reply);
+        if (success)
+            hand_over_or(reply, success, out, len);
+        else
+            hand_over(reply, out, len);
         done = true;
-        return r;
+        return result;
     });
     if (!done) {
         if (out && len > 0) out[0] = 0;
         len = 1;
     }
-    return result;
-}
-
-// A control function's body with the manager and a fresh reply, handed over
-// afterwards (as the success text when it stays empty and one is given).
-template <typename F>
-bool with_manager(bool fallback, char* out, unsigned long long& len, const char* success, F&& body) noexcept {
-    return control_call(fallback, out, len, [&] {
-        trace_manager_c* m = katr_manager();
-        if (!m) {
-            no_manager(out, len);
-            return fallback;
-        }
-        tr_stream_c reply;
-        bool ok = body(*m, reply);
-        if (success)
-            hand_over_or(reply, success, out, len);
-        else
-            hand_over(reply, out, len);
-        return ok;
-    });
+    return ok;
 }
 
 }  // namespace
@@ -96,14 +89,14 @@ bool remote_set_output_switch(output_switch_e which, bool on) {
 }
 
 void katr_get_log_filename(char* out, unsigned long long& len) {
-    with_manager(false, out, len, "Current log file is not set", [](trace_manager_c& m, tr_stream_c& reply) {
+    with_manager(out, len, "Current log file is not set", [](trace_manager_c& m, tr_stream_c& reply) {
         m.log_file_name(reply);
         return true;
     });
 }
 
 void katr_add_PID_to_log_fn(char* out, unsigned long long& len, bool add_pid) {
-    with_manager(false, out, len, "OK. Log PID has been processed successfully",
+    with_manager(out, len, "OK. Log PID has been processed successfully",
                  [&](trace_manager_c& m, tr_stream_c& reply) {
                      m.set_add_pid(add_pid, &reply);
                      return true;
@@ -112,7 +105,7 @@ void katr_add_PID_to_log_fn(char* out, unsigned long long& len, bool add_pid) {
 
 bool katr_set_log_directory(char* out, unsigned long long& len, const char* directory,
                             const char* base_name, bool flag) {
-    return with_manager(false, out, len, "OK. Log directory has been set successfully",
+    return with_manager(out, len, "OK. Log directory has been set successfully",
                         [&](trace_manager_c& m, tr_stream_c& reply) {
                             // The directory is checked and created before the lock is taken.
                             char canonical[KOR_MAX_PATH];
@@ -123,33 +116,33 @@ bool katr_set_log_directory(char* out, unsigned long long& len, const char* dire
 }
 
 bool katr_reparse_file(char* out, unsigned long long& len, const char* config_file) {
-    return with_manager(false, out, len, "Parsing of config file has been succesfuly completed",
+    return with_manager(out, len, "Parsing of config file has been succesfuly completed",
                         [&](trace_manager_c& m, tr_stream_c& reply) {
                             return m.reparse_file(config_file, nullptr, reply);
                         });
 }
 
 bool katr_parse_buffer(char* out, unsigned long long& len, const char* text) {
-    return with_manager(false, out, len, "Parsing of config buffer has been succesfuly completed",
+    return with_manager(out, len, "Parsing of config buffer has been succesfuly completed",
                         [&](trace_manager_c& m, tr_stream_c& reply) { return m.parse_buffer(text, reply); });
 }
 
 void katr_config_content(char* out, unsigned long long& len) {
-    with_manager(false, out, len, nullptr, [](trace_manager_c& m, tr_stream_c& reply) {
+    with_manager(out, len, nullptr, [](trace_manager_c& m, tr_stream_c& reply) {
         m.config_content(reply);
         return true;
     });
 }
 
 void katr_print_threads(char* out, unsigned long long& len) {
-    with_manager(false, out, len, nullptr, [](trace_manager_c& m, tr_stream_c& reply) {
+    with_manager(out, len, nullptr, [](trace_manager_c& m, tr_stream_c& reply) {
         m.print_threads(reply);
         return true;
     });
 }
 
 void katr_print_stack(char* out, unsigned long long& len, unsigned long thread_id) {
-    with_manager(false, out, len, nullptr, [&](trace_manager_c& m, tr_stream_c& reply) {
+    with_manager(out, len, nullptr, [&](trace_manager_c& m, tr_stream_c& reply) {
         m.print_stack(reply, thread_id);
         return true;
     });
@@ -157,7 +150,7 @@ void katr_print_stack(char* out, unsigned long long& len, unsigned long thread_i
 
 void katr_print_log_rank(char* out, unsigned long long& len, const char* function_name,
                          const char* file_name) {
-    with_manager(false, out, len, nullptr, [&](trace_manager_c& m, tr_stream_c& reply) {
+    with_manager(out, len, nullptr, [&](trace_manager_c& m, tr_stream_c& reply) {
         m.rank_names(function_name, file_name, reply);
         return true;
     });
