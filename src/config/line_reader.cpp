@@ -129,13 +129,19 @@ bool tr_m_line_reader_c::skip_()
     return cursor < line_length;
 }
 
-bool tr_m_line_reader_c::next_token(tr_stream_c& out)
+bool tr_m_line_reader_c::take_token_(unsigned long long& start)
 {
     if (!skip_())
         return false;
-    unsigned long long start = cursor;
-    while (cursor < line_length && !is_space(line[cursor]))
-        ++cursor;
+    start = cursor;
+    return skip_token();
+}
+
+bool tr_m_line_reader_c::next_token(tr_stream_c& out)
+{
+    unsigned long long start = 0;
+    if (!take_token_(start))
+        return false;
     out.truncate(0);
     out.append_n(line + start, cursor - start);
     return true;
@@ -143,11 +149,9 @@ bool tr_m_line_reader_c::next_token(tr_stream_c& out)
 
 bool tr_m_line_reader_c::match_word(const char* word)
 {
-    if (!skip_())
+    unsigned long long start = 0;
+    if (!take_token_(start))
         return false;
-    unsigned long long start = cursor;
-    while (cursor < line_length && !is_space(line[cursor]))
-        ++cursor;
     // Compare the token with the word, the line's character behind the token
     // standing in as the token's terminator for the moment.
     char saved = line[cursor];
@@ -161,11 +165,9 @@ bool tr_m_line_reader_c::match_word(const char* word)
 
 bool tr_m_line_reader_c::next_boolean(bool& value)
 {
-    if (!skip_())
+    unsigned long long start = 0;
+    if (!take_token_(start))
         return false;
-    unsigned long long start = cursor;
-    while (cursor < line_length && !is_space(line[cursor]))
-        ++cursor;
     char saved = line[cursor];
     line[cursor] = 0;
     const char* token = line + start;

@@ -61,6 +61,9 @@ private:
     tr_m_line_reader_c& operator=(const tr_m_line_reader_c&) = delete;
     // Moves cursor over whitespace; true when a character remains.
     bool skip_();
+    // Skips whitespace and moves cursor past the token behind it, whose
+    // offset goes to start; false when the line has no token left.
+    bool take_token_(unsigned long long& start);
     bool scan_number_(const char* format, void* value);
 };
 

@@ -81,6 +81,26 @@ size_t class_part_length(const char* function_name)
     return len;
 }
 
+// The rule of list for the class part of function_name. The class part is
+// copied into a buffer of this search's own (on the stack when it is short:
+// evaluating a site allocates nothing). An empty class list is found empty by
+// the search itself, under its critical section.
+found_rule_s find_class_rule(config_parser_c::log_rank_list_c& list, const char* function_name)
+{
+    const size_t len = class_part_length(function_name);
+    if (len == 0)
+        return found_rule_s{false, false, 0, 0};
+    char small[256];
+    if (len < sizeof(small)) {
+        std::memcpy(small, function_name, len);
+        small[len] = 0;
+        return find_rule(list, small);
+    }
+    tr_stream_c part;
+    part.append_n(function_name, len);
+    return find_rule(list, part.c_str());
+}
+
 } // namespace
 
 bool config_parser_c::class_name_of(const char* function_name, tr_stream_c& out)
@@ -113,26 +133,8 @@ unsigned config_parser_c::evaluate_rank(const char* function_name, const char* f
     if (function_rule.found && !function_rule.relative)
         return function_rule.add_ranks;
 
-    // 2. Class rule, by the class part of the function name. The class part
-    // is built in a buffer of this evaluation's own.
-    // An empty class list is found empty by the search itself, under its
-    // critical section.
-    found_rule_s class_rule = {false, false, 0, 0};
-    {
-        size_t len = class_part_length(function_name);
-        if (len > 0) {
-            char small[256];
-            if (len < sizeof(small)) {
-                std::memcpy(small, function_name, len);
-                small[len] = 0;
-                class_rule = find_rule(class_ranks, small);
-            } else {
-                tr_stream_c part;
-                part.append_n(function_name, len);
-                class_rule = find_rule(class_ranks, part.c_str());
-            }
-        }
-    }
+    // 2. Class rule, by the class part of the function name.
+    found_rule_s class_rule = find_class_rule(class_ranks, function_name);
     if (class_rule.found && !class_rule.relative)
         return modify(class_rule.add_ranks, function_rule);
 

@@ -10,8 +10,7 @@
 
 namespace {
 
-const char LONG_PREFIX[] = "\\\\?\\";        // \\?\  (4 characters)
-const char LONG_UNC_PREFIX[] = "\\\\?\\UNC";  // \\?\UNC (7 characters)
+const char LONG_PREFIX[] = "\\\\?\\";  // \\?\  (4 characters)
 
 bool is_sep(char c) { return c == '/' || c == '\\'; }
 
@@ -173,52 +172,11 @@ bool same_path(const char* a, const char* b, plat_path_style_e style) {
     return style == PLAT_PATH_WINDOWS ? equal_no_case(ca, cb) : std::strcmp(ca, cb) == 0;
 }
 
-bool to_long_path_narrow(const char* text, char* target) {
-    if (!target) return false;
-    target[0] = 0;
-    if (!text || !*text) return false;
-    char canon[LOG_PATH_SIZE];
-    if (!normalize_path(text, canon)) return false;
-
-    const char* prefix = "";
-    const char* rest = canon;
-    if (canon[0] && canon[1] == ':') {
-        prefix = LONG_PREFIX;
-    } else if (canon[0] == '\\' && canon[1] == '\\') {
-        prefix = LONG_UNC_PREFIX;
-        rest = canon + 1;
-    }
-    size_t plen = std::strlen(prefix);
-    size_t rlen = std::strlen(rest);
-    if (plen + rlen >= LOG_PATH_SIZE) return false;
-    std::memcpy(target, prefix, plen);
-    std::memcpy(target + plen, rest, rlen + 1);
-    for (char* p = target; *p; ++p)
-        if (*p == '/') *p = '\\';
-    return true;
-}
-
-bool to_long_path(const char* text, katr_wchar_t* target) {
-    if (!target) return false;
-    target[0] = 0;
-    char narrow[LOG_PATH_SIZE];
-    if (!to_long_path_narrow(text, narrow)) return false;
-    if (plat_utf8_to_utf16(narrow, target, static_cast<int>(LOG_PATH_SIZE)) <= 0) {
-        target[0] = 0;
-        return false;
-    }
-    return true;
-}
-
 bool to_os_path(const char* text, char* target) {
-#if defined(_WIN32)
-    return to_long_path_narrow(text, target);
-#else
     if (!target) return false;
     target[0] = 0;
     if (!text || !*text) return false;
     return normalize_path(text, target);
-#endif
 }
 
 bool path_exists(const char* path) {

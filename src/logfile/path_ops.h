@@ -1,17 +1,16 @@
 // Path texts and the few file-system operations the log files need.
 //
 // Paths are UTF-8 texts with '/' or '\' as separators. The text functions
-// (normalize_path, resolve_dots, to_long_path) behave the same on every
-// build, drive letters and network paths included, so that a configuration
-// written for one system reads the same on the other. is_full_path answers
-// for the system it runs on, and the file-system operations differ: on
-// Windows they hand the extended-length form ("\\?\C:\..." or
-// "\\?\UNC\server\...") to the OS, elsewhere the canonical path.
+// (normalize_path, resolve_dots) behave the same on every build, drive
+// letters and network paths included, so that a configuration written for
+// one system reads the same on the other; is_full_path and same_path take the
+// rules of either system. The file-system operations hand the canonical path
+// to the platform layer (which on Windows turns it into the extended-length
+// form).
 //
-// Every buffer holds LOG_PATH_SIZE bytes (or UTF-16 units). A path that does
-// not fit is refused: the text functions leave an empty result and return
-// false, the file-system operations fail. Nothing here prints or records a
-// message.
+// Every buffer holds LOG_PATH_SIZE bytes. A path that does not fit is
+// refused: the text functions leave an empty result and return false, the
+// file-system operations fail. Nothing here prints or records a message.
 #ifndef KATRACE_LOGFILE_PATH_OPS_H
 #define KATRACE_LOGFILE_PATH_OPS_H
 
@@ -21,7 +20,7 @@
 class logger_c;
 class str_list_c;
 
-// Size of every path buffer, in bytes for narrow and units for wide text.
+// Size of every path buffer, in bytes.
 const unsigned LOG_PATH_SIZE = KOR_MAX_PATH;
 
 // Canonical form of source into target (LOG_PATH_SIZE bytes): '/' as the only
@@ -46,17 +45,8 @@ bool is_full_path(const char* text, plat_path_style_e style = PLAT_PATH_NATIVE);
 // without regard to ASCII case in the Windows style.
 bool same_path(const char* a, const char* b, plat_path_style_e style = PLAT_PATH_NATIVE);
 
-// The extended-length UTF-16 form of text into target (LOG_PATH_SIZE units):
-// "\\?\" before a drive path, "\\?\UNC\" before the rest of a network path,
-// other paths unprefixed; '\' as separator. False (target empty) for a null
-// or empty text, a failed conversion or a result that does not fit.
-bool to_long_path(const char* text, katr_wchar_t* target);
-
-// The same as narrow UTF-8 text (target of LOG_PATH_SIZE bytes).
-bool to_long_path_narrow(const char* text, char* target);
-
-// The path as handed to the OS (target of LOG_PATH_SIZE bytes): the narrow
-// extended-length form on Windows, the canonical path elsewhere.
+// The path as handed to the platform layer (target of LOG_PATH_SIZE bytes):
+// the canonical path; false (target empty) for a null or empty text.
 bool to_os_path(const char* text, char* target);
 
 // Whether a file or directory exists at path.

@@ -11,6 +11,13 @@ namespace {
 
 const char* const NO_THREADS = "Error, No threads data is found!";
 
+// Answers a report over n thread records when there is none; true then.
+bool reported_empty(tr_stream_c& out, unsigned n) {
+    if (n != 0) return false;
+    out.append(NO_THREADS);
+    return true;
+}
+
 }  // namespace
 
 void trace_manager_c::_record_line(tr_stream_c& out, thread_trace_s* r, bool with_stack) {
@@ -53,10 +60,7 @@ void trace_manager_c::print_threads(tr_stream_c& out) {
     multi_reader_lock_c reading(lock_);
     kor_lock_c hold(threads->cs());
     const unsigned n = threads->num();
-    if (n == 0) {
-        out.append(NO_THREADS);
-        return;
-    }
+    if (reported_empty(out, n)) return;
     if (n == 1) {
         out.append("Single thread is found: ");
         _record_line(out, static_cast<thread_trace_s*>(threads->first()), false);
@@ -69,10 +73,7 @@ void trace_manager_c::print_stack(tr_stream_c& out, unsigned long thread_id) {
     multi_reader_lock_c reading(lock_);
     kor_lock_c hold(threads->cs());
     const unsigned n = threads->num();
-    if (n == 0) {
-        out.append(NO_THREADS);
-        return;
-    }
+    if (reported_empty(out, n)) return;
     if (thread_id == 0) {
         _numbered_records(out, n, true);
         return;

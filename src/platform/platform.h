@@ -1,7 +1,7 @@
 // The platform layer: the only code in katrace that calls the operating
 // system. One flat interface, one implementation per OS (posix/, win32/).
 // Every path argument is UTF-8 text; the Win32 backend converts it to UTF-16
-// itself (callers build extended-length forms, this layer passes them on).
+// itself and hands full paths to the system in their extended-length form.
 // Paths longer than 4196 bytes (or UTF-16 units) are refused as a failure
 // before any system call. No function here prints anything; failures come
 // back as false, -1 or null, with the system's code in plat_last_error.
@@ -28,6 +28,16 @@ const plat_path_style_e PLAT_PATH_NATIVE = PLAT_PATH_WINDOWS;
 #else
 const plat_path_style_e PLAT_PATH_NATIVE = PLAT_PATH_POSIX;
 #endif
+
+// The extended-length form of a full Windows path into target (size bytes):
+// "\\?\C:\..." for a drive path, "\\?\UNC\server\..." for a network path,
+// '\' as the only separator and runs of separators collapsed. A path that
+// already has the form is copied; other paths, and those holding "." or ".."
+// components (which the extended form takes literally), keep their text with
+// '\' separators. False (target empty when it has room) for a null or empty
+// path or a result that does not fit. Plain text, the same on every build:
+// the Win32 backend applies it to every path it hands to the system.
+bool plat_long_path(const char* path, char* target, size_t size);
 
 // Whether the library's process-detach notification comes only after every
 // other thread of the process has stopped (Windows: DllMain), so that the

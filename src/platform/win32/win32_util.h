@@ -1,5 +1,5 @@
 // Shared helpers of the Win32 backend: the Windows headers, and UTF-8 paths
-// turned into UTF-16 within the library's path limit.
+// turned into extended-length UTF-16 within the library's path limit.
 #ifndef KATRACE_WIN32_UTIL_H
 #define KATRACE_WIN32_UTIL_H
 
@@ -34,17 +34,19 @@ inline bool plat_regular_entry(const wchar_t* path) {
     return false;
 }
 
-// A UTF-8 path converted to UTF-16 in a buffer of its own. Extended-length
-// forms (\\?\...) pass through unchanged. ok() is false for a null, overlong
-// or unconvertible path, with the last error set accordingly.
+// A UTF-8 path converted to UTF-16 in a buffer of its own, full paths in
+// their extended-length form (plat_long_path) so that the system's 260-unit
+// limit does not apply. ok() is false for a null, overlong or unconvertible
+// path, with the last error set accordingly.
 class wide_path_c {
 public:
     explicit wide_path_c(const char* path) : ok_(false) {
         buf_[0] = 0;
+        char long_form[PLAT_MAX_PATH];
         if (!path) {
             SetLastError(ERROR_INVALID_PARAMETER);
-        } else if (strnlen(path, PLAT_MAX_PATH_UNITS + 1) > static_cast<size_t>(PLAT_MAX_PATH_UNITS) ||
-                   plat_utf8_to_utf16(path, buf_, PLAT_MAX_PATH_UNITS + 1) == 0) {
+        } else if (!plat_long_path(path, long_form, sizeof long_form) ||
+                   plat_utf8_to_utf16(long_form, buf_, PLAT_MAX_PATH_UNITS + 1) == 0) {
             buf_[0] = 0;
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
         } else {
