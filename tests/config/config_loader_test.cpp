@@ -21,18 +21,23 @@ TEST_F(ConfigLoader, FileWithAndWithoutErrors)
     config_parser_c c, d;
     tr_stream_c messages, m2;
     bool opened = false;
-    EXPECT_TRUE(c.load_file(good.c_str(), messages, opened) && opened && c.log_file_size == 1000u && c.print_line);
+    EXPECT_TRUE(c.load_file(good.c_str(), messages, opened));
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(c.log_file_size, 1000u);
+    EXPECT_TRUE(c.print_line);
     EXPECT_STREQ(c.config_file_name, good.c_str());
     EXPECT_STREQ(messages.c_str(), "Error in config data line \"bogus x\"\n bad keyword \"bogus\" is provided\n");
 
     write_file(bad, "LogFileSize x\nPrintTime off\nClenAll\n");
     EXPECT_FALSE(d.load_file(bad.c_str(), m2, opened));
-    EXPECT_TRUE(opened && !d.print_time);
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(d.print_time);
     const std::string text = m2.c_str(),
                       summary = "Incomplete result. 2 errors are found during parsing of katrace config file " + bad + "\r\n";
     EXPECT_EQ(text.substr(text.size() - std::min(text.size(), summary.size())), summary);
     write_file(bad, "KeepStack on\n");  // a reload without a path reads the same file again
-    EXPECT_TRUE(d.load_file(nullptr, m2, opened) && d.keep_stack);
+    EXPECT_TRUE(d.load_file(nullptr, m2, opened));
+    EXPECT_TRUE(d.keep_stack);
 }
 
 TEST_F(ConfigLoader, UnopenableFiles)
@@ -47,7 +52,8 @@ TEST_F(ConfigLoader, UnopenableFiles)
         tr_stream_c messages;
         messages.append("kept ");
         bool opened = true;
-        EXPECT_FALSE(c.load_file(name == def ? nullptr : name.c_str(), messages, opened) || opened);
+        EXPECT_FALSE(c.load_file(name == def ? nullptr : name.c_str(), messages, opened));
+        EXPECT_FALSE(opened);
         EXPECT_EQ(std::string(messages.c_str()), "kept Unable to open katrace configuration file " + name + "\r\n");
         EXPECT_STREQ(name == def ? c.config_file_name : def.c_str(), def.c_str());
     }
@@ -57,13 +63,15 @@ TEST(ConfigText, ParseText)
 {
     config_parser_c c;
     tr_stream_c messages;
-    EXPECT_FALSE(c.parse_text(nullptr, messages) || c.parse_text("", messages));
+    EXPECT_FALSE(c.parse_text(nullptr, messages));
+    EXPECT_FALSE(c.parse_text("", messages));
     EXPECT_STREQ(messages.c_str(), "");
     EXPECT_FALSE(c.parse_text("LogFileSize x", messages));
     EXPECT_STREQ(messages.c_str(),
                  "Error in config data line \"LogFileSize x\"\n\t no valid log_file_size is provided\n"
                  "Incomplete result. 1 error is found during parsing of output string \"LogFileSize x\"\r\n");
-    EXPECT_TRUE(c.parse_text("PrintFile on", messages) && c.print_file);
+    EXPECT_TRUE(c.parse_text("PrintFile on", messages));
+    EXPECT_TRUE(c.print_file);
     EXPECT_EQ(c.config_file_name, nullptr);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/config_parser.h"
+#include "katrace.h"
 #include "kor/mix.h"
 
 namespace {
@@ -39,8 +40,9 @@ TEST(ConfigReport, RankLists)
     c.additional_ranks.append_string("db");
     c.additional_ranks.append_string("net");
     const struct { unsigned mask; char sep; bool leading; const char* text; } cases[] = {
-        {0, '+', true, ""}, {0x80, '+', true, "+debug "}, {0x1, '-', true, "-trace "}, {0x100, '+', false, "development "},
-        {0xFFFFFFFF, '+', false,
+        {0, '+', true, ""}, {KATR_RANK_DEBUG, '+', true, "+debug "}, {KATR_RANK_TRACE, '-', true, "-trace "},
+        {KATR_RANK_DEVELOPMENT, '+', false, "development "},
+        {KATR_RANK_ALL, '+', false,
          "trace +fatal +error +warning +log +note +var +debug +development +qa +user1 +user2 +user3 +snc +db +net "},
     };
     for (const auto& k : cases) {
@@ -67,7 +69,8 @@ TEST(ConfigReport, ConfiguredRules)
                       "ModuleRank net +db  -trace \n\nFile main.cpp +development  \nFile *.cpp user2  \n\nClass Conn snc  \n"
                       "\n#Function Absent\n\nThreadByApplID 3 Exclude\nThreadByName main Exclude\nThreadBySysID 42 Exclude\n")})
         EXPECT_NE(r.find(piece), std::string::npos) << "missing: " << piece << "\nin:\n" << r;
-    EXPECT_TRUE(r.find('\r') == std::string::npos && r.back() == '\n');
+    EXPECT_EQ(r.find('\r'), std::string::npos);
+    EXPECT_EQ(r.back(), '\n');
 
     c.config_file_name = str_list_c::copy_string("/etc/app.jot");
     EXPECT_EQ(report_of(c).rfind("\n# Config filename \"/etc/app.jot\"\n\nAditionalRanks db\n", 0), 0u);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config_text.h"
+#include "katrace.h"
 
 TEST(ConfigSyntax, SettingsBooleansAndOutputRanks)
 {
@@ -13,17 +14,25 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks)
                        "PrintFunction off\nPrintLine TRUE\nPrintTime False\nKeepStack on\nDoIndentation On\n"
                        "LogFileSize 10M\nTraceNumberOfFilesToKeep 3 files\n  # comment\n\n", msg) + msg.size(), 0u);
     EXPECT_STREQ(c.get_log_directory(), "/var/log/x");
-    EXPECT_TRUE(c.add_pid_to_log_filename && c.print_file && c.print_line && c.keep_stack && c.do_indentation);
-    EXPECT_FALSE(c.print_function || c.print_time);
-    EXPECT_TRUE(c.log_file_size == 10u && c.log_files_to_keep == 3u);
+    EXPECT_TRUE(c.add_pid_to_log_filename);
+    EXPECT_TRUE(c.print_file);
+    EXPECT_TRUE(c.print_line);
+    EXPECT_TRUE(c.keep_stack);
+    EXPECT_TRUE(c.do_indentation);
+    EXPECT_FALSE(c.print_function);
+    EXPECT_FALSE(c.print_time);
+    EXPECT_EQ(c.log_file_size, 10u);
+    EXPECT_EQ(c.log_files_to_keep, 3u);
     const struct { const char* text; unsigned counted, screen, debugger; } steps[] = {
-        {"PrintToDebugVew Off\nPrintOnScreen error warning", 0, 0xC, 0}, {"PrintOnScreen +debug", 0, 0x8C, 0},
-        {"Verbose On -debug", 0, ~0x80u, 0}, {"PrintOnScreen false\nPrintToDebugVew true ^M", 0, 0, 0xFFFFFFFF},
-        {"PrintOnScreen On bogus", 1, 0, 0xFFFFFFFF},
+        {"PrintToDebugVew Off\nPrintOnScreen error warning", 0, KATR_RANK_ERROR | KATR_RANK_WARNING, 0},
+        {"PrintOnScreen +debug", 0, KATR_RANK_ERROR | KATR_RANK_WARNING | KATR_RANK_DEBUG, 0},
+        {"Verbose On -debug", 0, ~KATR_RANK_DEBUG, 0}, {"PrintOnScreen false\nPrintToDebugVew true ^M", 0, 0, KATR_RANK_ALL},
+        {"PrintOnScreen On bogus", 1, 0, KATR_RANK_ALL},
     };
     for (const auto& k : steps) {
         EXPECT_EQ(parse(c, k.text, msg), k.counted) << k.text;
-        EXPECT_TRUE(c.screen_ranks == k.screen && c.debugger_ranks == k.debugger) << k.text;
+        EXPECT_EQ(c.screen_ranks, k.screen) << k.text;
+        EXPECT_EQ(c.debugger_ranks, k.debugger) << k.text;
     }
 }
 
@@ -50,9 +59,13 @@ TEST(ConfigSyntax, ReportedLines)
     }
     EXPECT_EQ(parse(c, "LogDirectoryName", msg), 0u);
     EXPECT_EQ(msg.rfind("Error in config data line \"LogDirectoryName\"", 0), 0u);
-    EXPECT_TRUE(!*c.get_log_directory() && !c.print_file && c.screen_ranks == 0u);  // a bad line changes nothing
+    EXPECT_STREQ(c.get_log_directory(), "");  // a bad line changes nothing
+    EXPECT_FALSE(c.print_file);
+    EXPECT_EQ(c.screen_ranks, 0u);
     EXPECT_EQ(c.thread_ranks.num() + c.module_ranks.num() + c.class_ranks.num() + c.file_ranks.num(), 0u);
-    EXPECT_TRUE(c.log_file_size == 5242880u && c.default_rank == 14u && c.debugger_ranks == 0xFFFFFFFFu);
+    EXPECT_EQ(c.log_file_size, 5242880u);
+    EXPECT_EQ(c.default_rank, 14u);
+    EXPECT_EQ(c.debugger_ranks, KATR_RANK_ALL);
     // Errors count over the lines of one text; the reports follow each other.
     EXPECT_EQ(parse(c, "ClenAll\nLogFileSize big", msg), 2u);
     EXPECT_EQ(msg, "Error in config data line \"ClenAll\"\nError in config data line \"LogFileSize big\"\n"
@@ -64,9 +77,9 @@ TEST(ConfigSyntax, RankRules)
     config_parser_c c;
     std::string msg, warn;
     EXPECT_EQ(parse(c, "DefaultDebugLevel +debug -  warning", msg), 0u);
-    EXPECT_EQ(c.default_rank, 0x86u);
+    EXPECT_EQ(c.default_rank, KATR_RANK_FATAL | KATR_RANK_ERROR | KATR_RANK_DEBUG);
     EXPECT_EQ(parse(c, "DefaultLoggingRank debug -trace", msg, &warn), 0u);
-    EXPECT_EQ(c.default_rank, 0x80u);
+    EXPECT_EQ(c.default_rank, KATR_RANK_DEBUG);
     EXPECT_EQ(warn, "Warning! Entries for removal are meaningless in the line:\n\"DefaultLoggingRank debug -trace\"\n");
     EXPECT_EQ(parse(c, "File main.cpp +debug -debug", msg, &warn), 0u);
     EXPECT_EQ(warn, "Warning! Inconsistent logging rank line, the same ranks are found for addition and removal\n");
@@ -84,12 +97,14 @@ TEST(ConfigSyntax, RankRules)
     EXPECT_EQ(parse(c, "AditionalRanks dbase net\nFunction Db::open dbase\nFunction Net::x +net -dbase", msg) + msg.size(), 0u);
     EXPECT_EQ(rules_of(c.function_ranks), "Db::open:a/16384/0 Net::x:r/32768/16384 ");
     EXPECT_EQ(parse(c, "AditionalRanks -dbase +net -missing", msg), 0u);
-    EXPECT_TRUE(c.additional_ranks.num() == 1u && c.additional_rank_mask("net") == 0x4000u);  // the bit is the position
+    EXPECT_EQ(c.additional_ranks.num(), 1u);
+    EXPECT_EQ(c.additional_rank_mask("net"), 0x4000u);  // the bit is the position
     EXPECT_EQ(c.additional_rank_mask("Net") | c.additional_rank_mask("dbase"), 0u);
     std::string line = "AditionalRanks";
     for (int i = 0; i < 19; ++i)
         line += " r" + std::to_string(i);
-    EXPECT_TRUE(parse(c, line.c_str(), msg) == 0u && c.additional_ranks.num() == 18u);
+    EXPECT_EQ(parse(c, line.c_str(), msg), 0u);
+    EXPECT_EQ(c.additional_ranks.num(), 18u);
     EXPECT_EQ(msg, "Error in config data line \"" + line +
                        "\"\n\t Unable to add RegistredRank \"r17\", maximum=18 has been reached\n");
     EXPECT_EQ(c.additional_rank_mask("r16"), 0x80000000u);
@@ -105,8 +120,10 @@ TEST(ConfigSyntax, ThreadRulesAndModuleContent)
     EXPECT_EQ(rules_of(c.thread_ranks), ":r/0/7 :r/12/0 worker:r/0/0 io*:r/0/0 ");
     EXPECT_EQ(parse(c, "ThreadByName io off", msg), 0u);  // the list holds rules of one value only
     EXPECT_EQ(rules_of(c.thread_ranks), "io:a/0/0 ");
-    EXPECT_TRUE(parse(c, "ThreadResume", msg) == 0u && c.thread_ranks.num() == 0u);
-    EXPECT_TRUE(parse(c, "ThreadByName io off\nThreadResumeAll", msg) == 0u && c.thread_ranks.num() == 0u);
+    EXPECT_EQ(parse(c, "ThreadResume", msg), 0u);
+    EXPECT_EQ(c.thread_ranks.num(), 0u);
+    EXPECT_EQ(parse(c, "ThreadByName io off\nThreadResumeAll", msg), 0u);
+    EXPECT_EQ(c.thread_ranks.num(), 0u);
 
     EXPECT_EQ(parse(c, "ModuleContent net a.cpp *.h A.CPP\nModuleContent net b.c\nModuleContent *x y.cpp", msg) + msg.size(), 0u);
     EXPECT_EQ(rules_of(c.module_ranks), "net:r/0/0 *x:r/0/0 ");

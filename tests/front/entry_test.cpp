@@ -48,8 +48,9 @@ TEST_F(EntryTest, LinesInTheLogFile) {
          [&] {
              {
                  katr_entry_c e = site(true, "a.cpp", "f", 3);
-                 e.print_nl(0x6, 4, "either"), e.print_user_defined_nl("alpha", "u"), e.print_nl(0x100, 0, "d");
-                 e.print_nl(0xFFFFFFFF, 5, "a"), e.print_nl(KATR_RANK_ERROR, 6, "no");
+                 e.print_nl(KATR_RANK_FATAL | KATR_RANK_ERROR, 4, "either"), e.print_user_defined_nl("alpha", "u");
+                 e.print_nl(KATR_RANK_DEVELOPMENT, 0, "d");
+                 e.print_nl(KATR_RANK_ALL, 5, "a"), e.print_nl(KATR_RANK_ERROR, 6, "no");
                  { katr_entry_c unused = site(true, "b.cpp", "g", 7); }
                  EXPECT_EQ(depth(), 1);
              }
@@ -62,7 +63,7 @@ TEST_F(EntryTest, LinesInTheLogFile) {
              katr_entry_c e = site();
              e.print_user_defined_nl("beta", "b%d", 1);
              for (const char* no : {"alpha", "gamma", static_cast<const char*>(nullptr)}) e.print_user_defined_nl(no, "n");
-             EXPECT_TRUE(e.is_set_user_defined("beta") && !e.is_set_user_defined("alpha"));
+             EXPECT_TRUE(e.is_set_user_defined("beta")); EXPECT_FALSE(e.is_set_user_defined("alpha"));
              e.print_long_string(KATR_RANK_ERROR, 9, raw, sizeof raw), e.print_long_string(KATR_RANK_ERROR, 9, nullptr, 5);
              e.print_user_defined_long_string("beta", "|L", 2), e.print_user_defined_long_string("beta", nullptr, 2);
              katr_entry_c s = site(true);
@@ -75,11 +76,13 @@ TEST_F(EntryTest, LinesInTheLogFile) {
         // names may be missing, every call pops what it pushed.
         {"DefaultLoggingRank error\nFile one.cpp +debug\nPrintFile on\nKeepStack on",
          [&] {
-             mix_trace(0x80, 1, W(u"f"), W(u"one.cpp"), W(u"100%d \u00e9"));  // first after the load decides
-             mix_trace(0x80, 2, W(u"f"), W(u"two.cpp"), W(u"shared")), mix_trace(0x4, 3, W(u"f"), W(u"two.cpp"), nullptr);
-             mix_trace_long_str(0x80, 4, W(u"f"), W(u"two.cpp"), W(u"long"));  // its own site: debug off
-             mix_trace_long_str(0x4, 5, W(u"f"), W(u"two.cpp"), W(u"L%s"));
-             mix_trace_long_str(0x4, 5, W(u"f"), W(u"two.cpp"), nullptr), mix_trace(0x4, 6, nullptr, nullptr, W(u"n"));
+             mix_trace(KATR_RANK_DEBUG, 1, W(u"f"), W(u"one.cpp"), W(u"100%d \u00e9"));  // first after the load decides
+             mix_trace(KATR_RANK_DEBUG, 2, W(u"f"), W(u"two.cpp"), W(u"shared"));
+             mix_trace(KATR_RANK_ERROR, 3, W(u"f"), W(u"two.cpp"), nullptr);
+             mix_trace_long_str(KATR_RANK_DEBUG, 4, W(u"f"), W(u"two.cpp"), W(u"long"));  // its own site: debug off
+             mix_trace_long_str(KATR_RANK_ERROR, 5, W(u"f"), W(u"two.cpp"), W(u"L%s"));
+             mix_trace_long_str(KATR_RANK_ERROR, 5, W(u"f"), W(u"two.cpp"), nullptr);
+             mix_trace(KATR_RANK_ERROR, 6, nullptr, nullptr, W(u"n"));
              EXPECT_EQ(depth(), 0);
          },
          "one.cpp:100%d \xc3\xa9\r\ntwo.cpp:shared\r\nerror->two.cpp:\r\nerror->two.cpp:L%serror->:n\r\n"},
@@ -94,15 +97,18 @@ TEST_F(EntryTest, LinesInTheLogFile) {
 }
 
 TEST_F(EntryTest, SiteCacheFollowsTheGeneration) {
-    mask = 0x80;  // no configuration yet: the host's mask decides
-    EXPECT_TRUE(site().is_set(0x80) && gen == 0 && mask == 0x80);
+    mask = KATR_RANK_DEBUG;  // no configuration yet: the host's mask decides
+    EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
+    EXPECT_EQ(gen, 0u); EXPECT_EQ(mask, KATR_RANK_DEBUG);
     load("DefaultLoggingRank error");
     unsigned live = m->generation.load();
-    EXPECT_TRUE(!site().is_set(0x80) && gen == live && mask == 0x4);
-    mask = 0x80;  // a current site is not asked again
-    EXPECT_TRUE(site().is_set(0x80));
+    EXPECT_FALSE(site().is_set(KATR_RANK_DEBUG));
+    EXPECT_EQ(gen, live); EXPECT_EQ(mask, KATR_RANK_ERROR);
+    mask = KATR_RANK_DEBUG;  // a current site is not asked again
+    EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
     parse("File a.cpp +debug");
-    EXPECT_TRUE(site().is_set(0x80) && gen == live + 1 && mask == 0x84);
+    EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
+    EXPECT_EQ(gen, live + 1); EXPECT_EQ(mask, KATR_RANK_ERROR | KATR_RANK_DEBUG);
 }
 
 // The callback gets the first line of warnings and worse; no operation
@@ -189,7 +195,7 @@ TEST_F(EntryTest, StandardOutputAndSwitches) {
                                 "3:warning->loud\r\n4:warning->quiet\r\n");
     katr_set_print_to_debug_vew(true);
     parse("PrintLine off");
-    EXPECT_EQ(m->debugger_ranks.load(), 0xFFFFFFFFu);
+    EXPECT_EQ(m->debugger_ranks.load(), KATR_RANK_ALL);
     katr_set_print_to_debug_vew(false);
     EXPECT_EQ(m->debugger_ranks.load(), 0u);
 }

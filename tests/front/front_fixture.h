@@ -14,7 +14,7 @@
 class front_test : public temp_dir_test {
 protected:
     trace_manager_c* m = nullptr;
-    unsigned mask = 0x0E, gen = 0;  // the cache of the call site that site() makes
+    unsigned mask = KATR_RANK_SITE_DEFAULT, gen = 0;  // the cache of the call site that site() makes
     katr_entry_c site(bool scope = false, const char* file = "a.cpp", const char* function = "f", int line = 1) {
         return katr_entry_c(function, file, &mask, &gen, line, scope);
     }
@@ -23,7 +23,7 @@ protected:
     void TearDown() override { katr_set_callback(nullptr), drop(), temp_dir_test::TearDown(); }
     // A new manager without configuration in place of the current one.
     void fresh() {
-        drop(), mask = 0x0E, gen = 0;
+        drop(), mask = KATR_RANK_SITE_DEFAULT, gen = 0;
         g_katr_manager.store(m = new trace_manager_c);
     }
     // Loads a configuration with a log directory of its own; the prefix

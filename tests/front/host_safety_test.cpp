@@ -60,7 +60,7 @@ std::atomic<int> g_callback_calls{0};
 // A callback that traces a warning of its own.
 void tracing_callback(const char*, unsigned long) {
     ++g_callback_calls;
-    static unsigned mask = 0x0E, gen = 0;
+    static unsigned mask = KATR_RANK_SITE_DEFAULT, gen = 0;
     katr_entry_c e("callback", "cb.cpp", &mask, &gen, 1, false);
     e.print_nl(KATR_RANK_WARNING, 2, "from the callback %d", g_callback_calls.load());
 }
@@ -97,7 +97,7 @@ std::atomic<int> g_handler_calls{0};
 // Traces through a site of its own from inside a signal handler.
 extern "C" void trace_from_handler(int) {
     ++g_handler_calls;
-    static unsigned mask = 0x0E, gen = 0;
+    static unsigned mask = KATR_RANK_SITE_DEFAULT, gen = 0;
     katr_entry_c e("handler", "sig.cpp", &mask, &gen, 1, true);
     e.print_nl(KATR_RANK_ERROR, 2, "from the handler");
 }
@@ -147,7 +147,7 @@ TEST_F(HostSafetyConcurrent, ForkedChildrenTraceWhileOtherThreadsTrace) {
     std::vector<std::thread> tracers;
     for (int t = 0; t < 3; ++t)
         tracers.emplace_back([&, t] {
-            unsigned mask = 0x0E, gen = 0;
+            unsigned mask = KATR_RANK_SITE_DEFAULT, gen = 0;
             for (int i = 0; !stop.load(); ++i) {
                 katr_entry_c e("tracer", "t.cpp", &mask, &gen, 1, true);
                 e.print_nl(KATR_RANK_ERROR, 2, "tracer %d line %d", t, i);
@@ -187,7 +187,8 @@ TEST_F(HostSafetyConcurrent, ForkedChildrenTraceWhileOtherThreadsTrace) {
             waitpid(pid, &status, 0);
             ADD_FAILURE() << "child " << c << " hangs";
         } else {
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << c << " status " << status;
+            EXPECT_TRUE(WIFEXITED(status)) << "child " << c << " status " << status;
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "child " << c << " status " << status;
             finished += WIFEXITED(status) && WEXITSTATUS(status) == 0;
         }
     }

@@ -42,7 +42,7 @@ public:
 }  // namespace demo
 
 // Before katr_init no configuration is loaded: every site decides with the
-// mask the host gave it (0x0E: fatal, error, warning) and no log file is
+// mask the host gave it (KATR_RANK_SITE_DEFAULT: fatal, error, warning) and no log file is
 // open, so the lines reach standard output only.
 static int trace_before_init() {
     katr_set_verbose(1);

@@ -31,21 +31,30 @@ TEST(Mix, TimeTextAndExecutablePath) {
     char buf[64];
     long long now = plat_time();
     struct tm tmv;
-    ASSERT_TRUE(mix_n::localtime_r(&now, &tmv) && mix_n::ctime_r(&now, buf) == buf);
+    ASSERT_TRUE(mix_n::localtime_r(&now, &tmv));
+    ASSERT_EQ(mix_n::ctime_r(&now, buf), buf);
     const std::string text = buf;  // "Www Mmm dd hh:mm:ss yyyy", no line feed
     ASSERT_EQ(text.size(), 24u) << text;
-    EXPECT_TRUE(text.substr(19) == " " + std::to_string(tmv.tm_year + 1900) && std::stoi(text.substr(8, 2)) == tmv.tm_mday);
-    EXPECT_FALSE(mix_n::localtime_r(nullptr, &tmv) || mix_n::localtime_r(&now, nullptr) || mix_n::ctime_r(&now, nullptr));
+    EXPECT_EQ(text.substr(19), " " + std::to_string(tmv.tm_year + 1900));
+    EXPECT_EQ(std::stoi(text.substr(8, 2)), tmv.tm_mday);
+    EXPECT_FALSE(mix_n::localtime_r(nullptr, &tmv));
+    EXPECT_FALSE(mix_n::localtime_r(&now, nullptr));
+    EXPECT_EQ(mix_n::ctime_r(&now, nullptr), nullptr);
     EXPECT_STREQ(mix_n::ctime_r(nullptr, buf), "");
     char dir[KOR_MAX_PATH], name[KOR_MAX_PATH];
-    ASSERT_TRUE(mix_n::get_exe_dir(dir) == dir && mix_n::get_exe_name(name) == name);
+    ASSERT_EQ(mix_n::get_exe_dir(dir), dir);
+    ASSERT_EQ(mix_n::get_exe_name(name), name);
 #ifdef _WIN32
-    EXPECT_TRUE(std::string(name) == "test_kor.exe" && dir[1] == ':') << name << " " << dir;
+    EXPECT_STREQ(name, "test_kor.exe");
+    EXPECT_EQ(dir[1], ':') << dir;
 #else
-    EXPECT_TRUE(std::string(name) == "test_kor" && dir[0] == '/') << name << " " << dir;
+    EXPECT_STREQ(name, "test_kor");
+    EXPECT_EQ(dir[0], '/') << dir;
 #endif
     const std::string d = dir;
-    EXPECT_TRUE(d.size() > 1 && d.find('\\') == std::string::npos && d.back() != '/') << d;
+    ASSERT_GT(d.size(), 1u) << d;  // guards d.back()
+    EXPECT_EQ(d.find('\\'), std::string::npos) << d;
+    EXPECT_NE(d.back(), '/') << d;
     EXPECT_STREQ(mix_n::get_exe_dir(nullptr), dir);  // the library's own copy, the same pointer every time
     EXPECT_EQ(mix_n::get_exe_dir(nullptr), mix_n::get_exe_dir(nullptr));
     EXPECT_STREQ(mix_n::get_exe_name(nullptr), name);

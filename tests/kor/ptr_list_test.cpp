@@ -31,7 +31,8 @@ std::string steps(ptr_list_c& l, const char* ops, ptr_list_c::position_t* pos = 
 
 TEST(PtrList, WalkRemoveAndStopPastTheEnd) {
     ptr_list_c l;
-    EXPECT_TRUE(steps(l, "flnpcrb") == "-------" && !l.set_data(v(1)));
+    EXPECT_EQ(steps(l, "flnpcrb"), "-------");
+    EXPECT_FALSE(l.set_data(v(1)));
     l.lock(), l.unlock();  // nothing to take for an unlocked list
     fill(l, "123"), l.insert(v(0));
     EXPECT_EQ(steps(l, "fnclpnnncfp"), "011323---0-");  // stays past the end
@@ -69,5 +70,6 @@ TEST(PtrList, SortIsStableAndKeepsCursor) {
     std::string forward, backward;
     for (void* p = l.first(); p; p = l.next()) forward += static_cast<item_s*>(p)->label;
     for (void* p = l.last(); p; p = l.prev()) backward.insert(0, 1, static_cast<item_s*>(p)->label);
-    EXPECT_TRUE(forward == "fjobeimcgkladhn" && backward == forward) << forward << " " << backward;  // back links too
+    EXPECT_EQ(forward, "fjobeimcgkladhn");
+    EXPECT_EQ(backward, forward);  // back links too
 }

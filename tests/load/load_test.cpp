@@ -34,7 +34,7 @@ const char kFile[] = "load_test.cpp";
 // One trace site per thread and level, so that every line names its thread
 // (enter and leave lines by the function, messages by their text).
 struct site_s {
-    unsigned mask = 0x0Eu, generation = 0;
+    unsigned mask = KATR_RANK_SITE_DEFAULT, generation = 0;
     char function[32] = {0};
 };
 

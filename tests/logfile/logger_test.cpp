@@ -51,12 +51,12 @@ std::string norm(const char* s) {
     char out[LOG_PATH_SIZE] = "x";
     return normalize_path(s, out) ? std::string(out) : "<refused:" + std::string(out) + ">";
 }
+// The form the platform layer hands to a Windows system: the canonical path, extended.
 std::string long_form(const char* s) {
-    katr_wchar_t wide[LOG_PATH_SIZE] = {'x'};
-    bool ok = to_long_path(s, wide);
-    char narrow[LOG_PATH_SIZE * 3] = "";
-    if (wide[0]) plat_utf16_to_utf8(wide, narrow, sizeof narrow);
-    return ok ? std::string(narrow) : "<refused:" + std::string(narrow) + ">";
+    char canonical[LOG_PATH_SIZE] = "x", out[LOG_PATH_SIZE] = "x";
+    if (!normalize_path(s, canonical)) return "<refused:" + std::string(canonical) + ">";
+    bool ok = plat_long_path(canonical, out, sizeof out);
+    return ok ? std::string(out) : "<refused:" + std::string(out) + ">";
 }
 
 class LogFile : public temp_dir_test {
@@ -92,11 +92,13 @@ TEST_F(LogFile, OpenWriteAndRotateAtTheLimit) {
     write_file(path("host.log"), "old\n");
     tr_stream_c err;
     l.open_file(&err);
-    EXPECT_TRUE(str(err) == "" && l.rotated_files.num() == 0u);   // the first open never rotates
+    EXPECT_EQ(str(err), "");
+    EXPECT_EQ(l.rotated_files.num(), 0u);   // the first open never rotates
     const std::string content = read_file(path("host.log"));
     EXPECT_EQ(content.compare(0, 7, "old\n" + BOM), 0);
     EXPECT_TRUE(ends_with(content, banner_tail(0))) << content;
-    EXPECT_TRUE(content.size() > 7 + banner_tail(0).size() && l.bytes_written == content.size() - 7);   // time first
+    EXPECT_GT(content.size(), 7 + banner_tail(0).size());   // time first
+    EXPECT_EQ(l.bytes_written, content.size() - 7);
     l.write("pre|", 4, "body\r\n", 6);   // null pieces count as empty; nothing is held back
     l.write(nullptr, 5, "x\r\n", 3), l.write("y\r\n", 3, nullptr, 9);
     EXPECT_EQ(read_file(path("host.log")), content + "pre|body\r\nx\r\ny\r\n");
@@ -114,7 +116,8 @@ TEST_F(LogFile, OpenWriteAndRotateAtTheLimit) {
     l.max_file_size = 4294967296ull;   // the counter is 32 bits wide: never reached
     l.bytes_written = 0xFFFFFFF0u;
     l.write(line.data(), 20, nullptr, 0);
-    EXPECT_TRUE(l.bytes_written == 4u && l.file_number == 2u);
+    EXPECT_EQ(l.bytes_written, 4u);
+    EXPECT_EQ(l.file_number, 2u);
 }
 
 TEST_F(LogFile, OpenFailuresAreReported) {
@@ -124,13 +127,16 @@ TEST_F(LogFile, OpenFailuresAreReported) {
     const std::string head = "Unable to open logfile " + str(l.file_name);
     tr_stream_c err;
     l.open_file(&err);
-    EXPECT_TRUE(l.file == PLAT_NO_FILE && !l.opened);
-    EXPECT_TRUE(str(err).rfind(head + ", err=", 0) == 0u && ends_with(str(err), "\r\n") && err.length > head.size() + 8)
-        << str(err);
+    EXPECT_EQ(l.file, PLAT_NO_FILE);
+    EXPECT_FALSE(l.opened);
+    EXPECT_EQ(str(err).rfind(head + ", err=", 0), 0u) << str(err);
+    EXPECT_TRUE(ends_with(str(err), "\r\n")) << str(err);
+    EXPECT_GT(err.length, head.size() + 8) << str(err);
     testing::internal::CaptureStderr();
     l.open_file(nullptr);
     const std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(out.rfind(head + "! Error code=", 0) == 0u && ends_with(out, "\n")) << out;
+    EXPECT_EQ(out.rfind(head + "! Error code=", 0), 0u) << out;
+    EXPECT_TRUE(ends_with(out, "\n")) << out;
 }
 
 #if defined(__linux__)
@@ -154,7 +160,8 @@ TEST_F(LogFile, FullDiskIsReported) {
     l.file_name.append(path("full.log").c_str());
     with_file_size_cap(full.size(), [&] { l.open_file(&err); });
     EXPECT_EQ(str(err), "Unable to write to file " + path("full.log") + "! Error code= 27\r\n");
-    EXPECT_TRUE(l.file == PLAT_NO_FILE && l.opened);
+    EXPECT_EQ(l.file, PLAT_NO_FILE);
+    EXPECT_TRUE(l.opened);
     // A writer meeting the full disk later (its message stays below the cap);
     // the next open rotates the old name away.
     setup(w, 1u << 20);
@@ -167,9 +174,11 @@ TEST_F(LogFile, FullDiskIsReported) {
     });
     const std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(out, "Unable to write to file " + path("host.log") + "! Error code=27\n");
-    EXPECT_TRUE(w.file == PLAT_NO_FILE && w.bytes_written == before);
+    EXPECT_EQ(w.file, PLAT_NO_FILE);
+    EXPECT_EQ(w.bytes_written, before);
     w.open_file(nullptr);
-    EXPECT_TRUE(w.file != PLAT_NO_FILE && exists("host.log.1"));
+    EXPECT_NE(w.file, PLAT_NO_FILE);
+    EXPECT_TRUE(exists("host.log.1"));
 }
 #endif
 
@@ -196,16 +205,21 @@ TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
     EXPECT_EQ(count(testing::internal::GetCapturedStderr(), "not a regular file"), size_t(link) + size_t(pipe));
     EXPECT_EQ(list_of(l.rotated_files),
               (strings{d() + moved, d() + "host.log.3", d() + "host_77.log.2", d() + "host.log.1"}));
-    EXPECT_TRUE(read_file(path(moved)) == "host.log" && !exists("host.log"));
+    EXPECT_EQ(read_file(path(moved)), "host.log");
+    EXPECT_FALSE(exists("host.log"));
     for (const std::string& n : foreign) EXPECT_TRUE(exists(n)) << n;
     l.file_number = 9;   // the same directory in another form is counted once; the number never goes down
     EXPECT_TRUE(l.set_directory(backslashed(dir()).c_str(), nullptr, false));
-    EXPECT_TRUE(l.rotated_files.num() == 4u && l.file_number == 9u);
+    EXPECT_EQ(l.rotated_files.num(), 4u);
+    EXPECT_EQ(l.file_number, 9u);
     l.files_to_keep = 2, l.apply_retention();
-    EXPECT_TRUE(l.rotated_files.num() == 2u && exists(moved) && exists("host.log.3"));
-    EXPECT_FALSE(exists("host.log.1") || exists("host_77.log.2"));
-    EXPECT_TRUE(read_file(path("host.log.50/target")) == "outside" &&
-                (!link || planted::at(path("host.log.4")) == planted::kind::symlink));
+    EXPECT_EQ(l.rotated_files.num(), 2u);
+    EXPECT_TRUE(exists(moved));
+    EXPECT_TRUE(exists("host.log.3"));
+    EXPECT_FALSE(exists("host.log.1"));
+    EXPECT_FALSE(exists("host_77.log.2"));
+    EXPECT_EQ(read_file(path("host.log.50/target")), "outside");
+    EXPECT_TRUE(!link || planted::at(path("host.log.4")) == planted::kind::symlink);
     // Highest number first, equal numbers in the order met (retention removes the last met first).
     logger_c::si_list_s list;
     for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}}) list.add(e.first, e.second);
@@ -227,17 +241,22 @@ TEST_F(LogFile, CurrentFilesOfOtherProcessesAndNames) {
     fs::remove(fs::u8path(path(left[0])));
     touch({"host_1.log", "host.log", "host_2.log"});   // the file without a process id wins
     b.set_directory(dir().c_str(), "host", false);
-    EXPECT_TRUE(files() == strings{"host.log.1"} && read_file(path("host.log.1")) == "host.log");
+    EXPECT_EQ(files(), strings{"host.log.1"});
+    EXPECT_EQ(read_file(path("host.log.1")), "host.log");
     l.set_directory(dir().c_str(), "host", true);
     // The stored directory is no change and keeps the name; a new one takes it, cut to the buffer.
-    EXPECT_FALSE(l.set_directory(d().c_str(), "other", true) || l.set_directory(nullptr, "other", true) ||
-                 std::string(l.module_name) != "host");
+    EXPECT_FALSE(l.set_directory(d().c_str(), "other", true));
+    EXPECT_FALSE(l.set_directory(nullptr, "other", true));
+    EXPECT_STREQ(l.module_name, "host");
     EXPECT_TRUE(l.set_directory(path("sub").c_str(), std::string(KOR_MAX_PATH + 10, 'n').c_str(), true));
-    EXPECT_TRUE(exists("sub") && std::string(l.module_name) == std::string(KOR_MAX_PATH - 1, 'n'));
+    EXPECT_TRUE(exists("sub"));
+    EXPECT_EQ(std::string(l.module_name), std::string(KOR_MAX_PATH - 1, 'n'));
     // The default: exe_dir/log/ and the executable's name cut at its first '.'.
     const std::string default_dir = std::string(mix_n::get_exe_dir(nullptr)) + "/log/";
     const bool existed = path_exists(default_dir.c_str()), made = def.set_directory(nullptr, nullptr, true);
-    EXPECT_TRUE(made && str(def.directory) == default_dir && std::string(def.module_name) == "test_logfile");
+    EXPECT_TRUE(made);
+    EXPECT_EQ(str(def.directory), default_dir);
+    EXPECT_STREQ(def.module_name, "test_logfile");
     if (!existed && path_exists(default_dir.c_str())) fs::remove(fs::u8path(default_dir));
 }
 
@@ -248,21 +267,26 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     cfg.log_files_to_keep = 3;
     cfg.log_file_size = 1000;
     setup(l, cfg, err, "/first/");
-    EXPECT_TRUE(l.max_file_size == 1000u && l.files_to_keep == 3u && str(l.file_name) == path("first/host.log"));
+    EXPECT_EQ(l.max_file_size, 1000u);
+    EXPECT_EQ(l.files_to_keep, 3u);
+    EXPECT_EQ(str(l.file_name), path("first/host.log"));
     l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);   // a load starts a new file, a parse
     l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);   // changing nothing opens nothing
     EXPECT_EQ(l.file_number, 1u);
     // A directory text without the trailing '/' differs: two rotations (.3 names no file).
     cfg.log_directory.truncate(cfg.log_directory.length - 1);
     l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
-    EXPECT_TRUE(l.file_number == 3u && l.rotated_files.num() == 3u && exists("first/host.log.2"));
+    EXPECT_EQ(l.file_number, 3u);
+    EXPECT_EQ(l.rotated_files.num(), 3u);
+    EXPECT_TRUE(exists("first/host.log.2"));
     f.reconfigure(empty, &err, OPEN_WHEN_MOVED, path("fallback").c_str(), "host", SKIP_SCAN);   // only without a directory
-    EXPECT_TRUE(str(f.directory) == path("fallback") + "/" && !f.opened);
+    EXPECT_EQ(str(f.directory), path("fallback") + "/");
+    EXPECT_FALSE(f.opened);
 
     EXPECT_FALSE(l.set_log_directory(cfg, path("first/host.log/x").c_str(), &e1, nullptr, SCAN_DIRECTORY));
     EXPECT_EQ(str(e1), "Unable to create directory " + path("first/host.log/x"));
-    EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, SCAN_DIRECTORY) ||   // no error text: no crash
-                 l.set_log_directory(cfg, nullptr, nullptr, nullptr, SCAN_DIRECTORY));
+    EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, SCAN_DIRECTORY));   // no error text: no crash
+    EXPECT_FALSE(l.set_log_directory(cfg, nullptr, nullptr, nullptr, SCAN_DIRECTORY));
     // Relative paths are refused; on POSIX drive and network paths are relative.
     const strings relative = {"x", "C:/x", "c:\\x", "\\\\srv\\share"};
     for (size_t i = 0; i < (ON_WINDOWS ? 1 : relative.size()); ++i) {
@@ -270,16 +294,20 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
         EXPECT_FALSE(l.set_log_directory(cfg, relative[i].c_str(), &e, nullptr, SCAN_DIRECTORY));
         EXPECT_EQ(str(e), "Error! \"" + relative[i] + "\" is not full path");
     }
-    EXPECT_FALSE(!ON_WINDOWS && (fs::exists("C:") || fs::exists("c:\\x") || fs::exists("\\\\srv")));
+    for (const char* p : {"C:", "c:\\x", "\\\\srv"}) EXPECT_FALSE(!ON_WINDOWS && fs::exists(p)) << p;
     EXPECT_EQ(str(cfg.log_directory), path("first"));
     // Canonical in the configuration, '/'-ended in the logger; the same text again rotates again.
     const std::string second = dir() + "/second/./deep//";
-    EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, nullptr, SCAN_DIRECTORY) && exists("first/host.log.4"));
-    EXPECT_TRUE(str(cfg.log_directory) == path("second/deep") && str(l.directory) == path("second/deep") + "/");
+    EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, nullptr, SCAN_DIRECTORY));
+    EXPECT_TRUE(exists("first/host.log.4"));
+    EXPECT_EQ(str(cfg.log_directory), path("second/deep"));
+    EXPECT_EQ(str(l.directory), path("second/deep") + "/");
     EXPECT_NE(read_file(path("second/deep/host.log")).find("#5"), std::string::npos);
     EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, "named", SCAN_DIRECTORY));
-    EXPECT_TRUE(exists("second/deep/host.log.6") && l.file != PLAT_NO_FILE);
-    EXPECT_TRUE(str(l.file_name) == path("second/deep/named.log") && str(err) == "");
+    EXPECT_TRUE(exists("second/deep/host.log.6"));
+    EXPECT_NE(l.file, PLAT_NO_FILE);
+    EXPECT_EQ(str(l.file_name), path("second/deep/named.log"));
+    EXPECT_EQ(str(err), "");
 }
 
 // A new process id (after fork) moves a name with an id to a fresh file. A
@@ -300,7 +328,8 @@ TEST_F(LogFile, ProcessIdChangeAndSharedDirectory) {
     l.change_pid(11);
     EXPECT_EQ(l.file_number, number + 2);
     EXPECT_TRUE(ends_with(read_file(path("pid/host_10.log." + std::to_string(number + 1))), "ten\r\n"));
-    EXPECT_TRUE(!exists("pid/host_10.log") && exists("pid/host_11.log"));
+    EXPECT_FALSE(exists("pid/host_10.log"));
+    EXPECT_TRUE(exists("pid/host_11.log"));
     setup(a, cfg_a, err);
     a.write("before\r\n", 8, nullptr, 0);
     cfg_b.add_pid_to_log_filename = true;   // two writers of one name exclude each other on Windows
@@ -314,7 +343,8 @@ TEST_F(LogFile, ProcessIdChangeAndSharedDirectory) {
         ++holding;
         EXPECT_NE(content.find("before\r\nafter\r\n"), std::string::npos) << f;
     }
-    EXPECT_TRUE(holding == 1u && str(err) == "") << holding;
+    EXPECT_EQ(holding, 1u);
+    EXPECT_EQ(str(err), "");
 }
 
 // The directory is often shared: what someone else put at a name the writer
@@ -345,12 +375,18 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
             l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
         }, [&] { planted::free_pipe(at); }));
         const std::string out = testing::internal::GetCapturedStderr(), rotated = dir() + sub + "host.log.";
-        EXPECT_TRUE(count(out, at) == 1u && count(out, "not a regular file") == 1u) << out;
-        EXPECT_TRUE(planted::at(at) == c.k && read_file(kept) == "outside" && !path_exists(made.c_str()));
-        if (std::string(c.at) == "host.log")
-            EXPECT_TRUE(l.file == PLAT_NO_FILE && !l.opened && l.rotated_files.num() == 0u);
-        else   // .1 is skipped; the second load's rotation gives .4
+        EXPECT_EQ(count(out, at), 1u) << out;
+        EXPECT_EQ(count(out, "not a regular file"), 1u) << out;
+        EXPECT_TRUE(planted::at(at) == c.k);
+        EXPECT_EQ(read_file(kept), "outside");
+        EXPECT_FALSE(path_exists(made.c_str()));
+        if (std::string(c.at) == "host.log") {
+            EXPECT_EQ(l.file, PLAT_NO_FILE);
+            EXPECT_FALSE(l.opened);
+            EXPECT_EQ(l.rotated_files.num(), 0u);
+        } else {   // .1 is skipped; the second load's rotation gives .4
             EXPECT_EQ(list_of(l.rotated_files), (strings{rotated + "4", rotated + "3", rotated + "2"}));
+        }
     }
 }
 
@@ -401,10 +437,20 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     EXPECT_TRUE(same_path("/var/log/./x/", "/var/log/x", PLAT_PATH_POSIX));
     EXPECT_FALSE(same_path("/var/Log", "/var/log", PLAT_PATH_POSIX));
     EXPECT_EQ(long_form(""), "<refused:>");
-    EXPECT_FALSE(normalize_path("x", nullptr) || to_long_path("x", nullptr));
+    EXPECT_FALSE(normalize_path("x", nullptr));
+    EXPECT_FALSE(plat_long_path("x", nullptr, 1));
+    // Any path text the system is handed: dots are left for the system to resolve, unprefixed.
+    for (auto c : {std::make_pair("C:/a/../b", "C:\\a\\..\\b"), {"\\\\s\\.\\x", "\\\\s\\.\\x"},
+                   {"\\\\?\\C:\\x", "\\\\?\\C:\\x"}, {"D:\\\\x", "\\\\?\\D:\\x"}, {"\\\\s//sh", "\\\\?\\UNC\\s\\sh"}}) {
+        char out[16];
+        EXPECT_TRUE(plat_long_path(c.first, out, sizeof out)) << c.first;
+        EXPECT_STREQ(out, c.second);
+    }
     const std::string too_long = "/tmp/" + std::string(LOG_PATH_SIZE, 'd');   // file operations refuse these too
-    EXPECT_FALSE(path_exists(nullptr) || path_exists("") || path_exists(too_long.c_str()) || create_directories(nullptr) ||
-                 create_directories("") || create_directories(too_long.c_str()));
+    for (const char* p : {static_cast<const char*>(nullptr), "", too_long.c_str()}) {
+        EXPECT_FALSE(path_exists(p)) << (p ? p : "null");
+        EXPECT_FALSE(create_directories(p)) << (p ? p : "null");
+    }
     // The longest path that fits, one byte more, and the long form's prefix.
     std::string fits = "C:/" + std::string(LOG_PATH_SIZE - 4, 'a');
     EXPECT_EQ(norm(fits.c_str()), fits);

@@ -12,6 +12,7 @@
 
 #include "common/temp_dir.h"
 #include "config/config_parser.h"
+#include "katrace.h"
 #include "kor/kor_thread.h"
 #include "kor/mix.h"
 #include "logfile/logger.h"
@@ -78,27 +79,30 @@ TEST(Registry, LookupAndThreadRules) {
     thread_trace_s* main_rec = m.get_thread_record();
     // A thread first seen by a lookup is judged at once, one registered by
     // attach only at the next load (an empty text too).
-    EXPECT_TRUE(m.parse_buffer("ThreadByName worker* off\n", msgs) && main_rec->enabled.load()) << msgs.c_str();
+    EXPECT_TRUE(m.parse_buffer("ThreadByName worker* off\n", msgs)) << msgs.c_str();
+    EXPECT_TRUE(main_rec->enabled.load());
     on_named_thread(m, "worker1", 5, [&] {
         thread_trace_s* r = m.get_thread_record();
-        EXPECT_TRUE(r->appl_id == 5u && !r->enabled.load() && std::strcmp("worker1", r->name) == 0);
+        EXPECT_EQ(5u, r->appl_id); EXPECT_FALSE(r->enabled.load()); EXPECT_STREQ("worker1", r->name);
     });
     on_named_thread(m, "worker2", 0, [&] {
         m.on_thread_attach();
         thread_trace_s* r = m.get_thread_record();
         EXPECT_TRUE(r->enabled.load());
         EXPECT_FALSE(m.parse_buffer("", quiet));
-        EXPECT_TRUE(!r->enabled.load() && quiet.length == 0u);
+        EXPECT_FALSE(r->enabled.load()); EXPECT_EQ(0u, quiet.length);
     });
     // With "on" only the named threads are enabled; names match without case.
-    EXPECT_TRUE(m.parse_buffer("ThreadByName worker* on\n", msgs) && !main_rec->enabled.load());
+    EXPECT_TRUE(m.parse_buffer("ThreadByName worker* on\n", msgs));
+    EXPECT_FALSE(main_rec->enabled.load());
     on_named_thread(m, "Worker9", 0, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
     EXPECT_TRUE(m.parse_buffer("ThreadResume\n", msgs));
-    EXPECT_TRUE(main_rec->enabled.load() && registered(m) == 1u);
+    EXPECT_TRUE(main_rec->enabled.load()); EXPECT_EQ(1u, registered(m));
     // A set trace name is what names match; application ids match by id.
     static const char traced_as[] = "worker-main";
     m.reset_thread_trace_name(traced_as);
-    EXPECT_TRUE(m.parse_buffer("ThreadByName worker-m* off\n", msgs) && !main_rec->enabled.load()) << msgs.c_str();
+    EXPECT_TRUE(m.parse_buffer("ThreadByName worker-m* off\n", msgs)) << msgs.c_str();
+    EXPECT_FALSE(main_rec->enabled.load());
     m.reset_thread_trace_name(nullptr);
     EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
     EXPECT_FALSE(main_rec->enabled.load());
@@ -117,7 +121,7 @@ TEST(Registry, LateThreadInfoUpdatesTheRecord) {
         thread_trace_s* r = m.get_thread_record();
         EXPECT_TRUE(r->enabled.load());
         m.set_thread_info("late-worker", 42);
-        EXPECT_TRUE(std::strcmp(r->name, "late-worker") == 0 && r->appl_id == 42u && !r->enabled.load());
+        EXPECT_STREQ("late-worker", r->name); EXPECT_EQ(42u, r->appl_id); EXPECT_FALSE(r->enabled.load());
         EXPECT_TRUE(contains(threads_report(m), "- ID=" + std::to_string(r->sys_id) + ", name=late-worker : 42"))
             << threads_report(m);
         static const char traced_as[] = "renamed";
@@ -127,7 +131,7 @@ TEST(Registry, LateThreadInfoUpdatesTheRecord) {
         EXPECT_FALSE(r->enabled.load());
         EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 7 off\n", msgs)) << msgs.c_str();
         m.set_thread_info(nullptr, 7);
-        EXPECT_TRUE(r->appl_id == 7u && !r->enabled.load() && std::strcmp(r->name, "late-worker") != 0);
+        EXPECT_EQ(7u, r->appl_id); EXPECT_FALSE(r->enabled.load()); EXPECT_STRNE("late-worker", r->name);
     });
 }
 
@@ -136,10 +140,10 @@ TEST(Registry, ScopeStackSlotsAndReports) {
     thread_trace_s* r = m.get_thread_record();
     m.pop(r);   // depth 0: nothing
     m.push(r, "a.cpp", "f");
-    ASSERT_TRUE(r->depth == 1 && r->stack_count == 1 && r->stack_capacity == 10);
+    ASSERT_EQ(1, r->depth); ASSERT_EQ(1, r->stack_count); ASSERT_EQ(10, r->stack_capacity);
     EXPECT_EQ(0, std::memcmp(r->stack[0], "  26 a.cpp:f", 13));   // 5 + 1 + 20 bytes
     for (int i = 0; i < 10; ++i) m.push(r, "nested.cpp", "Nested::call");
-    EXPECT_TRUE(r->depth == 11 && r->stack_count == 11 && r->stack_capacity == 20);
+    EXPECT_EQ(11, r->depth); EXPECT_EQ(11, r->stack_count); EXPECT_EQ(20, r->stack_capacity);
     EXPECT_STREQ("nested.cpp:Nested::call", r->slot_text(10));
     // Re-entering at one depth reuses the slot while the text fits.
     char* slot = r->stack[10];
@@ -155,7 +159,7 @@ TEST(Registry, ScopeStackSlotsAndReports) {
     EXPECT_EQ(0, std::memcmp(r->stack[12], "9999 ", 5));
     EXPECT_EQ(9999u - 5 - 1, std::strlen(r->slot_text(12)));
     for (int i = 0; i < 14; ++i) m.pop(r);   // one more than pushed
-    EXPECT_TRUE(r->depth == 0 && r->stack_count == 0);
+    EXPECT_EQ(0, r->depth); EXPECT_EQ(0, r->stack_count);
 
     const std::string me = std::to_string(r->sys_id), name = r->name;
     const std::string line = "+ ID=" + me + ", name=" + name + " : 0, depth=0";
@@ -196,14 +200,16 @@ TEST_F(ReloadTest, FileLoadsTextParsesAndBanners) {
     EXPECT_FALSE(m.reparse_file(cfg.c_str(), arg_dir.c_str(), msgs2));
     const std::string shown = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(contains(msgs2.c_str(), "Incomplete result. 1 error is found")) << msgs2.c_str();
-    EXPECT_TRUE(m.generation.load() == 1u && m.keep_stack.load() && path_exists(arg_dir.c_str()));
+    EXPECT_EQ(1u, m.generation.load()); EXPECT_TRUE(m.keep_stack.load()); EXPECT_TRUE(path_exists(arg_dir.c_str()));
     const std::string log = logs + "/" + exe_stem() + ".log";   // the configuration's directory wins
     EXPECT_EQ(log, m.logger->file_name.c_str());
     const std::string banner = " JOT Trace config file \"" + cfg + "\" is tobe reparsed, Log directory is " + arg_dir +
                                ":\n(tls_index=", listing = ")\n# Config filename \"" + cfg + "\"";
     const std::string content = read_file(log);
-    EXPECT_TRUE(contains(content, banner) && contains(content, listing)) << content;
-    EXPECT_TRUE(contains(shown, banner) && contains(shown, listing)) << shown;
+    EXPECT_TRUE(contains(content, banner)) << content;
+    EXPECT_TRUE(contains(content, listing)) << content;
+    EXPECT_TRUE(contains(shown, banner)) << shown;
+    EXPECT_TRUE(contains(shown, listing)) << shown;
 
     // No banner for a missing file, none on standard output once the new settings drop Verbose.
     write_file(cfg, "LogDirectoryName " + logs + "\n");
@@ -211,15 +217,17 @@ TEST_F(ReloadTest, FileLoadsTextParsesAndBanners) {
     config_parser_c* live = m.config;
     EXPECT_FALSE(m.reparse_file(path("absent.jot").c_str(), nullptr, msgs));
     EXPECT_TRUE(contains(msgs.c_str(), "Unable to open katrace configuration file")) << msgs.c_str();
-    EXPECT_TRUE(m.generation.load() == 1u && m.config == live);
+    EXPECT_EQ(1u, m.generation.load()); EXPECT_EQ(live, m.config);
     EXPECT_TRUE(m.reparse_file(cfg.c_str(), nullptr, msgs)) << msgs.c_str();
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ(content, read_file(log + ".1"));
-    EXPECT_TRUE(m.generation.load() == 2u && contains(read_file(log), "\" is tobe reparsed:\n(tls_index="));
+    EXPECT_EQ(2u, m.generation.load());
+    EXPECT_TRUE(contains(read_file(log), "\" is tobe reparsed:\n(tls_index="));
 
     live = m.config;
     EXPECT_TRUE(m.parse_buffer("KeepStack on\nPrintLine on\n", msgs)) << msgs.c_str();
-    EXPECT_TRUE(live == m.config && m.keep_stack.load() && m.print_line.load() && m.generation.load() == 3u);
+    EXPECT_EQ(live, m.config); EXPECT_TRUE(m.keep_stack.load()); EXPECT_TRUE(m.print_line.load());
+    EXPECT_EQ(3u, m.generation.load());
     EXPECT_FALSE(contains(read_file(log), "tobe reparsed"));   // a text parse writes no banner
 }
 
@@ -235,7 +243,7 @@ unsigned site_mask(trace_manager_c& m, unsigned* mask_cache, unsigned* gen_cache
 
 // Traces through the global manager until stop, as host threads do.
 void trace_through_global(std::atomic<bool>& stop) {
-    static unsigned mask_cache = 0x0E, gen_cache = 0;
+    static unsigned mask_cache = KATR_RANK_SITE_DEFAULT, gen_cache = 0;
     while (!stop.load(std::memory_order_relaxed)) {
         trace_manager_c* m = katr_manager();
         if (!m) continue;

@@ -45,5 +45,7 @@ TEST(PlatformSystem, ExecutableImageAndPath) {
     char path[4196], small[8] = "xxxxxxx";
     ASSERT_TRUE(plat_exe_path(path, sizeof path));
     EXPECT_NE(std::string(path).find("test_platform"), std::string::npos) << path;
-    EXPECT_FALSE(plat_exe_path(small, sizeof small) || small[0] || plat_exe_path(nullptr, 10));
+    EXPECT_FALSE(plat_exe_path(small, sizeof small));
+    EXPECT_EQ(small[0], '\0');
+    EXPECT_FALSE(plat_exe_path(nullptr, 10));
 }

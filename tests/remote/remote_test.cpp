@@ -96,10 +96,13 @@ TEST(RemoteProcess, FixedRepliesWithoutManager) {
     char out[64] = "x";
     unsigned long long len = sizeof out, small = 10, zero = 0;
     EXPECT_FALSE(katr_parse_buffer(out, len, "Verbose On"));
-    EXPECT_TRUE(out == no_manager && len == 41u);
-    EXPECT_FALSE(katr_reparse_file(out, small, nullptr) ||
-                 katr_set_log_directory(nullptr, zero, "/tmp", nullptr, true));
-    EXPECT_TRUE(out[0] == 0 && small == 41u && zero == 41u);
+    EXPECT_EQ(out, no_manager);
+    EXPECT_EQ(len, 41u);
+    EXPECT_FALSE(katr_reparse_file(out, small, nullptr));
+    EXPECT_FALSE(katr_set_log_directory(nullptr, zero, "/tmp", nullptr, true));
+    EXPECT_EQ(out[0], '\0');
+    EXPECT_EQ(small, 41u);
+    EXPECT_EQ(zero, 41u);
     katr_print_log_rank(out, len, "f", "x.cpp");
     EXPECT_EQ(out, no_manager);
     g_katr_manager.store(saved);
@@ -118,15 +121,19 @@ TEST_F(remote_test, EveryCommandThroughPrepareAndProcess) {
     EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_parse_buffer, "AditionalRanks db"), "!$1 AditionalRanks db"),
               buffer_ok);
     EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_set_verbose, 1u), "!$2 t"), done);
-    EXPECT_TRUE(m->screen_ranks.load() == 0xFFFFFFFFu && m->config->screen_ranks == 0xFFFFFFFFu);
+    EXPECT_EQ(m->screen_ranks.load(), KATR_RANK_ALL);
+    EXPECT_EQ(m->config->screen_ranks, KATR_RANK_ALL);
     EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_set_print_to_debug_vew, 0u), "!$3 f"), done);
-    EXPECT_TRUE(m->debugger_ranks.load() == 0u && m->config->debugger_ranks == 0u);
+    EXPECT_EQ(m->debugger_ranks.load(), 0u);
+    EXPECT_EQ(m->config->debugger_ranks, 0u);
     EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_add_pid_to_log_fn, 7u), "!$4 t"), pid_ok);
-    EXPECT_TRUE(m->config->add_pid_to_log_filename && m->logger->add_pid);
+    EXPECT_TRUE(m->config->add_pid_to_log_filename);
+    EXPECT_TRUE(m->logger->add_pid);
     EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_set_log_directory, sub.c_str()), "!$5 " + sub),
               "OK. Log directory has been set successfully");
     const std::string log_name = send(proc.prepare_string_to_send(rp::tc_get_log_filename), "!$6");
-    EXPECT_TRUE(log_name.rfind(sub + "/", 0) == 0 && std::filesystem::exists(log_name)) << log_name;
+    EXPECT_EQ(log_name.rfind(sub + "/", 0), 0u) << log_name;
+    EXPECT_TRUE(std::filesystem::exists(log_name)) << log_name;
     EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_print_log_rank, "Conn::send", "c.cpp"), "!$7 Conn::send c.cpp"),
               "fatal +error ");
     tr_stream_c expected;   // the configuration report is far longer than the first 128-byte area
@@ -158,7 +165,9 @@ TEST_F(remote_test, RequestTexts) {
         {"!$5 logs", "Error! \"logs\" is not full path"}, {"!$10 abc", bad("!$10 abc")},
     };
     for (const auto& c : cases) EXPECT_EQ(run(c.first.c_str()), c.second) << c.first;
-    EXPECT_TRUE(m->screen_ranks.load() == 0u && m->debugger_ranks.load() == 0xFFFFFFFFu && !m->logger->add_pid);
+    EXPECT_EQ(m->screen_ranks.load(), 0u);
+    EXPECT_EQ(m->debugger_ranks.load(), KATR_RANK_ALL);
+    EXPECT_FALSE(m->logger->add_pid);
     EXPECT_EQ(m->generation.load(), generation + 4);   // a missing file changes nothing
     EXPECT_EQ(run("!$6 ignored"), m->logger->file_name.c_str());
     EXPECT_NE(run("!$1 NoSuchKeyword"), buffer_ok);
@@ -180,15 +189,19 @@ TEST_F(remote_test, ReplyConvention) {
     char out[16] = "untouched";
     unsigned long long len = 10;
     katr_add_PID_to_log_fn(out, len, true);
-    EXPECT_TRUE(out[0] == 0 && len == 44u && m->config->add_pid_to_log_filename);
+    EXPECT_EQ(out[0], '\0');
+    EXPECT_EQ(len, 44u);
+    EXPECT_TRUE(m->config->add_pid_to_log_filename);
     char exact[44];   // exactly the size needed fits
     len = sizeof exact;
     katr_add_PID_to_log_fn(exact, len, false);
-    EXPECT_TRUE(exact == pid_ok && !m->config->add_pid_to_log_filename);
+    EXPECT_EQ(exact, pid_ok);
+    EXPECT_FALSE(m->config->add_pid_to_log_filename);
     out[0] = 'u';   // a size of 0 leaves the buffer alone
     len = 0;
     katr_print_threads(out, len);
-    EXPECT_TRUE(out[0] == 'u' && len > 1u);
+    EXPECT_EQ(out[0], 'u');
+    EXPECT_GT(len, 1u);
 
     char big[256];
     auto fresh = [&]() -> unsigned long long& { return len = sizeof big; };   // a fresh size
@@ -201,7 +214,8 @@ TEST_F(remote_test, ReplyConvention) {
     ASSERT_TRUE(katr_parse_buffer(nullptr, len, "Function Quiet::f -fatal -error -warning\n"
                                                 "Function Dev::f devel usr2 lrg_snc"));
     katr_print_log_rank(big, fresh(), "Quiet::f", nullptr);
-    EXPECT_TRUE(big[0] == 0 && len == 1u);
+    EXPECT_EQ(big[0], '\0');
+    EXPECT_EQ(len, 1u);
     katr_print_log_rank(big, fresh(), nullptr, nullptr);
     EXPECT_EQ(std::string(big), "fatal +error +warning ");
     katr_print_log_rank(big, fresh(), "Dev::f", "x.cpp");

@@ -15,10 +15,10 @@ std::string text(  // the text by its length, which must end at the NUL
 TEST(TrStream, TextCharactersNumbersAndClearing) {
     tr_stream_c s, other, own, n;
     s.append(static_cast<const char*>(nullptr)).append("").append('\0').append_n(nullptr, 3).append_n("zz", 0);
-    EXPECT_TRUE(s.length == 0 && s.capacity == 5);
+    EXPECT_EQ(s.length, 0u); EXPECT_EQ(s.capacity, 5u);
     char* before = s.append("abc").buffer;
     s.append('\x01');  // clears in place
-    EXPECT_TRUE(s.length == 0 && s.buffer == before && s.buffer[0] == 0);
+    EXPECT_EQ(s.length, 0u); EXPECT_EQ(s.buffer, before); EXPECT_EQ(s.buffer[0], '\0');
     s.append("V ").append(1).append('.').append(2u).append(' ').append(other.append("xy")).append(tr_stream_c());
     s.append_n("hello world", 5).append(s);  // self-append
     EXPECT_STREQ(s.buffer, "V 1.2 xyhelloV 1.2 xyhello");
@@ -67,7 +67,8 @@ TEST(TrStream, CompareCopyAndAssign) {
     EXPECT_NE(b.buffer, s.buffer);
     c.append("old content"), c = s, c = c;
     s.truncate(0);
-    EXPECT_TRUE(text(b) == "Alpha text that needs growth" && text(c) == text(b)) << text(c);
+    EXPECT_EQ(text(b), "Alpha text that needs growth");
+    EXPECT_EQ(text(c), text(b));
 }
 
 TEST(TerminalText, ControlCharactersBecomeVisibleEscapes) {

@@ -19,7 +19,8 @@ template <class To, class From> std::basic_string<To> convert(int (*fn)(const Fr
     EXPECT_EQ(fn(text, nullptr, &size), 1);
     std::vector<To> buf(static_cast<size_t>(size) + 1, 'x');
     EXPECT_EQ(fn(text, buf.data(), &(given = size)), 1);
-    EXPECT_TRUE(given == size && buf[static_cast<size_t>(size) - 1] == 0) << given << " " << size;
+    EXPECT_EQ(given, size);
+    EXPECT_EQ(buf[static_cast<size_t>(size) - 1], 0);
     return std::basic_string<To>(buf.data());
 }
 std::string narrow_of(const wide_t& w) { return convert(to_utf8, w.c_str()); }
@@ -32,14 +33,26 @@ TEST(Utf, SizesAndNullInput) {
     katr_wchar_t w[8] = {'z', 'z'};
     int size = 3;
     // Too small: the size needed, the target untouched; then exactly the size needed.
-    EXPECT_TRUE(to_utf8(abc.c_str(), small, &size) == 0 && size == 4 && small[0] == 'z');
-    EXPECT_TRUE(to_utf8(abc.c_str(), small, &size) == 1 && std::string(small) == "abc");
-    EXPECT_TRUE(to_utf16("abc", w, &(size = 3)) == 0 && size == 4 && w[0] == 'z');
+    EXPECT_EQ(to_utf8(abc.c_str(), small, &size), 0);
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(small[0], 'z');
+    EXPECT_EQ(to_utf8(abc.c_str(), small, &size), 1);
+    EXPECT_STREQ(small, "abc");
+    EXPECT_EQ(to_utf16("abc", w, &(size = 3)), 0);
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(w[0], 'z');
     // A null text is the empty text of size 0; "" is one terminator; no size to answer in is a failure.
-    EXPECT_TRUE(to_utf16(nullptr, w, &(size = 7)) == 1 && size == 0 && w[0] == 0);
-    EXPECT_TRUE(to_utf8(nullptr, small, &(size = 7)) == 1 && size == 0 && small[0] == 0);
-    EXPECT_TRUE(to_utf8(nullptr, nullptr, &(size = 7)) == 1 && size == 0);
-    EXPECT_TRUE(to_utf16("", nullptr, &size) == 1 && size == 1 && to_utf16("abc", w, nullptr) == 0);
+    EXPECT_EQ(to_utf16(nullptr, w, &(size = 7)), 1);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(w[0], 0);
+    EXPECT_EQ(to_utf8(nullptr, small, &(size = 7)), 1);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(small[0], '\0');
+    EXPECT_EQ(to_utf8(nullptr, nullptr, &(size = 7)), 1);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(to_utf16("", nullptr, &size), 1);
+    EXPECT_EQ(size, 1);
+    EXPECT_EQ(to_utf16("abc", w, nullptr), 0);
 }
 
 TEST(Utf, ConversionsBothWays) {
@@ -49,7 +62,10 @@ TEST(Utf, ConversionsBothWays) {
         {"a\xC3\xA9\xF0\x9F\x98\x80z", wide({'a', 0xE9, 0xD83D, 0xDE00, 'z'})},
         {"\xF4\x8F\xBF\xBF", wide({0xDBFF, 0xDFFF})},  // U+10FFFF
     };
-    for (const auto& c : valid) EXPECT_TRUE(wide_of(c.utf8) == c.utf16 && narrow_of(c.utf16) == c.utf8) << c.utf8;
+    for (const auto& c : valid) {
+        EXPECT_EQ(wide_of(c.utf8), c.utf16) << c.utf8;
+        EXPECT_EQ(narrow_of(c.utf16), c.utf8);
+    }
     for (const char* t : {"", "plain ASCII text", "caf\xC3\xA9 \xE2\x82\xAC 100", "\xF0\x9F\x98\x80\xF0\x9F\x98\x81",
                           "C:/Program Files/h\xC3\xB4te/log"})
         EXPECT_EQ(narrow_of(wide_of(t)), t);
@@ -69,13 +85,19 @@ TEST(Utf, ConversionsBothWays) {
 
 TEST(Utf, ConvertedTextsKeptAlive) {
     basis_multi_lang_c m;
-    EXPECT_TRUE(m.wide_text == nullptr && m.narrow_text == nullptr);
+    EXPECT_EQ(m.wide_text, nullptr);
+    EXPECT_EQ(m.narrow_text, nullptr);
     katr_wchar_t* w1 = m.to_wide("caf\xC3\xA9");
-    ASSERT_TRUE(w1 && wide_t(w1) == wide({'c', 'a', 'f', 0xE9}));
+    ASSERT_NE(w1, nullptr);
+    ASSERT_EQ(wide_t(w1), wide({'c', 'a', 'f', 0xE9}));
     katr_wchar_t* w2 = m.to_wide("second");
     char* n = m.to_narrow(w2);
-    ASSERT_TRUE(n && std::string(n) == "second");
-    EXPECT_TRUE(m.wide_text == w2 && m.narrow_text == n);  // to_narrow leaves the wide result alone
-    EXPECT_TRUE(m.to_wide(nullptr) == nullptr && m.wide_text == nullptr);
-    EXPECT_TRUE(m.to_narrow(nullptr) == nullptr && m.narrow_text == nullptr);
+    ASSERT_NE(n, nullptr);
+    ASSERT_STREQ(n, "second");
+    EXPECT_EQ(m.wide_text, w2);  // to_narrow leaves the wide result alone
+    EXPECT_EQ(m.narrow_text, n);
+    EXPECT_EQ(m.to_wide(nullptr), nullptr);
+    EXPECT_EQ(m.wide_text, nullptr);
+    EXPECT_EQ(m.to_narrow(nullptr), nullptr);
+    EXPECT_EQ(m.narrow_text, nullptr);
 }
