@@ -4,7 +4,6 @@
 // keeps only the thread that forked.
 #include "config/config_parser.h"
 #include "kor/crit_section.h"
-#include "kor/kor_thread.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 
@@ -30,14 +29,12 @@ void trace_manager_c::before_fork() {
     lock_.lock_write();
     if (threads->cs()) threads->cs()->enter();
     _rule_lists(LISTS_ENTER);
-    kor_thread_c::before_fork();
     fork_locked_ = true;
 }
 
 void trace_manager_c::after_fork_in_parent() {
     if (!fork_locked_) return;
     fork_locked_ = false;
-    kor_thread_c::after_fork(false);
     _rule_lists(LISTS_LEAVE);
     if (threads->cs()) threads->cs()->leave();
     lock_.unlock_write();
@@ -46,7 +43,6 @@ void trace_manager_c::after_fork_in_parent() {
 void trace_manager_c::after_fork_in_child() {
     if (!fork_locked_) return;
     fork_locked_ = false;
-    kor_thread_c::after_fork(true);
     _rule_lists(LISTS_RESET);
     // Still holding the registry (and the writer lock): keep the forking
     // thread's record under its new id, free the records of threads that

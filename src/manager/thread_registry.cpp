@@ -16,6 +16,9 @@
 
 namespace {
 
+// The name of a thread the support library has no name for; never freed.
+const char UNDEFINED_NAME[] = "Undefined";
+
 // Stack slots and slot arrays come from the process heap, whose handle is
 // fetched once and kept.
 std::atomic<void*> g_heap{nullptr};
@@ -69,7 +72,7 @@ thread_trace_s* trace_manager_c::_create_record() {
     r->stack_count = 0;
     r->sys_id = 0;
     r->appl_id = 0;
-    r->name = "Undefined";
+    r->name = UNDEFINED_NAME;
     r->trace_name = nullptr;
     r->stack = nullptr;
     r->owner = this;
@@ -89,7 +92,21 @@ void trace_manager_c::_fill_identity(thread_trace_s* r) {
     }
     r->sys_id = static_cast<unsigned>(id);
     r->appl_id = static_cast<unsigned>(appl);
-    r->name = (name && *name) ? name : "Undefined";
+    // The record keeps a copy of its own: the support library's text belongs
+    // to the thread and changes with its name. Without memory it is "Undefined".
+    char* copy = nullptr;
+    if (name && *name) {
+        const size_t n = std::strlen(name);
+        copy = new (std::nothrow) char[n + 1];
+        if (copy) std::memcpy(copy, name, n + 1);
+    }
+    _free_name(r);
+    r->name = copy ? copy : UNDEFINED_NAME;
+}
+
+void trace_manager_c::_free_name(thread_trace_s* r) {
+    if (r->name != UNDEFINED_NAME) delete[] r->name;
+    r->name = UNDEFINED_NAME;
 }
 
 void trace_manager_c::_destroy_record(thread_trace_s* r) {
@@ -98,6 +115,7 @@ void trace_manager_c::_destroy_record(thread_trace_s* r) {
         for (unsigned i = 0; i < r->stack_capacity; ++i) heap_release(r->stack[i]);
         heap_release(r->stack);
     }
+    _free_name(r);
     delete r;
 }
 

@@ -9,8 +9,7 @@
 //   1. `lock` (reader or writer),
 //   2. the `threads` critical section,
 //   3. one rule list's critical section (inside the configuration),
-//   4. a record's `guard` (a leaf: nothing is taken while it is held),
-//   5. the support library's thread-name set (a leaf).
+//   4. a record's `guard` (a leaf: nothing is taken while it is held).
 // No code takes `lock` while holding a critical section. A fork takes them
 // all in this order (fork.cpp). Every lock marks its thread busy while held;
 // an exported function that finds its thread busy (a signal handler or hook
@@ -62,7 +61,8 @@ struct thread_trace_s {
     unsigned short stack_count;     // slots in use
     unsigned sys_id;                // system thread id, 0 when unknown
     unsigned appl_id;               // application-level thread id, 0 when unknown
-    const char* name;               // support library's name, "Undefined" when none; not owned
+    const char* name;               // support library's name, "Undefined" when none; owned copy
+                                    // (freed with the record or when the name changes)
     const char* trace_name;         // host-set name, may be null; not owned
     char** stack;                   // stack_capacity slot pointers from the process heap
 
@@ -201,8 +201,8 @@ public:
 
     // ----------------------------------------------------------- fork
     // Run by the forking thread around fork(). before_fork takes every lock
-    // in the documented order (writer lock, registry, the rule lists, then
-    // the support library's name set); the two after_fork steps release
+    // in the documented order (writer lock, registry, the rule lists); the
+    // two after_fork steps release
     // them. In the child only the forking thread exists: its record gets the
     // child's thread id and every other record is freed. A thread that is
     // busy inside the library (a fork from a signal handler) takes nothing.
@@ -224,7 +224,10 @@ private:
     thread_trace_s* _create_record();
     void _destroy_record(thread_trace_s* record);
     // Fills identity fields from the support library ("Undefined" rule).
+    // The record's name copy is replaced; the old one is freed.
     static void _fill_identity(thread_trace_s* record);
+    // Frees the record's name copy; the name is "Undefined" again.
+    static void _free_name(thread_trace_s* record);
     // Registry search by the calling thread's system id (cs held by caller).
     thread_trace_s* _find_current();
     // The calling thread's record, or null when it has none yet.
