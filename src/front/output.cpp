@@ -150,13 +150,13 @@ void write_long_string(trace_manager_c* manager, unsigned rank, const char* pref
     if (!prefix) prefix_length = 0;
     if (!text) text_length = 0;
     busy_region_c busy;
-    manager->write_text(prefix, static_cast<unsigned>(prefix_length), text, static_cast<unsigned>(text_length));
+    manager->write_text(prefix, prefix_length, text, text_length);
     if (manager->screen_ranks.load(std::memory_order_relaxed) & rank) {
         // The text up to its first NUL byte, never past its length.
         const void* nul = text ? std::memchr(text, 0, static_cast<size_t>(text_length)) : nullptr;
         size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(text_length);
-        if (n > 0x7FFFFFFF) n = 0x7FFFFFFF;
-        std::fprintf(stdout, "%s%.*s", prefix ? prefix : "", static_cast<int>(n), text ? text : "");
+        if (prefix) std::fputs(prefix, stdout);
+        if (n) std::fwrite(text, 1, n, stdout);
     }
     if ((manager->debugger_ranks.load(std::memory_order_relaxed) & rank) && plat_debug_output_active()) {
         if (prefix) plat_debug_output(prefix, static_cast<size_t>(prefix_length));

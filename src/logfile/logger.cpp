@@ -135,16 +135,21 @@ void logger_c::set_pid(unsigned process_id) {
     }
 }
 
-void logger_c::write(const char* first, unsigned first_len, const char* second, unsigned second_len) {
+void logger_c::write(const char* first, unsigned long long first_len, const char* second,
+                     unsigned long long second_len) {
     if (file == PLAT_NO_FILE) return;
     if (!first) first_len = 0;
     if (!second) second_len = 0;
 
     // Both pieces go to the kernel in one system call, so that a line is
-    // never split by a crash and nothing waits in a user-space buffer.
-    if (first_len != 0 || second_len != 0) {
+    // never split by a crash and nothing waits in a user-space buffer; only
+    // a text of more than a piece takes more calls.
+    while (first_len != 0 || second_len != 0) {
+        const unsigned long long a = first_len < write_piece ? first_len : write_piece;
+        const unsigned long long room = write_piece - a;
+        const unsigned long long b = second_len < room ? second_len : room;
         plat_set_last_error(0);
-        if (!plat_file_write2(file, first, first_len, second, second_len)) {
+        if (!plat_file_write2(file, first, static_cast<size_t>(a), second, static_cast<size_t>(b))) {
             unsigned long code = plat_last_error();
             if (code != 0) {
                 std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
@@ -153,8 +158,12 @@ void logger_c::write(const char* first, unsigned first_len, const char* second, 
                 return;
             }
         }
+        bytes_written += static_cast<unsigned>(a + b);   // 32-bit, as the file counter is
+        first += a;
+        first_len -= a;
+        second += b;
+        second_len -= b;
     }
-    bytes_written += first_len + second_len;   // 32-bit, as the file counter is
     if (static_cast<unsigned long long>(bytes_written) >= max_file_size) open_file(nullptr);
 }
 

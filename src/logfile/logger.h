@@ -34,6 +34,10 @@ enum open_mode_e { OPEN_WHEN_MOVED, OPEN_ALWAYS };
 // Whether a directory newly taken is scanned for the files of earlier runs.
 enum scan_mode_e { SCAN_DIRECTORY, SKIP_SCAN };
 
+// The most bytes one system call of the writer carries (a 32-bit count on
+// Windows); a longer text is written in pieces of this size.
+const unsigned long long LOG_WRITE_PIECE = 1ull << 30;
+
 class logger_c {
 public:
     // The fields, in this order.
@@ -42,6 +46,7 @@ public:
     unsigned pid;                      // process id used in the file name
     bool add_pid;                      // copy of the configuration's add_pid_to_log_filename
     unsigned long long max_file_size;  // copy of log_file_size, bytes
+    unsigned long long write_piece = LOG_WRITE_PIECE;  // most bytes per system call (tests lower it)
     unsigned long long files_to_keep;  // copy of log_files_to_keep
     unsigned file_number;              // number given by the latest rotation; 0 before any
     unsigned bytes_written;            // bytes of the current file (banner included, BOM not); 32-bit
@@ -82,8 +87,11 @@ public:
     // carries the id and a file is in use, moves to the file of the new name.
     void set_pid(unsigned process_id);
     // Writes first and then second (either may be null or of length 0) with
-    // one system call; rotates when bytes_written reaches max_file_size.
-    void write(const char* first, unsigned first_len, const char* second, unsigned second_len);
+    // one system call, a text longer than LOG_WRITE_PIECE with one call per
+    // piece; rotates when bytes_written reaches max_file_size, only after the
+    // whole text, so that a line never spans two files.
+    void write(const char* first, unsigned long long first_len, const char* second,
+               unsigned long long second_len);
 
     // ---------------------------------------------- naming and retention
     // Takes a new directory (null or empty: keep the current one, or the

@@ -13,12 +13,13 @@ void trace_manager_c::write_line(const char** prefix, size_t* prefix_length, siz
         *prefix_length -= banner_length;
     }
     if (*prefix_length)
-        logger->write(*prefix, static_cast<unsigned>(*prefix_length), line, static_cast<unsigned>(length));
+        logger->write(*prefix, *prefix_length, line, length);
     else
-        logger->write(line, static_cast<unsigned>(length), nullptr, 0);
+        logger->write(line, length, nullptr, 0);
 }
 
-void trace_manager_c::write_text(const char* prefix, unsigned prefix_length, const char* text, unsigned length) {
+void trace_manager_c::write_text(const char* prefix, unsigned long long prefix_length, const char* text,
+                                 unsigned long long length) {
     single_writer_lock_c hold(lock_);
     logger->write(prefix, prefix_length, text, length);
 }

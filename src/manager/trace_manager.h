@@ -188,7 +188,8 @@ public:
     void write_line(const char** prefix, size_t* prefix_length, size_t banner_length, unsigned thread_id,
                     const char* line, size_t length);
     // Writes a prefix and a text as they are.
-    void write_text(const char* prefix, unsigned prefix_length, const char* text, unsigned length);
+    void write_text(const char* prefix, unsigned long long prefix_length, const char* text,
+                    unsigned long long length);
     // Appends the current log file's name (empty when none).
     void log_file_name(tr_stream_c& out);
     // The log writer's add-pid switch, directory and process id changes.

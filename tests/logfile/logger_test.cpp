@@ -107,7 +107,9 @@ TEST_F(LogFile, OpenWriteAndRotateAtTheLimit) {
     l.max_file_size = l.bytes_written + 30;   // 20 bytes stay, 20 more rotate
     l.write(line.data(), 10, line.data() + 10, 10);
     EXPECT_FALSE(exists("host.log.1"));
+    l.write_piece = 7;   // a text longer than a piece: every piece, then one rotation
     l.write(line.data(), 20, nullptr, 0);
+    l.write_piece = LOG_WRITE_PIECE;
     EXPECT_EQ(read_file(path("host.log.1")), first + line + line);
     EXPECT_TRUE(ends_with(read_file(path("host.log")), banner_tail(1)));
     l.max_file_size = l.bytes_written + 20;   // exactly at the limit rotates too
