@@ -6,7 +6,16 @@
 /* KATRACE_VERSION_MAJOR, KATRACE_VERSION_MINOR, KATRACE_VERSION_PATCH */
 #include "katrace_version.h"
 
-#if defined(_WIN32)
+/* KATRACE_STATIC: linked with the library's static parts (its own tests and
+ * tools), where nothing is imported or exported. */
+#if defined(KATRACE_STATIC)
+#  define KATR_API
+#  if defined(_WIN32)
+typedef wchar_t katr_wchar_t;
+#  else
+typedef char16_t katr_wchar_t;
+#  endif
+#elif defined(_WIN32)
 #  if defined(KATRACE_BUILDING)
 #    define KATR_API __declspec(dllexport)
 #  else
@@ -60,8 +69,10 @@ class tr_stream_c;
  * of the two variables of its trace site: the cached rank mask and the
  * configuration generation it belongs to. The first use of the object prints
  * an "enter" line (when the site has the trace rank), its destruction the
- * matching "leave" line. No operation changes the thread's last error code. */
-class KATR_API katr_entry_c {
+ * matching "leave" line. No operation changes the thread's last error code.
+ * Construction, destruction and the macros' test are inline; only the
+ * members marked KATR_API are the library's. */
+class katr_entry_c {
 public:
     unsigned* rank_mask_cache;      /* the site's cached rank mask */
     unsigned* generation_cache;     /* the generation that mask was computed under */
@@ -73,31 +84,51 @@ public:
     bool enter_leave;               /* print enter and leave lines */
     bool initialised;               /* the lazy initialisation has run */
 
-    katr_entry_c(const char* function_name, const char* file_name, unsigned* rank_mask_cache,
-                 unsigned* generation_cache, int line, bool enter_leave);
-    katr_entry_c(const katr_entry_c& other);
-    katr_entry_c& operator=(const katr_entry_c& other);
-    virtual ~katr_entry_c();
+    /* Stores the arguments, inline; a null site variable is replaced by a
+     * stand-in of the library's. */
+    katr_entry_c(const char* function_name_, const char* file_name_, unsigned* rank_mask_cache_,
+                 unsigned* generation_cache_, int line_, bool enter_leave_)
+        : rank_mask_cache(rank_mask_cache_), generation_cache(generation_cache_),
+          function_name(function_name_), file_name(file_name_), line(line_), thread_record(0),
+          first_line(true), enter_leave(enter_leave_), initialised(false) {
+        if (!rank_mask_cache_ || !generation_cache_) _use_stand_in_site();
+    }
+    KATR_API katr_entry_c(const katr_entry_c& other);
+    KATR_API katr_entry_c& operator=(const katr_entry_c& other);
+    /* Inline: calls the library only when a leave line may be due or the
+     * scope stack is kept. */
+    inline virtual ~katr_entry_c();
 
     /* A printf-style message when a bit of rank is enabled for this site and
      * the calling thread traces; print_nl appends CR LF to the format. */
-    void print(unsigned rank, int line, const char* format, ...) KATR_FORMAT_CHECK(4, 5);
-    void print_nl(unsigned rank, int line, const char* format, ...) KATR_FORMAT_CHECK(4, 5);
+    KATR_API void print(unsigned rank, int line, const char* format, ...) KATR_FORMAT_CHECK(4, 5);
+    KATR_API void print_nl(unsigned rank, int line, const char* format, ...) KATR_FORMAT_CHECK(4, 5);
     /* length bytes of text, unformatted, without line end or length limit. */
-    void print_long_string(unsigned rank, int line, const char* text, unsigned long long length);
+    KATR_API void print_long_string(unsigned rank, int line, const char* text, unsigned long long length);
     /* The same under a rank the configuration added by name (AdditionalRank).
      * Each call takes the manager's reader lock and walks the additional-rank
      * list to find the name's bit, also when that rank is disabled. */
-    void print_user_defined(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
-    void print_user_defined_nl(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
-    void print_user_defined_long_string(const char* rank_name, const char* text,
+    KATR_API void print_user_defined(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
+    KATR_API void print_user_defined_nl(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
+    KATR_API void print_user_defined_long_string(const char* rank_name, const char* text,
                                         unsigned long long length);
     /* Whether a bit of rank (or the named rank) is enabled for this site. */
-    bool is_set(unsigned rank, int unused = 0);
-    bool is_set_user_defined(const char* rank_name);
+    KATR_API bool is_set(unsigned rank, int unused = 0);
+    KATR_API bool is_set_user_defined(const char* rank_name);
+
+    /* The inline part of the first use: the file name's leading ".\" is
+     * skipped and the object counts as initialised. Only valid when the
+     * library's initialisation would do nothing more (see katr_may_pass). */
+    void _initialise_quietly() {
+        if (file_name && file_name[0] == '.' && file_name[1] == '\\') file_name += 2;
+        initialised = true;
+    }
 
 private:
     void _check_init2();
+    KATR_API void _use_stand_in_site();
+    /* The destructor's work in the library: leave line and stack pop. */
+    KATR_API void _leave();
     /* The steps every message shares: lazy initialisation, mask refresh,
      * the rank test and the thread's enabled flag; true when it passes. */
     bool _passes(unsigned rank);
@@ -120,6 +151,13 @@ typedef void (*katr_callback_f)(const char* text, unsigned long rank);
  * cached generation with it inline. Until the library has published its
  * counter it points to a value above every generation, so sites ask. */
 extern "C" KATR_API const unsigned* katr_generation_source;
+
+/* The library's state as trace sites read it inline, written by the library
+ * only: KATR_STATE_MANAGER while a trace manager exists, KATR_STATE_KEEP_STACK
+ * while its KeepStack setting is on. */
+#define KATR_STATE_MANAGER    0x1u
+#define KATR_STATE_KEEP_STACK 0x2u
+extern "C" KATR_API unsigned katr_state_flags;
 
 /* --------------------------------------------------- free-function exports */
 extern "C" {
@@ -204,14 +242,30 @@ inline const char* katr_base_name(const char* path) {
     return base;
 }
 
-/* Whether a message of rank at an entry may pass: false only when the
- * object has been used, its site's mask is current and lacks every bit of
- * rank (then the library would print nothing either). */
-inline bool katr_may_pass(const katr_entry_c& e, unsigned rank) {
-    if (!e.initialised) return true;
-    if (KATR_LOAD_U32_(e.rank_mask_cache) & rank) return true;
+/* Whether a message of rank at an entry may pass: false when no manager
+ * exists, or when the site's mask is current and lacks every bit of rank
+ * (the library would print nothing either). An object not used yet is
+ * initialised inline when the library's initialisation would do nothing
+ * more: the mask is current, the scope stack is not kept and no enter line
+ * is due. Otherwise the library is asked. */
+inline bool katr_may_pass(katr_entry_c& e, unsigned rank) {
+    const unsigned flags = KATR_LOAD_U32_(&katr_state_flags);
+    if (!(flags & KATR_STATE_MANAGER)) return false;
+    const unsigned mask = KATR_LOAD_U32_(e.rank_mask_cache);
     const unsigned* live = KATR_LOAD_PTR_(&katr_generation_source);
-    return KATR_LOAD_U32_(e.generation_cache) < KATR_LOAD_U32_(live);
+    if (KATR_LOAD_U32_(e.generation_cache) < KATR_LOAD_U32_(live)) return true;
+    if (!e.initialised) {
+        if ((flags & KATR_STATE_KEEP_STACK) || (e.enter_leave && (mask & KATR_RANK_TRACE))) return true;
+        e._initialise_quietly();
+    }
+    return (mask & rank) != 0;
+}
+
+inline katr_entry_c::~katr_entry_c() {
+    if (!initialised) return;
+    if ((KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_KEEP_STACK) ||
+        (enter_leave && !first_line && (KATR_LOAD_U32_(rank_mask_cache) & KATR_RANK_TRACE)))
+        _leave();
 }
 /* The same test for a site without an entry object. */
 inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation, unsigned rank) {

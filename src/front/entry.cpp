@@ -71,22 +71,15 @@ inline const char* fixed_rank_name(trace_manager_c* m, unsigned rank) {
 
 // ------------------------------------------------------------- lifecycle
 
-katr_entry_c::katr_entry_c(const char* function_name_, const char* file_name_, unsigned* rank_mask_cache_,
-                           unsigned* generation_cache_, int line_, bool enter_leave_)
-    : rank_mask_cache(rank_mask_cache_ ? rank_mask_cache_ : &g_orphan_mask),
-      generation_cache(generation_cache_ ? generation_cache_ : &g_orphan_generation),
-      function_name(function_name_),
-      file_name(file_name_),
-      line(line_),
-      thread_record(nullptr),
-      first_line(true),
-      enter_leave(enter_leave_),
-      initialised(false) {}
+void katr_entry_c::_use_stand_in_site() {
+    if (!rank_mask_cache) rank_mask_cache = &g_orphan_mask;
+    if (!generation_cache) generation_cache = &g_orphan_generation;
+}
 
 katr_entry_c::katr_entry_c(const katr_entry_c& other) = default;
 katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) = default;
 
-katr_entry_c::~katr_entry_c() {
+void katr_entry_c::_leave() {
     trace_manager_c* m = katr_manager();
     if (!m || !initialised) return;
     const bool leave_line = enter_leave && !first_line && (load_site(rank_mask_cache) & KATR_RANK_TRACE);
@@ -146,7 +139,10 @@ void katr_entry_c::_print_va(line_end_e end, rank_kind_e kind, unsigned rank, co
     });
 }
 
+// The print family first makes the host macros' inline test: a message the
+// site's current mask rejects costs no more than that test.
 void katr_entry_c::print(unsigned rank, int line_, const char* format, ...) {
+    if (!katr_may_pass(*this, rank)) return;
     va_list arguments;
     va_start(arguments, format);
     _print_va(AS_FORMATTED, FIXED_RANK, rank, nullptr, line_, format, arguments);
@@ -154,6 +150,7 @@ void katr_entry_c::print(unsigned rank, int line_, const char* format, ...) {
 }
 
 void katr_entry_c::print_nl(unsigned rank, int line_, const char* format, ...) {
+    if (!katr_may_pass(*this, rank)) return;
     va_list arguments;
     va_start(arguments, format);
     _print_va(NEW_LINE, FIXED_RANK, rank, nullptr, line_, format, arguments);
@@ -175,6 +172,7 @@ void katr_entry_c::print_user_defined_nl(const char* rank_name, const char* form
 }
 
 void katr_entry_c::print_long_string(unsigned rank, int line_, const char* text, unsigned long long length) {
+    if (!katr_may_pass(*this, rank)) return;
     trace_manager_c* m = katr_manager();
     if (!m) return;
     last_error_keeper_c keep;

@@ -61,6 +61,30 @@ const unsigned STACK_LIMIT = 65530;
 const size_t SLOT_MAX = 9999;
 const size_t SLOT_HEADER = 5;
 
+// The size a slot's header gives ("%4ld ": right-aligned decimal).
+size_t slot_size(const char* slot) {
+    size_t size = 0;
+    for (size_t i = 0; i < SLOT_HEADER - 1; ++i)
+        if (slot[i] >= '0' && slot[i] <= '9') size = size * 10 + static_cast<size_t>(slot[i] - '0');
+    return size;
+}
+
+// Writes the header of a slot of size bytes (at most SLOT_MAX).
+void write_slot_header(char* slot, size_t size) {
+    for (size_t i = SLOT_HEADER - 1; i-- > 0;) {
+        slot[i] = size || i == SLOT_HEADER - 2 ? static_cast<char>('0' + size % 10) : ' ';
+        size /= 10;
+    }
+    slot[SLOT_HEADER - 1] = ' ';
+}
+
+// Copies text into out, at most room bytes; returns the bytes copied.
+size_t copy_cut(char* out, const char* text, size_t length, size_t room) {
+    const size_t n = length < room ? length : room;
+    std::memcpy(out, text, n);
+    return n;
+}
+
 }  // namespace
 
 thread_trace_s* trace_manager_c::_create_record() {
@@ -266,12 +290,13 @@ void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char*
 
     bool slot_taken = false;
     if (r->stack_count < r->stack_capacity) {
-        size_t needed = std::strlen(file_name) + std::strlen(function_name) + 20;
+        const size_t file_length = std::strlen(file_name), function_length = std::strlen(function_name);
+        size_t needed = file_length + function_length + 20;
         if (needed > SLOT_MAX) needed = SLOT_MAX;
         char*& slot = r->stack[r->stack_count];
         size_t size = 0;
         if (slot) {
-            size = std::strtoul(slot, nullptr, 10);
+            size = slot_size(slot);
             if (size < needed) {
                 heap_release(slot);
                 slot = nullptr;
@@ -280,9 +305,17 @@ void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char*
         if (!slot) {
             slot = static_cast<char*>(heap_allocate(needed));
             size = needed;
-            if (slot) std::snprintf(slot, SLOT_HEADER + 1, "%4ld ", static_cast<long>(needed));
+            if (slot) write_slot_header(slot, needed);
         }
-        if (slot) std::snprintf(slot + SLOT_HEADER, size - SLOT_HEADER, "%s:%s", file_name, function_name);
+        if (slot) {
+            // "file:function", cut to the slot with its NUL.
+            char* text = slot + SLOT_HEADER;
+            const size_t room = size - SLOT_HEADER - 1;
+            size_t t = copy_cut(text, file_name, file_length, room);
+            t += copy_cut(text + t, ":", 1, room - t);
+            t += copy_cut(text + t, function_name, function_length, room - t);
+            text[t] = 0;
+        }
         // A slot that could not be allocated stays empty but still counts,
         // so that the counters stay in step with the open scopes.
         slot_taken = true;

@@ -35,15 +35,34 @@ void tls_exit_hook(void* value) {
 
 // Declared extern "C" in katrace.h.
 KATR_API const unsigned* katr_generation_source = &g_no_generation;
+KATR_API unsigned katr_state_flags = 0;
+
+bool trace_manager_c::_is_published() const {
+    return __atomic_load_n(&katr_generation_source, __ATOMIC_RELAXED) ==
+           reinterpret_cast<const unsigned*>(&generation);
+}
+
+void trace_manager_c::_publish_flags() {
+    const unsigned flags = KATR_STATE_MANAGER | (keep_stack.load(std::memory_order_relaxed) ? KATR_STATE_KEEP_STACK : 0u);
+    __atomic_store_n(&katr_state_flags, flags, __ATOMIC_RELAXED);
+}
 
 void trace_manager_c::publish_generation() {
     __atomic_store_n(&katr_generation_source, reinterpret_cast<const unsigned*>(&generation), __ATOMIC_RELAXED);
+    _publish_flags();
 }
 
 void trace_manager_c::withdraw_generation() {
     const unsigned* mine = reinterpret_cast<const unsigned*>(&generation);
-    __atomic_compare_exchange_n(&katr_generation_source, &mine, &g_no_generation, false, __ATOMIC_RELAXED,
-                                __ATOMIC_RELAXED);
+    if (!__atomic_compare_exchange_n(&katr_generation_source, &mine, &g_no_generation, false, __ATOMIC_RELAXED,
+                                     __ATOMIC_RELAXED))
+        return;
+    // The process's manager, when another one, is read by the sites again.
+    trace_manager_c* global = g_katr_manager.load(std::memory_order_acquire);
+    if (global && global != this)
+        global->publish_generation();
+    else
+        __atomic_store_n(&katr_state_flags, 0u, __ATOMIC_RELAXED);
 }
 
 void record_guard_c::enter() {
@@ -124,6 +143,7 @@ void trace_manager_c::copy_settings() {
     print_time.store(config->print_time, r);
     keep_stack.store(config->keep_stack, r);
     do_indentation.store(config->do_indentation, r);
+    if (_is_published()) _publish_flags();
 }
 
 bool trace_manager_c::set_last_thread(unsigned id) {

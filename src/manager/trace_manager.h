@@ -111,12 +111,17 @@ public:
     // construction banner to the debugger output.
     trace_manager_c();
     virtual ~trace_manager_c();
-    // Makes the host macros' inline test read this manager's generation
-    // (construction does it); withdraw hands them back the constant that
-    // makes every inline test call the library, when they still read this
-    // manager's (destruction and process detach do it).
+    // Makes the host macros' inline test read this manager's generation and
+    // state flags (construction does it); withdraw, when they still read
+    // this manager's (destruction and process detach do it), hands them the
+    // process's manager when that is another one, else the constant that
+    // makes every inline test call the library and flags without a manager.
     void publish_generation();
     void withdraw_generation();
+    // Whether the sites read this manager's generation.
+    bool _is_published() const;
+    // Writes katr_state_flags from this manager's settings.
+    void _publish_flags();
     // False when one of the owned objects could not be allocated.
     bool ok() const KATR_NO_THREAD_SAFETY_ANALYSIS { return lock_.ok() && logger && config && threads; }
 

@@ -156,6 +156,44 @@ TEST_F(EntryTest, HostMacrosNameTheScopeAndTestInline) {
     EXPECT_EQ(evaluated, 3);
 }
 
+// The first use is made inline when the library would do nothing more (a
+// current mask without the trace rank, no stack kept); otherwise, and without
+// a manager, the library's rules hold.
+TEST_F(EntryTest, FirstUseInlineKeepsTheLibrarysRules) {
+    load("PrintFile on\nDefaultLoggingRank error");
+    int evaluated = 0;
+    {
+        katr_entry_c e = site(true, ".\\dot.cpp");
+        e.is_set(KATR_RANK_DEBUG);  // the site is current from here on
+        katr_entry_c f = site(true, ".\\dot.cpp");
+        KATR_PRINT_NL(f, KATR_RANK_DEBUG, "d=%d", ++evaluated);
+        EXPECT_TRUE(f.initialised);
+        EXPECT_STREQ(f.file_name, "dot.cpp");
+        parse("DefaultLoggingRank error debug");
+        KATR_PRINT_NL(f, KATR_RANK_DEBUG, "d=%d", ++evaluated);
+    }
+    EXPECT_EQ(evaluated, 1);
+    EXPECT_NE(since_load().find("dot.cpp:d=1\r\n"), std::string::npos) << since_load();
+    EXPECT_EQ(since_load().find(".\\"), std::string::npos);
+    parse("KeepStack on");
+    {
+        katr_entry_c e = site(true);
+        KATR_PRINT_NL(e, KATR_RANK_FATAL, "f");
+        EXPECT_EQ(depth(), 1);
+    }
+    EXPECT_EQ(depth(), 0);
+    g_katr_manager.store(nullptr);
+    m->withdraw_generation();
+    {
+        katr_entry_c e = site(true);
+        KATR_PRINT_NL(e, KATR_RANK_ERROR, "e=%d", ++evaluated);
+        EXPECT_FALSE(e.initialised);
+    }
+    EXPECT_EQ(evaluated, 1);
+    g_katr_manager.store(m);
+    m->publish_generation();
+}
+
 #if !defined(_WIN32)
 // Prefix and message reach a listening viewer as two texts, for the debugger mask's ranks only.
 TEST_F(EntryTest, DebuggerOutputReachesAListeningViewer) {
