@@ -126,7 +126,7 @@ void katrace_lines(benchmark::State& state) {
 }
 
 void BM_Line_Katrace(benchmark::State& state) { katrace_lines(state); }
-BENCHMARK(BM_Line_Katrace)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_Line_Katrace)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 
 void BM_Line_KatraceDebugSink(benchmark::State& state) {
     if (state.thread_index() == 0) set_debugger_sink(true);
@@ -170,7 +170,7 @@ void BM_Line_Spdlog(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * 84);
 }
-BENCHMARK(BM_Line_Spdlog)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_Line_Spdlog)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 #endif
 
 #if defined(KATR_HAVE_GLOG)

@@ -38,6 +38,14 @@ enum scan_mode_e { SCAN_DIRECTORY, SKIP_SCAN };
 // Windows); a longer text is written in pieces of this size.
 const unsigned long long LOG_WRITE_PIECE = 1ull << 30;
 
+// One line of a batch: its prefix and its text.
+struct log_line_s {
+    const char* prefix;
+    size_t prefix_length;
+    const char* text;
+    size_t length;
+};
+
 class logger_c {
 public:
     // The fields, in this order.
@@ -92,6 +100,12 @@ public:
     // whole text, so that a line never spans two files.
     void write(const char* first, unsigned long long first_len, const char* second,
                unsigned long long second_len);
+    // Writes count lines (each a prefix and a text, either empty) in file
+    // order with one system call per file: the lines up to the one that
+    // reaches max_file_size go to the current file, which then rotates, and
+    // the rest to the next. The same bytes, counts and rotations as count
+    // calls of write().
+    void write_lines(const log_line_s* lines, size_t count);
 
     // ---------------------------------------------- naming and retention
     // Takes a new directory (null or empty: keep the current one, or the

@@ -44,6 +44,12 @@ void trace_manager_c::after_fork_in_child() {
     if (!fork_locked_) return;
     fork_locked_ = false;
     _rule_lists(LISTS_RESET);
+    // Lines other threads had queued belong to threads the child does not
+    // have, and a writer chosen among them never comes: the child starts
+    // with an empty queue and no writer.
+    pending_.store(nullptr, std::memory_order_relaxed);
+    leading_.store(false, std::memory_order_relaxed);
+    waiters_.store(0, std::memory_order_relaxed);
     // Still holding the registry (and the writer lock): keep the forking
     // thread's record under its new id, free the records of threads that
     // were not copied.

@@ -5,19 +5,6 @@
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
 
-void trace_manager_c::write_line(const char** prefix, size_t* prefix_length, size_t banner_length,
-                                 unsigned thread_id, const char* line, size_t length) {
-    single_writer_lock_c hold(lock_);
-    if (banner_length && !_banner_due_locked(thread_id)) {
-        *prefix += banner_length;
-        *prefix_length -= banner_length;
-    }
-    if (*prefix_length)
-        logger->write(*prefix, *prefix_length, line, length);
-    else
-        logger->write(line, length, nullptr, 0);
-}
-
 void trace_manager_c::write_text(const char* prefix, unsigned long long prefix_length, const char* text,
                                  unsigned long long length) {
     single_writer_lock_c hold(lock_);

@@ -36,6 +36,7 @@
 #include "support/tr_stream.h"
 
 class config_parser_c;
+struct pending_line_s;
 class logger_c;
 class trace_manager_c;
 
@@ -190,6 +191,9 @@ public:
     // Writes one formatted line: prefix (its first banner_length bytes the
     // thread banner, written only when another thread wrote the previous
     // line) and the line. *prefix and *prefix_length come back as written.
+    // Returns when the line is in the kernel. Lines that threads finish
+    // while another thread writes are written together by one of them, in
+    // the order they queued (group_commit.cpp).
     void write_line(const char** prefix, size_t* prefix_length, size_t banner_length, unsigned thread_id,
                     const char* line, size_t length);
     // Writes a prefix and a text as they are.
@@ -252,6 +256,21 @@ private:
     void _rule_lists(rule_lists_e what) KATR_REQUIRES(lock_);
     // Whether before_fork took the locks (and the after steps must release).
     bool fork_locked_ = false;
+
+    // ------------------------------------------------ group commit
+    // Lines waiting for the writer: a stack of entries on their writers'
+    // stacks, newest first.
+    std::atomic<pending_line_s*> pending_{nullptr};
+    // Set while a thread writes the waiting lines.
+    std::atomic<bool> leading_{false};
+    // Raised after every group written and every change of writer; the word
+    // waiting threads sleep on. waiters_ counts the sleepers.
+    std::atomic<unsigned> commits_{0};
+    std::atomic<unsigned> waiters_{0};
+    // Writes the waiting lines, group after group, under the writer lock.
+    void _lead_group_commit();
+    // Raises commits_ and wakes the sleepers when there are any.
+    void _announce_commit();
     // Appends the record line (with or without the stack).
     static void _record_line(tr_stream_c& out, thread_trace_s* record, bool with_stack);
     // "Found n threads:" and one numbered record line per thread.

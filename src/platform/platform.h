@@ -70,8 +70,28 @@ bool plat_file_write(plat_file_t f, const void* data, size_t size);
 // WriteFile when both fit a 4 KiB stack buffer, else two); either piece may
 // be empty. True when every byte was written.
 bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b, size_t b_size);
+// One piece of a gathered write.
+struct plat_piece_s {
+    const void* data;
+    size_t size;
+};
+// Appends count pieces in order with as few system calls as the system
+// allows (writev in groups of at most PLAT_MAX_PIECES on POSIX, resuming
+// after partial writes; on Windows one WriteFile of the joined pieces).
+// Empty pieces are skipped. True when every byte was written.
+const size_t PLAT_MAX_PIECES = 256;
+bool plat_file_write_pieces(plat_file_t f, const plat_piece_s* pieces, size_t count);
 // Closes the file; PLAT_NO_FILE is ignored.
 void plat_file_close(plat_file_t f);
+
+// ---------------------------------------------------------------- waiting
+// Sleeps while *word holds expected, for at most timeout_ms (futex on
+// Linux, WaitOnAddress on Windows); may return early. Wakes come from
+// plat_wake_word_all on the same word.
+void plat_wait_word(const unsigned* word, unsigned expected, unsigned timeout_ms);
+void plat_wake_word_all(const unsigned* word);
+// A hint to the processor inside a spin loop.
+void plat_spin_pause();
 
 // ---------------------------------------------------------- read-only map
 // A read-only view of a whole regular file followed by one NUL byte. The
