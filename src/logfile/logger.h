@@ -50,6 +50,13 @@ public:
     tr_stream_c directory;             // log directory, ending in '/'
     str_list_c rotated_files;          // full paths of rotated files, newest first (owned copies)
     str_list_c reported_names;         // paths reported by left_alone, each said once
+    // A failed write or open closes the file and starts a failure episode:
+    // one message, then the next line at least REOPEN_DELAY_MS later opens
+    // the file again. The episode ends with a successful open.
+    bool failing = false;                     // inside a failure episode
+    bool rotate_on_reopen = false;            // the closed file holds lines: rotate it away first
+    unsigned long long failed_at_ms = 0;      // plat_clock_ms() of the latest failure
+    static const unsigned REOPEN_DELAY_MS = 1000;
 
     // Rotated files found by one directory scan, sorted by number, highest
     // first; entries of equal number keep the order in which they were added.
@@ -75,6 +82,9 @@ public:
     // file_name, writes the byte-order mark and the banner. Failures go to
     // error_text when given, else to the standard error stream.
     void open_file(tr_stream_c* error_text);
+    // Opens file_name as it is, without rotating: byte-order mark and banner
+    // behind any earlier content (the second half of open_file).
+    void start_file(tr_stream_c* error_text);
     // Rotates the current file away (without retention) and builds the new
     // file_name; opens nothing.
     void close_for_rename();
@@ -83,7 +93,17 @@ public:
     void set_pid(unsigned process_id);
     // Writes first and then second (either may be null or of length 0) with
     // one system call; rotates when bytes_written reaches max_file_size.
+    // Inside a failure episode the file is first opened again when the delay
+    // has passed; until then lines are dropped.
     void write(const char* first, unsigned first_len, const char* second, unsigned second_len);
+
+    // Records a failure that left the file closed: starts or continues an
+    // episode. A failed open inside an episode says nothing on the standard
+    // error stream; the episode's first failure did.
+    void note_failure();
+    // Inside an episode whose delay has passed: opens the file again,
+    // rotating a file that holds lines away first. True when it is open.
+    bool reopen_after_failure();
 
     // ---------------------------------------------- naming and retention
     // Takes a new directory (null or empty: keep the current one, or the

@@ -132,11 +132,15 @@ TEST_F(LogFile, OpenFailuresAreReported) {
     EXPECT_EQ(str(err).rfind(head + ", err=", 0), 0u) << str(err);
     EXPECT_TRUE(ends_with(str(err), "\r\n")) << str(err);
     EXPECT_GT(err.length, head.size() + 8) << str(err);
+    // Without a text: one message per failure episode, not per attempt.
+    logger_c quiet;
+    setup(quiet, 0, "blocker/logs/");
     testing::internal::CaptureStderr();
-    l.open_file(nullptr);
+    quiet.open_file(nullptr), quiet.open_file(nullptr);
     const std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(out.rfind(head + "! Error code=", 0), 0u) << out;
     EXPECT_TRUE(ends_with(out, "\n")) << out;
+    EXPECT_EQ(count(out, "Unable"), 1u) << out;
 }
 
 #if defined(__linux__)

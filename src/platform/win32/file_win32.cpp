@@ -1,5 +1,6 @@
 // The log file: CreateFileW for writing, shared for reading only, never
 // inherited by child processes; writes go to the end.
+#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
 
 namespace {
@@ -22,6 +23,7 @@ plat_file_t plat_file_open_append(const char* path) {
     wide_path_c w(path);
     if (!w.ok()) return PLAT_NO_FILE;
     if (!plat_regular_entry(w.get()) && GetLastError() == ERROR_CANT_ACCESS_FILE) return PLAT_NO_FILE;
+    if (plat_fault_injected(PLAT_CALL_OPEN)) return PLAT_NO_FILE;
     HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return PLAT_NO_FILE;
@@ -54,9 +56,10 @@ bool plat_file_write(plat_file_t f, const void* data, size_t size) {
     if (f == PLAT_NO_FILE || (!data && size != 0)) return false;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        size_t chunk = size > (1u << 30) ? (1u << 30) : size;
+        if (plat_fault_injected(PLAT_CALL_WRITE, &chunk)) return false;
         DWORD written = 0;
-        if (!WriteFile(handle_of(f), p, chunk, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(handle_of(f), p, static_cast<DWORD>(chunk), &written, nullptr) || written == 0) return false;
         p += written;
         size -= written;
     }
