@@ -76,8 +76,12 @@ TEST_F(IntegrationTest, DefaultConfigurationBesideTheExecutable) {
         if (name.rfind("integration_host", 0) == 0 || e.path().extension() == ".dll") fs::copy_file(e.path(), app / name);
     }
     write_file((app / "integration_host.jot").u8string(), "LogDirectoryName " + dir() + "/log/\nDefaultLoggingRank error\n");
-    const std::string cmd = "\"" + (app / "integration_host").make_preferred().u8string() + "\" scope - > \"" +
-                            path("out.txt") + "\" 2>&1";
+#if defined(_WIN32)
+    const std::string go = "cd /d \"" + fs::path(app).make_preferred().u8string() + "\" && ";
+#else
+    const std::string go = "cd \"" + app.u8string() + "\" && ";
+#endif
+    const std::string cmd = go + host_command("scope -") + " > \"" + path("out.txt") + "\" 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << read_file(path("out.txt"));
     EXPECT_NE(log().find("sending 7\r\n"), std::string::npos) << log();
 }
