@@ -2,8 +2,6 @@
 // one write was in the kernel reach the file with the next system call.
 #include "logfile/logger.h"
 
-#include <cstdio>
-
 #include "platform/platform.h"
 
 namespace {
@@ -15,7 +13,7 @@ const size_t LINES_PER_CALL = PLAT_MAX_PIECES / 2;
 
 void logger_c::write_lines(const log_line_s* lines, size_t count) {
     size_t next = 0;
-    while (next < count && file != PLAT_NO_FILE) {
+    while (next < count && (file != PLAT_NO_FILE || reopen_after_failure())) {
         // The lines of this call: up to the one after which the file
         // rotates, counting as the 32-bit file counter counts.
         plat_piece_s pieces[LINES_PER_CALL * 2];
@@ -34,9 +32,7 @@ void logger_c::write_lines(const log_line_s* lines, size_t count) {
         if (!plat_file_write_pieces(file, pieces, used)) {
             const unsigned long code = plat_last_error();
             if (code != 0) {
-                std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
-                plat_file_close(file);
-                file = PLAT_NO_FILE;
+                write_failed(code);
                 return;
             }
         }

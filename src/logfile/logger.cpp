@@ -74,6 +74,10 @@ void logger_c::open_file(tr_stream_c* error_text) {
         rotate_current(*this);
         apply_retention();
     }
+    start_file(error_text);
+}
+
+void logger_c::start_file(tr_stream_c* error_text) {
     bytes_written = 0;
 
     // Appends to an existing file (the platform opens at its end).
@@ -83,14 +87,18 @@ void logger_c::open_file(tr_stream_c* error_text) {
     if (file == PLAT_NO_FILE) {
         unsigned long code = plat_last_error();
         const bool planted = left_alone(file_name.c_str(), "no log file is written");
+        const bool retry = failing;
+        if (!planted) note_failure();
         if (error_text) {
             error_text->append("Unable to open logfile ").append(file_name).append(", err=").append(code).append("\r\n");
-        } else if (!planted) {
+        } else if (!planted && !retry) {
             std::fprintf(stderr, "Unable to open logfile %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
         }
         return;
     }
     opened = true;
+    failing = false;
+    rotate_on_reopen = false;
 
     long long now = plat_time();
     char time_text[64];
@@ -114,6 +122,7 @@ void logger_c::open_file(tr_stream_c* error_text) {
         return;
     }
     unsigned long code = plat_last_error();
+    note_failure();
     if (error_text)
         error_text->append("Unable to write to file ").append(file_name).append("! Error code= ").append(code).append("\r\n");
     plat_file_close(file);
@@ -135,9 +144,36 @@ void logger_c::set_pid(unsigned process_id) {
     }
 }
 
+void logger_c::note_failure() {
+    failing = true;
+    failed_at_ms = plat_clock_ms();
+}
+
+bool logger_c::reopen_after_failure() {
+    if (!failing || plat_clock_ms() - failed_at_ms < REOPEN_DELAY_MS) return false;
+    if (rotate_on_reopen && opened && file_name.length != 0) {
+        rotate_on_reopen = false;
+        open_file(nullptr);
+    } else {
+        start_file(nullptr);
+    }
+    return file != PLAT_NO_FILE;
+}
+
+void logger_c::write_failed(unsigned long code) {
+    // A write fails only on an open file, so this starts an episode. The
+    // lines of the closed file are kept: the reopen rotates it away before
+    // it starts a new one.
+    std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
+    note_failure();
+    rotate_on_reopen = true;
+    plat_file_close(file);
+    file = PLAT_NO_FILE;
+}
+
 void logger_c::write(const char* first, unsigned long long first_len, const char* second,
                      unsigned long long second_len) {
-    if (file == PLAT_NO_FILE) return;
+    if (file == PLAT_NO_FILE && !reopen_after_failure()) return;
     if (!first) first_len = 0;
     if (!second) second_len = 0;
 
@@ -152,9 +188,7 @@ void logger_c::write(const char* first, unsigned long long first_len, const char
         if (!plat_file_write2(file, first, static_cast<size_t>(a), second, static_cast<size_t>(b))) {
             unsigned long code = plat_last_error();
             if (code != 0) {
-                std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
-                plat_file_close(file);
-                file = PLAT_NO_FILE;
+                write_failed(code);
                 return;
             }
         }

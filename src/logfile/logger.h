@@ -63,6 +63,13 @@ public:
     tr_stream_c directory;             // log directory, ending in '/'
     str_list_c rotated_files;          // full paths of rotated files, newest first (owned copies)
     str_list_c reported_names;         // paths reported by left_alone, each said once
+    // A failed write or open closes the file and starts a failure episode:
+    // one message, then the next line at least REOPEN_DELAY_MS later opens
+    // the file again. The episode ends with a successful open.
+    bool failing = false;                     // inside a failure episode
+    bool rotate_on_reopen = false;            // the closed file holds lines: rotate it away first
+    unsigned long long failed_at_ms = 0;      // plat_clock_ms() of the latest failure
+    static const unsigned REOPEN_DELAY_MS = 1000;
 
     // Rotated files found by one directory scan, sorted by number, highest
     // first; entries of equal number keep the order in which they were added.
@@ -88,6 +95,9 @@ public:
     // file_name, writes the byte-order mark and the banner. Failures go to
     // error_text when given, else to the standard error stream.
     void open_file(tr_stream_c* error_text);
+    // Opens file_name as it is, without rotating: byte-order mark and banner
+    // behind any earlier content (the second half of open_file).
+    void start_file(tr_stream_c* error_text);
     // Rotates the current file away (without retention) and builds the new
     // file_name; opens nothing.
     void close_for_rename();
@@ -97,15 +107,28 @@ public:
     // Writes first and then second (either may be null or of length 0) with
     // one system call, a text longer than LOG_WRITE_PIECE with one call per
     // piece; rotates when bytes_written reaches max_file_size, only after the
-    // whole text, so that a line never spans two files.
+    // whole text, so that a line never spans two files. Inside a failure
+    // episode the file is first opened again when the delay has passed;
+    // until then lines are dropped.
     void write(const char* first, unsigned long long first_len, const char* second,
                unsigned long long second_len);
     // Writes count lines (each a prefix and a text, either empty) in file
     // order with one system call per file: the lines up to the one that
     // reaches max_file_size go to the current file, which then rotates, and
-    // the rest to the next. The same bytes, counts and rotations as count
-    // calls of write().
+    // the rest to the next. The same bytes, counts, rotations and failure
+    // handling as count calls of write().
     void write_lines(const log_line_s* lines, size_t count);
+    // A write of the open file failed with code: says so on the standard
+    // error stream, closes the file and starts a failure episode.
+    void write_failed(unsigned long code);
+
+    // Records a failure that left the file closed: starts or continues an
+    // episode. A failed open inside an episode says nothing on the standard
+    // error stream; the episode's first failure did.
+    void note_failure();
+    // Inside an episode whose delay has passed: opens the file again,
+    // rotating a file that holds lines away first. True when it is open.
+    bool reopen_after_failure();
 
     // ---------------------------------------------- naming and retention
     // Takes a new directory (null or empty: keep the current one, or the

@@ -240,6 +240,9 @@ bool plat_exe_path(char* buf, size_t size);
 // ------------------------------------------------------- time and identity
 // Seconds since the epoch.
 long long plat_time();
+// Milliseconds of a clock that only moves forward (not the wall clock), for
+// measuring waits.
+unsigned long long plat_clock_ms();
 // Breaks a time down into local time (thread-safe); false on failure.
 bool plat_localtime(long long t, struct tm* out);
 unsigned long plat_pid();
@@ -260,6 +263,43 @@ void plat_sleep_ms(unsigned ms);
 // always ends in a terminator. A null src or a negative size gives 0.
 int plat_utf8_to_utf16(const char* src, katr_wchar_t* dst, int dst_units);
 int plat_utf16_to_utf8(const katr_wchar_t* src, char* dst, int dst_bytes);
+
+// ---------------------------------------------------------- fault injection
+// For tests: the system calls behind this interface, each of which a test
+// may make fail (or, for writes, write less) before the real call runs, to
+// reach error paths that no ordinary environment produces.
+enum plat_call_e {
+    PLAT_CALL_OPEN,        // opening the log file for appending
+    PLAT_CALL_WRITE,       // each write / writev / WriteFile of the log file
+    PLAT_CALL_RENAME,      // plat_move_file
+    PLAT_CALL_UNLINK,      // plat_delete_file
+    PLAT_CALL_LIST,        // plat_list_files
+    PLAT_CALL_MAP,         // plat_map_file (the read or the mapping)
+    PLAT_CALL_MKDIR,       // plat_create_directory
+    PLAT_CALL_TLS_ALLOC,   // plat_tls_alloc
+    PLAT_CALL_HEAP,        // plat_heap_alloc
+    PLAT_CALL_COUNT
+};
+// Portable errors a hook can make a call fail with; each backend turns them
+// into its own code (errno: ENOSPC, EMFILE, EINTR, EACCES; Win32:
+// ERROR_DISK_FULL, ERROR_TOO_MANY_OPEN_FILES, ERROR_OPERATION_ABORTED,
+// ERROR_ACCESS_DENIED). An interrupted call is retried where the backend
+// retries a real interruption (POSIX); elsewhere it fails.
+enum plat_fault_e {
+    PLAT_FAULT_NONE = 0,
+    PLAT_FAULT_NO_SPACE,
+    PLAT_FAULT_TOO_MANY_FILES,
+    PLAT_FAULT_INTERRUPTED,
+    PLAT_FAULT_ACCESS_DENIED
+};
+// Called before the real call: the fault to fail it with, or PLAT_FAULT_NONE
+// to let it run. For PLAT_CALL_WRITE, *size holds the bytes the call is
+// about to write and may be lowered (not to 0) for a short write; for the
+// other calls size is null.
+typedef plat_fault_e (*plat_fault_hook_f)(plat_call_e call, size_t* size);
+// Installs hook for call; null restores the real behaviour. A hook runs on
+// whichever thread makes the call.
+void plat_set_fault_hook(plat_call_e call, plat_fault_hook_f hook);
 
 // ------------------------------------------------------ load notifications
 // Implemented by the trace manager; the backends' library entry points

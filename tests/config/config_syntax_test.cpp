@@ -28,6 +28,9 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks)
         {"PrintOnScreen +debug", 0, KATR_RANK_ERROR | KATR_RANK_WARNING | KATR_RANK_DEBUG, 0},
         {"Verbose On -debug", 0, ~KATR_RANK_DEBUG, 0}, {"PrintOnScreen false\nPrintToDebugVew true ^M", 0, 0, KATR_RANK_ALL},
         {"PrintOnScreen On bogus", 1, 0, KATR_RANK_ALL},
+        // The same rank added and removed: the addition wins (with a warning).
+        {"PrintOnScreen On +debug -debug", 0, KATR_RANK_ALL, KATR_RANK_ALL},
+        {"PrintOnScreen Off\nPrintOnScreen +debug -debug", 0, KATR_RANK_DEBUG, KATR_RANK_ALL},
     };
     for (const auto& k : steps) {
         EXPECT_EQ(parse(c, k.text, msg), k.counted) << k.text;
@@ -78,6 +81,9 @@ TEST(ConfigSyntax, RankRules)
     std::string msg, warn;
     EXPECT_EQ(parse(c, "DefaultDebugLevel +debug -  warning", msg), 0u);
     EXPECT_EQ(c.default_rank, KATR_RANK_FATAL | KATR_RANK_ERROR | KATR_RANK_DEBUG);
+    // An item without a sign adds, also after a '-' item.
+    EXPECT_EQ(parse(c, "DefaultLoggingRank +debug -warning trace", msg), 0u);
+    EXPECT_EQ(c.default_rank, KATR_RANK_FATAL | KATR_RANK_ERROR | KATR_RANK_DEBUG | KATR_RANK_TRACE);
     EXPECT_EQ(parse(c, "DefaultLoggingRank debug -trace", msg, &warn), 0u);
     EXPECT_EQ(c.default_rank, KATR_RANK_DEBUG);
     EXPECT_EQ(warn, "Warning! Entries for removal are meaningless in the line:\n\"DefaultLoggingRank debug -trace\"\n");
@@ -116,7 +122,8 @@ TEST(ConfigSyntax, ThreadRulesAndModuleContent)
     std::string msg;
     // Duplicates merge; plain and id rules at the front, the pattern at the end.
     EXPECT_EQ(parse(c, "ThreadByName worker on\nThreadByName worker on\nThreadBySysID 12 on\n"
-                       "ThreadBySysID 12 true\nThreadByApplID 7 On\nThreadByName io* on\n", msg) + msg.size(), 0u);
+                       "ThreadBySysID 12 true\nThreadByApplID 7 On\nThreadByName io* on\nThreadByApplID 7 on\n", msg) +
+                  msg.size(), 0u);
     EXPECT_EQ(rules_of(c.thread_ranks), ":r/0/7 :r/12/0 worker:r/0/0 io*:r/0/0 ");
     EXPECT_EQ(parse(c, "ThreadByName io off", msg), 0u);  // the list holds rules of one value only
     EXPECT_EQ(rules_of(c.thread_ranks), "io:a/0/0 ");

@@ -1,6 +1,7 @@
 // A host program as users write them: it includes katrace.h alone and links
 // the shared library. The test driver runs it in one of several modes:
-//   scope <jot>             one traced scope with two messages
+//   scope <jot>             one traced scope with two messages ("-": the
+//                           default configuration file)
 //   kill <jot> <n>          n lines, then the process kills itself hard
 //   disk <jot>              lines while the log file cannot be written
 //   console <out>           writes katr_is_console_application() to <out>
@@ -147,7 +148,7 @@ int katr_host_main(int argc, char** argv) {
         return std::fclose(f);
     }
     if (!std::strcmp(mode, "early")) return trace_before_init();
-    katr_init(argv[2], nullptr);
+    katr_init(std::strcmp(argv[2], "-") ? argv[2] : NULL, NULL);
     if (!std::strcmp(mode, "scope")) {
         demo::Conn().send(7);
     } else if (!std::strcmp(mode, "kill") && argc > 3) {

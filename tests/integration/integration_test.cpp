@@ -65,6 +65,27 @@ TEST_F(IntegrationTest, ScopeWithTwoMessagesInTheLogFile) {
     EXPECT_EQ(read_file(path("err.txt")), "");
 }
 
+// Without a file name the configuration is the executable's name with the
+// extension "jot" in the executable's directory, also when that directory's
+// own name has a dot.
+TEST_F(IntegrationTest, DefaultConfigurationBesideTheExecutable) {
+    const fs::path app = fs::u8path(dir() + "/app.d");
+    fs::create_directories(app);
+    for (const auto& e : fs::directory_iterator(fs::current_path())) {
+        const std::string name = e.path().filename().u8string();
+        if (name.rfind("integration_host", 0) == 0 || e.path().extension() == ".dll") fs::copy_file(e.path(), app / name);
+    }
+    write_file((app / "integration_host.jot").u8string(), "LogDirectoryName " + dir() + "/log/\nDefaultLoggingRank error\n");
+#if defined(_WIN32)
+    const std::string go = "cd /d \"" + fs::path(app).make_preferred().u8string() + "\" && ";
+#else
+    const std::string go = "cd \"" + app.u8string() + "\" && ";
+#endif
+    const std::string cmd = go + host_command("scope -") + " > \"" + path("out.txt") + "\" 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << read_file(path("out.txt"));
+    EXPECT_NE(log().find("sending 7\r\n"), std::string::npos) << log();
+}
+
 TEST_F(IntegrationTest, HostKilledHardLosesNoLine) {
     const int n = 300;
     EXPECT_NE(run("kill", "DefaultLoggingRank error", std::to_string(n)), 0);

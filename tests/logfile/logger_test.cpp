@@ -3,19 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/fault.h"
 #include "common/planted.h"
 #include "common/temp_dir.h"
 #include "logfile/logger.h"   // with the configuration, string lists and the platform layer
 #include "logfile/path_ops.h"
 
-#if defined(__linux__)
-#include <sys/resource.h>
-#endif
 
 namespace fs = std::filesystem;
 using strings = std::vector<std::string>;
@@ -122,67 +119,101 @@ TEST_F(LogFile, OpenWriteAndRotateAtTheLimit) {
     EXPECT_EQ(l.file_number, 2u);
 }
 
-TEST_F(LogFile, OpenFailuresAreReported) {
-    write_file(path("blocker"), "x");   // a parent of the directory is a file
-    logger_c l;
-    setup(l, 0, "blocker/logs/");
-    const std::string head = "Unable to open logfile " + str(l.file_name);
+// An open that fails (too many open files): the message goes to the caller's
+// text or, once per failure episode, to the standard error stream; the next
+// line a second later opens the file.
+TEST_F(LogFile, OpenFailuresAreReportedOnceAndRetried) {
+    logger_c l, quiet;
+    setup(l, 1u << 20), setup(quiet, 1u << 20);
+    const std::string code = std::to_string(ERR_TOO_MANY_FILES);
     tr_stream_c err;
-    l.open_file(&err);
+    testing::internal::CaptureStderr();
+    {
+        fault_c emfile(PLAT_CALL_OPEN, PLAT_FAULT_TOO_MANY_FILES);
+        l.open_file(&err);
+        quiet.open_file(nullptr), quiet.open_file(nullptr);
+        l.write("dropped\r\n", 9, nullptr, 0);
+    }
+    l.write("early\r\n", 7, nullptr, 0);   // less than a second after the failure
+    const std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(str(err), "Unable to open logfile " + path("host.log") + ", err=" + code + "\r\n");
+    EXPECT_EQ(out, "Unable to open logfile " + path("host.log") + "! Error code=" + code + "\n");
     EXPECT_EQ(l.file, PLAT_NO_FILE);
     EXPECT_FALSE(l.opened);
-    EXPECT_EQ(str(err).rfind(head + ", err=", 0), 0u) << str(err);
-    EXPECT_TRUE(ends_with(str(err), "\r\n")) << str(err);
-    EXPECT_GT(err.length, head.size() + 8) << str(err);
-    testing::internal::CaptureStderr();
-    l.open_file(nullptr);
-    const std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(out.rfind(head + "! Error code=", 0), 0u) << out;
-    EXPECT_TRUE(ends_with(out, "\n")) << out;
+    plat_sleep_ms(logger_c::REOPEN_DELAY_MS + 100);
+    l.write("line\r\n", 6, nullptr, 0);
+    EXPECT_EQ(read_file(path("host.log")).compare(0, 3, BOM), 0);
+    EXPECT_TRUE(ends_with(read_file(path("host.log")), banner_tail(0) + "line\r\n"));
 }
 
-#if defined(__linux__)
-// Runs op while every write at or past cap bytes into a file fails with
-// EFBIG (RLIMIT_FSIZE, SIGXFSZ ignored), as a full disk fails it with ENOSPC.
-template <class op_f>
-void with_file_size_cap(rlim_t cap, op_f op) {
-    rlimit old, capped;
-    getrlimit(RLIMIT_FSIZE, &old);
-    capped = old, capped.rlim_cur = cap;
-    void (*old_signal)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &capped), op(), setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_signal);
-}
-
-TEST_F(LogFile, FullDiskIsReported) {
-    const std::string full(4096, 'o');   // the size of the cap
-    write_file(path("full.log"), full);
-    logger_c l, w;
+// A full disk: a banner that cannot be written is reported to the caller; a
+// line that meets it in its middle gives one message, later lines are lost
+// quietly, and a second after the last failure the next line rotates the
+// old file away (keeping everything written before) and starts a new one.
+TEST_F(LogFile, FullDiskClosesTheLogAndASecondLaterItReopens) {
+    const std::string code = std::to_string(ERR_NO_SPACE);
+    logger_c b;
+    setup(b, 1u << 20, "b_");
     tr_stream_c err;
-    l.file_name.append(path("full.log").c_str());
-    with_file_size_cap(full.size(), [&] { l.open_file(&err); });
-    EXPECT_EQ(str(err), "Unable to write to file " + path("full.log") + "! Error code= 27\r\n");
-    EXPECT_EQ(l.file, PLAT_NO_FILE);
-    EXPECT_TRUE(l.opened);
-    // A writer meeting the full disk later (its message stays below the cap);
-    // the next open rotates the old name away.
-    setup(w, 1u << 20);
-    w.open_file(nullptr);
-    w.write(full.data(), static_cast<unsigned>(full.size()), nullptr, 0);
-    const unsigned before = w.bytes_written;
+    {
+        fault_c full(PLAT_CALL_WRITE, PLAT_FAULT_NO_SPACE);
+        b.open_file(&err);
+    }
+    EXPECT_EQ(str(err), "Unable to write to file " + d() + "b_host.log! Error code= " + code + "\r\n");
+    EXPECT_EQ(b.file, PLAT_NO_FILE);
+    EXPECT_TRUE(b.opened);
+
+    logger_c l;
+    setup(l, 1u << 20);
+    l.open_file(nullptr);
+    l.write("kept|", 5, "line\r\n", 6);
+    const std::string before = read_file(path("host.log"));
+    const unsigned counted = l.bytes_written;
     testing::internal::CaptureStderr();
-    with_file_size_cap(full.size(), [&] {   // the second line is dropped silently
-        w.write("prefix ", 7, "line\r\n", 6), w.write("later ", 6, "line\r\n", 6);
-    });
+    {
+        fault_c full(PLAT_CALL_WRITE, PLAT_FAULT_NO_SPACE, -1, 1, 4);   // 4 bytes, then no space
+        l.write("lost|", 5, "line\r\n", 6);
+        l.write("dropped\r\n", 9, nullptr, 0);
+        EXPECT_EQ(l.file, PLAT_NO_FILE);
+        EXPECT_EQ(l.bytes_written, counted);
+        plat_sleep_ms(logger_c::REOPEN_DELAY_MS + 100);
+        l.write("still full\r\n", 12, nullptr, 0);   // rotates, the new file fails quietly
+    }
+    l.write("early\r\n", 7, nullptr, 0);
+    EXPECT_EQ(l.file, PLAT_NO_FILE);
+    plat_sleep_ms(logger_c::REOPEN_DELAY_MS + 100);
+    l.write("back\r\n", 6, nullptr, 0);
     const std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(out, "Unable to write to file " + path("host.log") + "! Error code=27\n");
-    EXPECT_EQ(w.file, PLAT_NO_FILE);
-    EXPECT_EQ(w.bytes_written, before);
-    w.open_file(nullptr);
-    EXPECT_NE(w.file, PLAT_NO_FILE);
-    EXPECT_TRUE(exists("host.log.1"));
+    EXPECT_EQ(out, "Unable to write to file " + path("host.log") + "! Error code=" + code + "\n");
+    EXPECT_EQ(read_file(path("host.log.1")), before + "lost");
+    EXPECT_FALSE(exists("host.log.2"));   // one rotation per episode
+    const std::string now = read_file(path("host.log"));
+    EXPECT_EQ(now.compare(0, 3, BOM), 0) << now;
+    EXPECT_EQ(count(now, BOM), 1u) << now;
+    EXPECT_TRUE(ends_with(now, banner_tail(1) + "back\r\n")) << now;
 }
-#endif
+
+// A rotation whose move fails goes on quietly in the same file: the lines
+// before it stay, the new banner and the later lines follow them.
+TEST_F(LogFile, FailedRenameDuringRotationKeepsTheFile) {
+    logger_c l;
+    setup(l, 1u << 20);
+    l.open_file(nullptr);
+    l.write("a\r\n", 3, nullptr, 0);
+    l.max_file_size = l.bytes_written + 3;
+    testing::internal::CaptureStderr();
+    {
+        fault_c denied(PLAT_CALL_RENAME, PLAT_FAULT_ACCESS_DENIED);
+        l.write("b\r\n", 3, nullptr, 0);
+        EXPECT_GE(denied.calls(), 1);
+    }
+    l.write("c\r\n", 3, nullptr, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(exists("host.log.1"));
+    const std::string content = read_file(path("host.log"));
+    EXPECT_NE(content.find("a\r\nb\r\n" + BOM), std::string::npos) << content;
+    EXPECT_TRUE(ends_with(content, banner_tail(1) + "c\r\n")) << content;
+}
 
 TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
     // None of the foreign names is ours (a name ending in '.' cannot exist on Windows).

@@ -1,6 +1,7 @@
 // Directories: creating one level and listing the regular files in one
 // (links are never followed).
 #include "platform/platform.h"
+#include "platform/posix/fault_posix.h"
 #include "platform/posix/path_limit_posix.h"
 
 #include <cerrno>
@@ -10,7 +11,7 @@
 
 // Mode 0777 lets the process umask decide; no chmod ever widens it.
 bool plat_create_directory(const char* path) {
-    return plat_path_usable(path) && mkdir(path, 0777) == 0;
+    return plat_path_usable(path) && !plat_fault_injected(PLAT_CALL_MKDIR) && mkdir(path, 0777) == 0;
 }
 
 namespace {
@@ -29,7 +30,7 @@ bool is_regular_file(DIR* d, const struct dirent* e) {
 // Visits every regular file that is not a link; true when readdir reached
 // the end without error.
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx) {
-    if (!plat_path_usable(dir) || !visit) return false;
+    if (!plat_path_usable(dir) || !visit || plat_fault_injected(PLAT_CALL_LIST)) return false;
     DIR* d = opendir(dir);
     if (!d) return false;
     for (;;) {

@@ -1,6 +1,7 @@
 // The log file: opened for appending, written in whole pieces, closed.
 #include "platform/platform.h"
 #include "platform/posix/entry_posix.h"
+#include "platform/posix/fault_posix.h"
 #include "platform/posix/path_limit_posix.h"
 
 #include <cerrno>
@@ -27,7 +28,7 @@ plat_file_t plat_file_open_append(const char* path) {
     }
     int fd;
     do {
-        fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
+        fd = plat_fault_injected(PLAT_CALL_OPEN) ? -1 : open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return PLAT_NO_FILE;
     int err = 0, flags;
@@ -58,7 +59,8 @@ bool plat_file_write(plat_file_t f, const void* data, size_t size) {
     if (f < 0 || (!data && size != 0)) return false;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        ssize_t n = write(static_cast<int>(f), p, size);
+        const struct iovec piece = {const_cast<char*>(p), size};
+        ssize_t n = plat_sys_writev(static_cast<int>(f), &piece, 1);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;   // a zero-byte write would never finish
         p += n;
@@ -67,31 +69,66 @@ bool plat_file_write(plat_file_t f, const void* data, size_t size) {
     return true;
 }
 
-// One writev for both pieces, so that they reach the file together; a
-// partial write continues with the rest.
-bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b, size_t b_size) {
-    if (f < 0 || (!a && a_size != 0) || (!b && b_size != 0)) return false;
-    struct iovec iov[2];
-    int count = 0;
-    if (a_size != 0) iov[count++] = {const_cast<void*>(a), a_size};
-    if (b_size != 0) iov[count++] = {const_cast<void*>(b), b_size};
-    struct iovec* cur = iov;
-    while (count > 0) {
-        ssize_t n = writev(static_cast<int>(f), cur, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        size_t done = static_cast<size_t>(n);
-        while (count > 0 && done >= cur->iov_len) {
-            done -= cur->iov_len;
-            ++cur;
-            --count;
+// writev over groups of at most PLAT_MAX_PIECES pieces; a partial write
+// continues with the rest of the piece it stopped in.
+bool plat_file_write_pieces(plat_file_t f, const plat_piece_s* pieces, size_t count) {
+    if (f < 0 || (!pieces && count != 0)) return false;
+    struct iovec iov[PLAT_MAX_PIECES];
+    size_t next = 0;
+    while (next < count) {
+        int n = 0;
+        for (; next < count && n < static_cast<int>(PLAT_MAX_PIECES); ++next) {
+            if (pieces[next].size == 0) continue;
+            if (!pieces[next].data) return false;
+            iov[n++] = {const_cast<void*>(pieces[next].data), pieces[next].size};
         }
-        if (count > 0) {
-            cur->iov_base = static_cast<char*>(cur->iov_base) + done;
-            cur->iov_len -= done;
+        struct iovec* cur = iov;
+        while (n > 0) {
+            ssize_t written = plat_sys_writev(static_cast<int>(f), cur, n);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return false;
+            size_t done = static_cast<size_t>(written);
+            while (n > 0 && done >= cur->iov_len) {
+                done -= cur->iov_len;
+                ++cur;
+                --n;
+            }
+            if (n > 0) {
+                cur->iov_base = static_cast<char*>(cur->iov_base) + done;
+                cur->iov_len -= done;
+            }
         }
     }
     return true;
+}
+
+// One writev for both pieces, so that they reach the file together.
+bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b, size_t b_size) {
+    if ((!a && a_size != 0) || (!b && b_size != 0)) return false;
+    const plat_piece_s pieces[2] = {{a, a_size}, {b, b_size}};
+    return plat_file_write_pieces(f, pieces, 2);
+}
+
+// Asks the hook with the total size; a lowered size writes the pieces cut
+// to it, so that the caller sees a short write.
+ssize_t plat_hooked_writev(plat_fault_hook_f hook, int fd, const struct iovec* iov, int count) {
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) total += iov[i].iov_len;
+    size_t allowed = total;
+    const plat_fault_e fault = hook(PLAT_CALL_WRITE, &allowed);
+    if (fault != PLAT_FAULT_NONE) {
+        errno = plat_fault_errno(fault);
+        return -1;
+    }
+    if (allowed == 0 || allowed >= total) return writev(fd, iov, count);
+    struct iovec cut[2];
+    int n = 0;
+    for (int i = 0; i < count && n < 2 && allowed > 0; ++i, ++n) {
+        cut[n] = iov[i];
+        if (cut[n].iov_len > allowed) cut[n].iov_len = allowed;
+        allowed -= cut[n].iov_len;
+    }
+    return writev(fd, cut, n);
 }
 
 // Closes the descriptor; invalid ones are ignored.

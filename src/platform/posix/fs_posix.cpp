@@ -4,6 +4,7 @@
 // works relative to it, never following a link at the file's own name.
 #include "platform/platform.h"
 #include "platform/posix/entry_posix.h"
+#include "platform/posix/fault_posix.h"
 #include "platform/posix/path_limit_posix.h"
 
 #include <cerrno>
@@ -38,6 +39,7 @@ bool plat_move_file(const char* from, const char* to) {
     plat_entry_at_c src, dst;
     if (!src.open(from) || !dst.open(to)) return false;
     if (!src.is_regular() || in_use(src)) return false;
+    if (plat_fault_injected(PLAT_CALL_RENAME)) return false;
 #ifdef RENAME_NOREPLACE
     if (renameat2(src.dir(), src.name(), dst.dir(), dst.name(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
@@ -53,7 +55,7 @@ bool plat_move_file(const char* from, const char* to) {
 // Removes a regular file that no process holds open as its log.
 bool plat_delete_file(const char* path) {
     plat_entry_at_c e;
-    return e.open(path) && e.is_regular() && !in_use(e) && unlinkat(e.dir(), e.name(), 0) == 0;
+    return e.open(path) && e.is_regular() && !in_use(e) && !plat_fault_injected(PLAT_CALL_UNLINK) && unlinkat(e.dir(), e.name(), 0) == 0;
 }
 
 // lstat: a link at the last component is reported, not followed.

@@ -1,5 +1,6 @@
 // The process heap: the C library's allocator behind a constant handle.
 #include "platform/platform.h"
+#include "platform/posix/fault_posix.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,6 +20,7 @@ void* plat_heap_alloc(void* heap, size_t size) {
         errno = EINVAL;
         return nullptr;
     }
+    if (plat_fault_injected(PLAT_CALL_HEAP)) return nullptr;
     return malloc(size == 0 ? 1 : size);
 }
 

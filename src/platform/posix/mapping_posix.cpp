@@ -3,6 +3,7 @@
 // truncates while it is parsed would raise SIGBUS in the reader, whereas a
 // read sees the bytes that were there, however the file changes meanwhile.
 #include "platform/platform.h"
+#include "platform/posix/fault_posix.h"
 #include "platform/posix/path_limit_posix.h"
 
 #include <cerrno>
@@ -55,7 +56,7 @@ char* read_whole(int fd, size_t guess, size_t* size) {
 bool plat_map_file(const char* path, plat_mapping_s* m) {
     if (!m) return false;
     *m = plat_mapping_s{nullptr, 0, nullptr, nullptr};
-    if (!plat_path_usable(path)) return false;
+    if (!plat_path_usable(path) || plat_fault_injected(PLAT_CALL_MAP)) return false;
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st;

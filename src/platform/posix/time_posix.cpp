@@ -8,6 +8,13 @@ long long plat_time() {
     return static_cast<long long>(time(nullptr));
 }
 
+// CLOCK_MONOTONIC, which no change of the wall clock moves.
+unsigned long long plat_clock_ms() {
+    struct timespec now;
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+    return static_cast<unsigned long long>(now.tv_sec) * 1000u + static_cast<unsigned long long>(now.tv_nsec) / 1000000u;
+}
+
 // localtime_r: thread-safe, respects the TZ setting.
 bool plat_localtime(long long t, struct tm* out) {
     if (!out) return false;

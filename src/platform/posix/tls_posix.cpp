@@ -3,6 +3,7 @@
 // of a slot knows its key and can make the value readable again while the
 // hook runs (pthread clears a key before calling its destructor).
 #include "platform/platform.h"
+#include "platform/posix/fault_posix.h"
 
 #include <array>
 #include <atomic>
@@ -54,7 +55,7 @@ slot_s* slot_of(unsigned index) {
 // Claims a free table entry and creates its key (with the destructor only
 // when there is a hook to run).
 bool plat_tls_alloc(unsigned* index, void (*on_exit)(void* value)) {
-    if (!index) return false;
+    if (!index || plat_fault_injected(PLAT_CALL_TLS_ALLOC)) return false;
     for (unsigned i = 0; i < SLOT_COUNT; ++i) {
         int expected = SLOT_FREE;
         if (!g_slots[i].state.compare_exchange_strong(expected, SLOT_CLAIMED, std::memory_order_acq_rel)) continue;

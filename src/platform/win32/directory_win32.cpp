@@ -1,4 +1,5 @@
 // Directories: creating one level and listing the files in one.
+#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
 
 #include <cwchar>
@@ -6,7 +7,7 @@
 // CreateDirectoryW with the default security of the parent.
 bool plat_create_directory(const char* path) {
     wide_path_c w(path);
-    return w.ok() && CreateDirectoryW(w.get(), nullptr) != 0;
+    return w.ok() && !plat_fault_injected(PLAT_CALL_MKDIR) && CreateDirectoryW(w.get(), nullptr) != 0;
 }
 
 // FindFirstFileW/FindNextFileW over dir\*; directories, reparse points
@@ -14,7 +15,7 @@ bool plat_create_directory(const char* path) {
 // ended with ERROR_NO_MORE_FILES.
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx) {
     wide_path_c w(dir);
-    if (!w.ok() || !visit) return false;
+    if (!w.ok() || !visit || plat_fault_injected(PLAT_CALL_LIST)) return false;
     wchar_t pattern[PLAT_MAX_PATH_UNITS + 3];
     const size_t len = wcslen(w.get());
     memcpy(pattern, w.get(), len * sizeof(wchar_t));

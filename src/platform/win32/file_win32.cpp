@@ -1,6 +1,9 @@
 // The log file: CreateFileW for writing, shared for reading only, never
 // inherited by child processes; writes go to the end.
+#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
+
+#include <new>
 
 namespace {
 
@@ -22,6 +25,7 @@ plat_file_t plat_file_open_append(const char* path) {
     wide_path_c w(path);
     if (!w.ok()) return PLAT_NO_FILE;
     if (!plat_regular_entry(w.get()) && GetLastError() == ERROR_CANT_ACCESS_FILE) return PLAT_NO_FILE;
+    if (plat_fault_injected(PLAT_CALL_OPEN)) return PLAT_NO_FILE;
     HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return PLAT_NO_FILE;
@@ -54,9 +58,10 @@ bool plat_file_write(plat_file_t f, const void* data, size_t size) {
     if (f == PLAT_NO_FILE || (!data && size != 0)) return false;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        size_t chunk = size > (1u << 30) ? (1u << 30) : size;
+        if (plat_fault_injected(PLAT_CALL_WRITE, &chunk)) return false;
         DWORD written = 0;
-        if (!WriteFile(handle_of(f), p, chunk, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(handle_of(f), p, static_cast<DWORD>(chunk), &written, nullptr) || written == 0) return false;
         p += written;
         size -= written;
     }
@@ -81,4 +86,32 @@ bool plat_file_write2(plat_file_t f, const void* a, size_t a_size, const void* b
 // CloseHandle; PLAT_NO_FILE is ignored.
 void plat_file_close(plat_file_t f) {
     if (f != PLAT_NO_FILE && f != 0) CloseHandle(handle_of(f));
+}
+
+// The pieces joined in one heap buffer and written with one WriteFile, so
+// that a batch of lines reaches the file in one call; when the buffer cannot
+// be had, each piece is written on its own.
+bool plat_file_write_pieces(plat_file_t f, const plat_piece_s* pieces, size_t count) {
+    if (f == PLAT_NO_FILE || (!pieces && count != 0)) return false;
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].size != 0 && !pieces[i].data) return false;
+        total += pieces[i].size;
+    }
+    if (total == 0) return true;
+    char* joined = new (std::nothrow) char[total];
+    if (!joined) {
+        for (size_t i = 0; i < count; ++i)
+            if (pieces[i].size != 0 && !plat_file_write(f, pieces[i].data, pieces[i].size)) return false;
+        return true;
+    }
+    size_t at = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].size == 0) continue;
+        memcpy(joined + at, pieces[i].data, pieces[i].size);
+        at += pieces[i].size;
+    }
+    const bool ok = plat_file_write(f, joined, total);
+    delete[] joined;
+    return ok;
 }

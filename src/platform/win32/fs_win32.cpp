@@ -3,6 +3,7 @@
 // act only on regular files, never on reparse points. A move or delete that
 // meets a file another process holds open is retried a few times before it
 // fails.
+#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
 
 #include <cerrno>
@@ -35,7 +36,7 @@ bool plat_move_file(const char* from, const char* to) {
     wide_path_c w_from(from);
     if (!w_from.ok()) return false;
     wide_path_c w_to(to);
-    if (!w_to.ok() || !plat_regular_entry(w_from.get())) return false;
+    if (!w_to.ok() || !plat_regular_entry(w_from.get()) || plat_fault_injected(PLAT_CALL_RENAME)) return false;
     return retry_on_sharing(
         [&] { return MoveFileExW(w_from.get(), w_to.get(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0; });
 }
@@ -44,7 +45,7 @@ bool plat_move_file(const char* from, const char* to) {
 // point itself, but a planted entry is left alone altogether).
 bool plat_delete_file(const char* path) {
     wide_path_c w(path);
-    return w.ok() && plat_regular_entry(w.get()) && retry_on_sharing([&] { return DeleteFileW(w.get()) != 0; });
+    return w.ok() && plat_regular_entry(w.get()) && !plat_fault_injected(PLAT_CALL_UNLINK) && retry_on_sharing([&] { return DeleteFileW(w.get()) != 0; });
 }
 
 // GetFileAttributesW, which describes a reparse point rather than its target.

@@ -1,4 +1,5 @@
 // The process heap.
+#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
 
 void* plat_process_heap() {
@@ -6,6 +7,7 @@ void* plat_process_heap() {
 }
 
 void* plat_heap_alloc(void* heap, size_t size) {
+    if (plat_fault_injected(PLAT_CALL_HEAP)) return nullptr;
     return heap ? HeapAlloc(heap, 0, size) : nullptr;
 }
 

@@ -2,6 +2,7 @@
 // after the end of the file in its last page read as zero; a file that ends
 // exactly on a page boundary has no such bytes and is read into a heap
 // buffer with a NUL behind it instead.
+#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
 
 namespace {
@@ -52,6 +53,7 @@ bool plat_map_file(const char* path, plat_mapping_s* m) {
     *m = plat_mapping_s{nullptr, 0, nullptr, nullptr};
     wide_path_c w(path);
     if (!w.ok()) return false;
+    if (plat_fault_injected(PLAT_CALL_MAP)) return false;
     HANDLE file = CreateFileW(w.get(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;

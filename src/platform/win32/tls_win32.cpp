@@ -1,10 +1,11 @@
 // Thread-local slots over TlsAlloc. Thread exit reaches the library through
 // DllMain's thread-detach notification, so on_exit is not used here.
+#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
 
 bool plat_tls_alloc(unsigned* index, void (*on_exit)(void* value)) {
     (void)on_exit;
-    if (!index) return false;
+    if (!index || plat_fault_injected(PLAT_CALL_TLS_ALLOC)) return false;
     const DWORD i = TlsAlloc();
     if (i == TLS_OUT_OF_INDEXES) return false;
     *index = static_cast<unsigned>(i);
