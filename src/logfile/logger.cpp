@@ -51,35 +51,85 @@ logger_c::~logger_c() {
     // rotated_files frees its strings itself.
 }
 
-// Closes the current file and moves it to "<file_name>.<next number>",
-// skipping numbers whose names someone else has taken with anything but a
-// regular file; the rotated name enters rotated_files whether or not the
-// move succeeded (a failed move, e.g. of a file another process holds, is
-// not reported). When no name is found the file stays where it is.
+// Closes the current file and gives it its rotated name. A numbered file
+// (taken while another writer held file_name) has it already. Otherwise
+// file_name moves to "<file_name>.<number>", the first number above
+// file_number whose name is free: a rotation never replaces a file, and
+// when another writer takes the name between the test and the move, the
+// next number is tried. The rotated name enters rotated_files whether or
+// not the move succeeded (a failed move is not reported; one that met a
+// file held open is tried again later). When no number is left the file
+// stays where it is.
 static void rotate_current(logger_c& l) {
     if (l.file != PLAT_NO_FILE) {
         plat_file_close(l.file);
         l.file = PLAT_NO_FILE;
     }
+    if (l.continued.length != 0) {
+        l.rotated_files.insert_string(l.continued.c_str());
+        l.continued.truncate(0);
+        return;
+    }
     tr_stream_c rotated;
-    const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
-    if (number == 0) return;
-    l.file_number = number;
-    move_file(l, l.file_name.c_str(), rotated.c_str());
+    for (;;) {
+        const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
+        if (number == 0) return;
+        l.file_number = number;
+        if (l.move_or_queue(l.file_name.c_str(), rotated.c_str()) || !path_exists(rotated.c_str())) break;
+    }
     l.rotated_files.insert_string(rotated.c_str());
 }
 
+// Opens file_name for this writer alone. When another writer holds it, or
+// a reopen finds content there that is not this writer's new file (a
+// rotation that could not move it), the log continues in the first free
+// numbered file instead ("<file_name>.<number>", found empty), which is
+// already at its rotated name. No two writers thus share a file, and each
+// file keeps to the size limit.
+static plat_file_t open_own_file(logger_c& l, bool reopen) {
+    plat_file_t f = plat_file_open_append(l.file_name.c_str());
+    const unsigned long code = plat_last_error();
+    if (f != PLAT_NO_FILE) {
+        if (!reopen || plat_file_size(f) <= 0) return f;
+        plat_file_close(f);
+    } else if (!plat_error_in_use(code)) {
+        return PLAT_NO_FILE;
+    }
+    tr_stream_c name;
+    for (;;) {
+        const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, name);
+        if (number == 0) {
+            // No number is left: a file of this writer's own grows on.
+            if (f != PLAT_NO_FILE) return plat_file_open_append(l.file_name.c_str());
+            plat_set_last_error(code);
+            return PLAT_NO_FILE;
+        }
+        l.file_number = number;
+        f = plat_file_open_append(name.c_str());
+        if (f == PLAT_NO_FILE && !plat_error_in_use(plat_last_error())) return PLAT_NO_FILE;
+        if (f != PLAT_NO_FILE && plat_file_size(f) == 0) {
+            l.continued.append(name);
+            return f;
+        }
+        // Another writer moved a file to this name since the test: the next one.
+        plat_file_close(f);
+    }
+}
+
 void logger_c::open_file(tr_stream_c* error_text) {
-    if (opened && file_name.length != 0) {
+    const bool reopen = opened && file_name.length != 0;
+    if (reopen) {
         rotate_current(*this);
         apply_retention();
     }
     bytes_written = 0;
+    // A directory removed while the host runs is made again.
+    if (directory.length != 0) create_directories(directory.c_str());
 
     // Appends to an existing file (the platform opens at its end).
     // Something else at the name (a link, a pipe...) is refused by the open
     // and reported once; the log then goes on without a file.
-    file = plat_file_open_append(file_name.c_str());
+    file = open_own_file(*this, reopen);
     if (file == PLAT_NO_FILE) {
         unsigned long code = plat_last_error();
         const bool planted = left_alone(file_name.c_str(), "no log file is written");
@@ -147,7 +197,8 @@ void logger_c::write(const char* first, unsigned first_len, const char* second, 
         if (!plat_file_write2(file, first, first_len, second, second_len)) {
             unsigned long code = plat_last_error();
             if (code != 0) {
-                std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
+                const char* path = continued.length ? continued.c_str() : file_name.c_str();
+                std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", path, static_cast<int>(code));
                 plat_file_close(file);
                 file = PLAT_NO_FILE;
                 return;

@@ -50,6 +50,23 @@ public:
     tr_stream_c directory;             // log directory, ending in '/'
     str_list_c rotated_files;          // full paths of rotated files, newest first (owned copies)
     str_list_c reported_names;         // paths reported by left_alone, each said once
+    tr_stream_c continued;             // numbered file written while file_name is held by
+                                       // another writer; empty while writing file_name
+
+    // Moves and deletes that met a file another open holds, to be tried
+    // again after a pause that the caller spends without its lock. Owns its
+    // records.
+    struct retry_list_s : public ptr_list_c {
+        struct item_s {
+            tr_stream_c from;    // file to move or delete
+            tr_stream_c to;      // new name of a move; empty for a delete
+            unsigned attempts;   // attempts made so far
+        };
+        retry_list_s() : ptr_list_c(false) {}
+        ~retry_list_s() override;
+    };
+    retry_list_s retries;
+    bool retrying = false;             // a caller owns the retry of retries
 
     // Rotated files found by one directory scan, sorted by number, highest
     // first; entries of equal number keep the order in which they were added.
@@ -103,11 +120,29 @@ public:
     // path it says so on the standard error stream, with what it does
     // instead.
     bool left_alone(const char* path, const char* instead);
-    // The first number above after whose name "<base>.<number>" is free or a
-    // regular file, with that name in name; names on the way that are taken
-    // by anything else are reported and skipped. 0 when a run of them is too
-    // long.
+    // The first number above after whose name "<base>.<number>" is free,
+    // with that name in name. Names on the way that hold a file stay as they
+    // are (a rotation never replaces a file); those taken by anything else
+    // are reported and skipped. 0, said once on the standard error stream,
+    // when the numbers run out (no wrapping onto the files of earlier runs)
+    // or a run of planted names is too long.
     unsigned next_rotation(const char* base, unsigned after, tr_stream_c& name);
+    // Moves from to to (never replacing a file) or deletes path, one attempt
+    // each; one that meets a file held open is queued for retry_held_files.
+    bool move_or_queue(const char* from, const char* to);
+    bool delete_or_queue(const char* path);
+    // True when moves or deletes wait for another attempt and no other
+    // caller is trying them; the caller then owns the retry: it calls
+    // retry_held_files up to RETRY_ROUNDS times, each RETRY_PAUSE_MS after
+    // the last, without holding its lock across the pause.
+    bool claim_retry();
+    // One more attempt at every queued move and delete; drops those that
+    // succeed, fail for another reason, have had their last attempt, or
+    // would now take the file in use. True while some wait still; the claim
+    // ends when it answers false or after the last round.
+    bool retry_held_files(bool last_round);
+    static const unsigned RETRY_ROUNDS = 4;
+    static const unsigned RETRY_PAUSE_MS = 10;
     // Brings the logger in line with a configuration: copies the settings,
     // sets the directory (the configuration's, else fallback_dir), rotates
     // when the directory or the process-id flag changed, applies retention

@@ -244,10 +244,15 @@ TEST_F(LogFile, CurrentFilesOfOtherProcessesAndNames) {
     EXPECT_EQ(files(), strings{"host.log.1"});
     EXPECT_EQ(read_file(path("host.log.1")), "host.log");
     l.set_directory(dir().c_str(), "host", true);
-    // The stored directory is no change and keeps the name; a new one takes it, cut to the buffer.
-    EXPECT_FALSE(l.set_directory(d().c_str(), "other", true));
+    // The stored directory, with or without its trailing separator, is no
+    // change and keeps the name; a new name with it, or a new directory, is
+    // taken (cut to the buffer).
+    EXPECT_FALSE(l.set_directory(d().c_str(), "host", true));
+    EXPECT_FALSE(l.set_directory(dir().c_str(), nullptr, true));
     EXPECT_FALSE(l.set_directory(nullptr, "other", true));
     EXPECT_STREQ(l.module_name, "host");
+    EXPECT_TRUE(l.set_directory(dir().c_str(), "other", true));
+    EXPECT_STREQ(l.module_name, "other");
     EXPECT_TRUE(l.set_directory(path("sub").c_str(), std::string(KOR_MAX_PATH + 10, 'n').c_str(), true));
     EXPECT_TRUE(exists("sub"));
     EXPECT_EQ(std::string(l.module_name), std::string(KOR_MAX_PATH - 1, 'n'));
@@ -273,12 +278,25 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);   // a load starts a new file, a parse
     l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);   // changing nothing opens nothing
     EXPECT_EQ(l.file_number, 1u);
-    // A directory text without the trailing '/' differs: two rotations (.3 names no file).
+    // The text without its trailing '/' names the same directory: parses
+    // change nothing, each load rotates once, retention keeps 3 real files.
     cfg.log_directory.truncate(cfg.log_directory.length - 1);
-    l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
-    EXPECT_EQ(l.file_number, 3u);
-    EXPECT_EQ(l.rotated_files.num(), 3u);
-    EXPECT_TRUE(exists("first/host.log.2"));
+    for (int n = 0; n < 3; ++n) {
+        l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
+        l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
+    }
+    const std::string first = path("first/host.log.");
+    EXPECT_EQ(list_of(l.rotated_files), (strings{first + "4", first + "3", first + "2"}));
+    for (const char* n : {"4", "3", "2"}) EXPECT_TRUE(path_exists((first + n).c_str())) << n;
+    EXPECT_FALSE(exists("first/host.log.1"));
+    cfg.log_files_to_keep = 0;   // none kept: the next load deletes every rotated file
+    l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
+    EXPECT_EQ(l.rotated_files.num(), 0u);
+    EXPECT_EQ(files(), strings{"first"});
+    std::vector<std::string> left;
+    for (auto& e : fs::directory_iterator(fs::u8path(path("first")))) left.push_back(e.path().filename().u8string());
+    EXPECT_EQ(left, strings{"host.log"});
+    cfg.log_files_to_keep = 3;
     f.reconfigure(empty, &err, OPEN_WHEN_MOVED, path("fallback").c_str(), "host", SKIP_SCAN);   // only without a directory
     EXPECT_EQ(str(f.directory), path("fallback") + "/");
     EXPECT_FALSE(f.opened);
@@ -296,15 +314,18 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     }
     for (const char* p : {"C:", "c:\\x", "\\\\srv"}) EXPECT_FALSE(!ON_WINDOWS && fs::exists(p)) << p;
     EXPECT_EQ(str(cfg.log_directory), path("first"));
-    // Canonical in the configuration, '/'-ended in the logger; the same text again rotates again.
+    // Canonical in the configuration, '/'-ended in the logger; the same text
+    // again changes nothing, a new name with it moves to that name.
     const std::string second = dir() + "/second/./deep//";
     EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, nullptr, SCAN_DIRECTORY));
-    EXPECT_TRUE(exists("first/host.log.4"));
+    EXPECT_TRUE(exists("first/host.log.6"));
     EXPECT_EQ(str(cfg.log_directory), path("second/deep"));
     EXPECT_EQ(str(l.directory), path("second/deep") + "/");
-    EXPECT_NE(read_file(path("second/deep/host.log")).find("#5"), std::string::npos);
+    EXPECT_NE(read_file(path("second/deep/host.log")).find("#7"), std::string::npos);
+    EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, nullptr, SCAN_DIRECTORY));
+    EXPECT_EQ(l.file_number, 7u);
     EXPECT_TRUE(l.set_log_directory(cfg, second.c_str(), &err, "named", SCAN_DIRECTORY));
-    EXPECT_TRUE(exists("second/deep/host.log.6"));
+    EXPECT_TRUE(exists("second/deep/host.log.8"));
     EXPECT_NE(l.file, PLAT_NO_FILE);
     EXPECT_EQ(str(l.file_name), path("second/deep/named.log"));
     EXPECT_EQ(str(err), "");
