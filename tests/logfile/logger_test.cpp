@@ -411,6 +411,150 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
     }
 }
 
+// The directory removed while the host runs is made again by the next
+// open, whether a load or a size rotation opens it and whether its text
+// ends in '/' or not; the lines after that open are kept.
+TEST_F(LogFile, RemovedDirectoryIsMadeAgain) {
+    const std::string line = std::string(28, 'r') + "\r\n";
+    for (bool slash : {true, false}) {
+        for (bool load : {true, false}) {
+            const std::string sub = std::string("/") + (load ? "load" : "size") + (slash ? "s/" : "");
+            SCOPED_TRACE(sub);
+            config_parser_c cfg;
+            logger_c l;
+            tr_stream_c err;
+            setup(l, cfg, err, sub);
+            fs::remove_all(fs::u8path(dir() + sub));
+            if (load) {
+                l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
+            } else {
+                l.max_file_size = l.bytes_written + line.size();
+                l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
+            }
+            l.write("after\r\n", 7, nullptr, 0);
+            EXPECT_TRUE(ends_with(read_file(dir() + sub + (slash ? "" : "/") + "host.log"), "after\r\n"));
+            EXPECT_EQ(str(err), "");
+        }
+    }
+}
+
+// A rotation never replaces a file: names that exist are skipped. Numbers
+// never wrap onto the files of earlier runs: the highest number is not
+// adopted, and at the top of the numbers the file stays (said once), its
+// lines kept.
+TEST_F(LogFile, RotationNeverReplacesAFileNorWraps) {
+    const std::string line = std::string(28, 'n') + "\r\n";
+    auto rotate = [&](logger_c& l) {
+        l.max_file_size = l.bytes_written + line.size();
+        l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
+    };
+    touch({"host.log.1", "host.log.2"});   // no scan ran: the writer does not know them
+    logger_c l;
+    setup(l, 1u << 20);
+    l.open_file(nullptr);
+    rotate(l);
+    EXPECT_EQ(list_of(l.rotated_files), strings{d() + "host.log.3"});
+    EXPECT_TRUE(ends_with(read_file(path("host.log.3")), line));
+    for (const char* n : {"host.log.1", "host.log.2"}) EXPECT_EQ(read_file(path(n)), n);
+
+    const std::string top = path("top") + "/", highest = top + "host.log.4294967295";
+    fs::create_directory(fs::u8path(path("top")));
+    write_file(highest, "planted"), write_file(top + "host.log.7", "7"), write_file(top + "host.log", "earlier");
+    logger_c m;
+    m.files_to_keep = 10;
+    m.set_directory(top.c_str(), "host", false);
+    EXPECT_EQ(list_of(m.rotated_files), (strings{top + "host.log.8", top + "host.log.7"}));
+    m.make_file_name();
+    m.open_file(nullptr);
+    rotate(m);
+    EXPECT_EQ(m.file_number, 9u);
+    m.file_number = 0xFFFFFFFDu;
+    testing::internal::CaptureStderr();
+    for (int n = 0; n < 3; ++n) rotate(m);
+    EXPECT_EQ(count(testing::internal::GetCapturedStderr(), "no rotation number is left for " + top + "host.log"), 1u);
+    EXPECT_EQ(count(read_file(top + "host.log"), line), 2u);
+    EXPECT_TRUE(ends_with(read_file(top + "host.log.4294967294"), line));
+    EXPECT_EQ(read_file(highest), "planted");
+    EXPECT_EQ(read_file(top + "host.log.7"), "7");
+    EXPECT_FALSE(path_exists((top + "host.log.0").c_str()));
+}
+
+// Two writers of one name (two processes of one executable without the
+// process id in the name; two loggers here, whose file locks exclude each
+// other as two processes' do): no file has two writers, every file keeps to
+// the size limit (plus the line that reached it and the uncounted mark),
+// and every line of both is kept, each writer's in order.
+TEST_F(LogFile, TwoWritersOfOneNameShareNoFile) {
+    config_parser_c cfg_a, cfg_b;
+    tr_stream_c err;
+    const unsigned limit = 400, lines = 300;
+    {
+        logger_c a, b;
+        cfg_a.log_file_size = cfg_b.log_file_size = limit;
+        cfg_a.log_files_to_keep = cfg_b.log_files_to_keep = 1000;
+        setup(a, cfg_a, err), setup(b, cfg_b, err);
+        EXPECT_EQ(str(b.continued), path("host.log.2"));   // .1 was for a's file, which the scan could not move
+        char text[32];
+        for (unsigned i = 0; i < lines; ++i) {
+            for (logger_c* l : {&a, &b}) {
+                const int n = std::snprintf(text, sizeof text, "%c %05u ..................\r\n", l == &a ? 'a' : 'b', i);
+                l->write(text, static_cast<unsigned>(n), nullptr, 0);
+            }
+        }
+        EXPECT_EQ(str(err), "");
+    }
+    // Files by number, the current one last; each writer's lines in order.
+    std::vector<std::pair<unsigned long long, std::string>> ordered;
+    for (const std::string& f : files()) ordered.emplace_back(f == "host.log" ? ~0ull : std::stoull(f.substr(9)), f);
+    std::sort(ordered.begin(), ordered.end());
+    unsigned next[2] = {0, 0};
+    for (const auto& f : ordered) {
+        const std::string content = read_file(path(f.second));
+        EXPECT_LE(content.size(), limit + 28 + BOM.size()) << f.second;
+        for (size_t at = content.find("\r\n"), from = 0; at != std::string::npos; from = at + 2, at = content.find("\r\n", from)) {
+            const std::string l = content.substr(from, at - from);
+            if (l.size() != 26 || (l[0] != 'a' && l[0] != 'b')) continue;
+            unsigned& expected = next[l[0] == 'b'];
+            EXPECT_EQ(std::stoul(l.substr(2, 5)), expected) << f.second;
+            expected = std::stoul(l.substr(2, 5)) + 1;
+        }
+    }
+    EXPECT_EQ(next[0], lines);
+    EXPECT_EQ(next[1], lines);
+}
+
+// A move or delete that meets a file held open waits for retry_held_files
+// (which the manager runs without its lock, one caller at a time); it stops
+// when done, after its last attempt, or when its file is the one in use.
+TEST_F(LogFile, HeldFilesAreTriedAgainLater) {
+    touch({"host.log", "host_7.log"});   // current files of other writers, held open
+    plat_file_t held = plat_file_open_append(path("host.log").c_str()),
+                held7 = plat_file_open_append(path("host_7.log").c_str());
+    ASSERT_NE(held, PLAT_NO_FILE);
+    config_parser_c cfg;
+    logger_c l;
+    tr_stream_c err;
+    setup(l, cfg, err);   // the scan moves host.log and deletes host_7.log: both held
+    EXPECT_EQ(str(l.continued), path("host.log.2"));
+    EXPECT_EQ(l.retries.num(), 2u);
+    EXPECT_TRUE(l.claim_retry());
+    EXPECT_FALSE(l.claim_retry());
+    EXPECT_TRUE(l.retry_held_files(false));
+    plat_file_close(held), plat_file_close(held7);
+    l.retries.append(new logger_c::retry_list_s::item_s{l.continued, tr_stream_c(), 1});   // the file in use
+    EXPECT_FALSE(l.retry_held_files(false));
+    EXPECT_EQ(files(), (strings{"host.log.1", "host.log.2"}));
+    EXPECT_EQ(read_file(path("host.log.1")), "host.log");
+    held = plat_file_open_append(path("host.log.1").c_str());
+    l.files_to_keep = 0, l.apply_retention();
+    EXPECT_TRUE(l.claim_retry());
+    for (unsigned round = 1; round < logger_c::RETRY_ROUNDS; ++round) EXPECT_TRUE(l.retry_held_files(false));
+    EXPECT_FALSE(l.retry_held_files(true));   // the last attempt
+    EXPECT_FALSE(l.claim_retry());
+    plat_file_close(held);
+    EXPECT_TRUE(exists("host.log.1"));
+}
+
 TEST(PathText, FormsFullPathsAndTooLong) {
     // Long form null: not checked. A dot where a network share stands is resolved too.
     const struct { const char *in, *canonical, *long_form; } cases[] = {
