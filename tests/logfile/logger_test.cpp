@@ -397,17 +397,21 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
 
 // The directory removed while the host runs is made again by the next
 // open, whether a load or a size rotation opens it and whether its text
-// ends in '/' or not; the lines after that open are kept.
+// ends in '/' or not; the lines after that open are kept. (Windows removes
+// no directory holding an open file: there the file is closed first, as
+// after a failure, and only a load reopens it.)
 TEST_F(LogFile, RemovedDirectoryIsMadeAgain) {
     const std::string line = std::string(28, 'r') + "\r\n";
     for (bool slash : {true, false}) {
         for (bool load : {true, false}) {
+            if (ON_WINDOWS && !load) continue;
             const std::string sub = std::string("/") + (load ? "load" : "size") + (slash ? "s/" : "");
             SCOPED_TRACE(sub);
             config_parser_c cfg;
             logger_c l;
             tr_stream_c err;
             setup(l, cfg, err, sub);
+            if (ON_WINDOWS) plat_file_close(l.file), l.file = PLAT_NO_FILE;
             fs::remove_all(fs::u8path(dir() + sub));
             if (load) {
                 l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
