@@ -85,7 +85,8 @@ static void rotate_current(logger_c& l) {
 // rotation that could not move it), the log continues in the first free
 // numbered file instead ("<file_name>.<number>", found empty), which is
 // already at its rotated name. No two writers thus share a file, and each
-// file keeps to the size limit.
+// file keeps to the size limit. When no numbered file can be had, a file
+// that could be opened grows on as before; a held one is an open failure.
 static plat_file_t open_own_file(logger_c& l, bool reopen) {
     plat_file_t f = plat_file_open_append(l.file_name.c_str());
     const unsigned long code = plat_last_error();
@@ -95,25 +96,24 @@ static plat_file_t open_own_file(logger_c& l, bool reopen) {
     } else if (!plat_error_in_use(code)) {
         return PLAT_NO_FILE;
     }
+    const bool fallback = f != PLAT_NO_FILE;
     tr_stream_c name;
     for (;;) {
         const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, name);
-        if (number == 0) {
-            // No number is left: a file of this writer's own grows on.
-            if (f != PLAT_NO_FILE) return plat_file_open_append(l.file_name.c_str());
-            plat_set_last_error(code);
-            return PLAT_NO_FILE;
-        }
+        if (number == 0) break;
         l.file_number = number;
-        f = plat_file_open_append(name.c_str());
-        if (f == PLAT_NO_FILE && !plat_error_in_use(plat_last_error())) return PLAT_NO_FILE;
-        if (f != PLAT_NO_FILE && plat_file_size(f) == 0) {
+        plat_file_t numbered = plat_file_open_append(name.c_str());
+        if (numbered == PLAT_NO_FILE && !plat_error_in_use(plat_last_error())) break;
+        if (numbered != PLAT_NO_FILE && plat_file_size(numbered) == 0) {
             l.continued.append(name);
-            return f;
+            return numbered;
         }
-        // Another writer moved a file to this name since the test: the next one.
-        plat_file_close(f);
+        // Another writer took this name since the test: the next one.
+        plat_file_close(numbered);
     }
+    if (fallback) return plat_file_open_append(l.file_name.c_str());
+    plat_set_last_error(code);
+    return PLAT_NO_FILE;
 }
 
 void logger_c::open_file(tr_stream_c* error_text) {

@@ -64,7 +64,8 @@ bool in_directory(const char* path, const char* directory) {
 // Planted names reported at most, so that a directory filled with them
 // cannot make the list grow without end; later ones are skipped silently.
 const unsigned MAX_REPORTED_NAMES = 64;
-// Taken rotated names skipped in a row before a rotation gives up.
+// Rotated names taken by anything but a regular file that a rotation skips
+// before it gives up.
 const unsigned MAX_SKIPPED_NAMES = 100;
 
 // Whether two directory texts are equal once trailing separators are
