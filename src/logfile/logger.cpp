@@ -12,6 +12,8 @@
 
 namespace {
 const char BYTE_ORDER_MARK[3] = {'\xEF', '\xBB', '\xBF'};
+// Room kept below the size limit for the banner of a file appended to.
+const long long BANNER_ROOM = 128;
 }
 
 logger_c::si_list_s::~si_list_s() {
@@ -80,18 +82,27 @@ static void rotate_current(logger_c& l) {
     l.rotated_files.insert_string(rotated.c_str());
 }
 
-// Opens file_name for this writer alone. When another writer holds it, or
-// a reopen finds content there that is not this writer's new file (a
-// rotation that could not move it), the log continues in the first free
-// numbered file instead ("<file_name>.<number>", found empty), which is
-// already at its rotated name. No two writers thus share a file, and each
-// file keeps to the size limit. When no numbered file can be had, a file
-// that could be opened grows on as before; a held one is an open failure.
+// Opens file_name for this writer alone. The first open appends to content
+// found there (an earlier run's, or another writer's that closed it just
+// now), which then counts towards the size limit, unless that content
+// leaves no room below the limit. When another writer holds the file, the
+// first open finds it full, or a reopen finds content there that is not
+// this writer's new file (a rotation that could not move it), the log
+// continues in the first free numbered file instead ("<file_name>.<number>",
+// found empty), which is already at its rotated name. No two writers thus
+// share a file, and each file keeps to the size limit. When no numbered
+// file can be had, a file that could be opened grows on as before; a held
+// one is an open failure.
 static plat_file_t open_own_file(logger_c& l, bool reopen) {
     plat_file_t f = plat_file_open_append(l.file_name.c_str());
     const unsigned long code = plat_last_error();
     if (f != PLAT_NO_FILE) {
-        if (!reopen || plat_file_size(f) <= 0) return f;
+        const long long found = plat_file_size(f);
+        if (found <= 0) return f;
+        if (!reopen && static_cast<unsigned long long>(found + BANNER_ROOM) < l.max_file_size) {
+            l.bytes_written = found > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<unsigned>(found);
+            return f;
+        }
         plat_file_close(f);
     } else if (!plat_error_in_use(code)) {
         return PLAT_NO_FILE;
