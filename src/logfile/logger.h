@@ -9,6 +9,9 @@
 // directory is often shared (/tmp/logs, a group-writable service directory):
 // only regular files are opened, moved, deleted or counted there, and
 // anything else at a name the writer wants is reported once and left alone.
+// A file has one writer at a time: a name another writer holds (another
+// process of the same executable) is not shared, the log goes on in the
+// next free numbered file. A rotation never replaces an existing file.
 //
 // Locking: logger_c has no lock of its own and takes none. The trace manager
 // holds its reader-writer lock as writer around every call (and as reader
