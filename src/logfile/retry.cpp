@@ -2,8 +2,11 @@
 // on Windows, another writer's log) are not waited for under the caller's
 // lock. Each makes one attempt; one refused because the file is in use is
 // queued, and the caller (which holds the manager's writer lock around every
-// logger call) releases its lock, pauses and calls retry_held_files, so that
-// tracing threads never wait for the pauses.
+// logger call) releases its lock, pauses and calls retry_held_files: only
+// the caller that claimed the retry spends the pauses, the other tracing
+// threads write on meanwhile.
+#include <new>
+
 #include "logfile/logger.h"
 #include "logfile/path_ops.h"
 
@@ -26,7 +29,8 @@ logger_c::retry_list_s::~retry_list_s() {
 // Queues the operation when the last error says the file is held open.
 static void queue_when_held(logger_c& l, const char* from, const char* to) {
     if (!plat_error_in_use(plat_last_error()) || l.retries.num() >= MAX_QUEUED) return;
-    auto* item = new logger_c::retry_list_s::item_s;
+    auto* item = new (std::nothrow) logger_c::retry_list_s::item_s;
+    if (!item) return;
     item->from.append(from);
     item->to.append(to ? to : "");
     item->attempts = 1;
