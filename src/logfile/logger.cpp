@@ -12,6 +12,8 @@
 
 namespace {
 const char BYTE_ORDER_MARK[3] = {'\xEF', '\xBB', '\xBF'};
+// Room kept below the size limit for the banner of a file appended to.
+const long long BANNER_ROOM = 128;
 }
 
 logger_c::si_list_s::~si_list_s() {
@@ -51,39 +53,98 @@ logger_c::~logger_c() {
     // rotated_files frees its strings itself.
 }
 
-// Closes the current file and moves it to "<file_name>.<next number>",
-// skipping numbers whose names someone else has taken with anything but a
-// regular file; the rotated name enters rotated_files whether or not the
-// move succeeded (a failed move, e.g. of a file another process holds, is
-// not reported). When no name is found the file stays where it is.
+// Closes the current file and gives it its rotated name. A numbered file
+// (taken while another writer held file_name) has it already. Otherwise
+// file_name moves to "<file_name>.<number>", the first number above
+// file_number whose name is free: a rotation never replaces a file, and
+// when another writer takes the name between the test and the move, the
+// next number is tried. The rotated name enters rotated_files whether or
+// not the move succeeded (a failed move is not reported; one that met a
+// file held open is tried again later). When no number is left the file
+// stays where it is.
 static void rotate_current(logger_c& l) {
     if (l.file != PLAT_NO_FILE) {
         plat_file_close(l.file);
         l.file = PLAT_NO_FILE;
     }
+    if (l.continued.length != 0) {
+        l.rotated_files.insert_string(l.continued.c_str());
+        l.continued.truncate(0);
+        return;
+    }
     tr_stream_c rotated;
-    const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
-    if (number == 0) return;
-    l.file_number = number;
-    move_file(l, l.file_name.c_str(), rotated.c_str());
+    for (;;) {
+        const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
+        if (number == 0) return;
+        l.file_number = number;
+        if (l.move_or_queue(l.file_name.c_str(), rotated.c_str()) || !path_exists(rotated.c_str())) break;
+    }
     l.rotated_files.insert_string(rotated.c_str());
 }
 
+// Opens file_name for this writer alone. The first open appends to content
+// found there (an earlier run's, or another writer's that closed it just
+// now), which then counts towards the size limit, unless that content
+// leaves no room below the limit. When another writer holds the file, the
+// first open finds it full, or a reopen finds content there that is not
+// this writer's new file (a rotation that could not move it), the log
+// continues in the first free numbered file instead ("<file_name>.<number>",
+// found empty), which is already at its rotated name. No two writers thus
+// share a file, and each file keeps to the size limit. When no numbered
+// file can be had, a file that could be opened grows on as before; a held
+// one is an open failure.
+static plat_file_t open_own_file(logger_c& l, bool reopen) {
+    plat_file_t f = plat_file_open_append(l.file_name.c_str());
+    const unsigned long code = plat_last_error();
+    if (f != PLAT_NO_FILE) {
+        const long long found = plat_file_size(f);
+        if (found <= 0) return f;
+        if (!reopen && static_cast<unsigned long long>(found + BANNER_ROOM) < l.max_file_size) {
+            l.bytes_written = found > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<unsigned>(found);
+            return f;
+        }
+        plat_file_close(f);
+    } else if (!plat_error_in_use(code)) {
+        return PLAT_NO_FILE;
+    }
+    const bool fallback = f != PLAT_NO_FILE;
+    tr_stream_c name;
+    for (;;) {
+        const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, name);
+        if (number == 0) break;
+        l.file_number = number;
+        plat_file_t numbered = plat_file_open_append(name.c_str());
+        if (numbered == PLAT_NO_FILE && !plat_error_in_use(plat_last_error())) break;
+        if (numbered != PLAT_NO_FILE && plat_file_size(numbered) == 0) {
+            l.continued.append(name);
+            return numbered;
+        }
+        // Another writer took this name since the test: the next one.
+        plat_file_close(numbered);
+    }
+    if (fallback) return plat_file_open_append(l.file_name.c_str());
+    plat_set_last_error(code);
+    return PLAT_NO_FILE;
+}
+
 void logger_c::open_file(tr_stream_c* error_text) {
-    if (opened && file_name.length != 0) {
+    const bool reopen = opened && file_name.length != 0;
+    if (reopen) {
         rotate_current(*this);
         apply_retention();
     }
-    start_file(error_text);
+    start_file(error_text, reopen);
 }
 
-void logger_c::start_file(tr_stream_c* error_text) {
+void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
     bytes_written = 0;
+    // A directory removed while the host runs is made again.
+    if (directory.length != 0) create_directories(directory.c_str());
 
     // Appends to an existing file (the platform opens at its end).
     // Something else at the name (a link, a pipe...) is refused by the open
     // and reported once; the log then goes on without a file.
-    file = plat_file_open_append(file_name.c_str());
+    file = open_own_file(*this, reopen);
     if (file == PLAT_NO_FILE) {
         unsigned long code = plat_last_error();
         const bool planted = left_alone(file_name.c_str(), "no log file is written");
@@ -164,7 +225,8 @@ void logger_c::write_failed(unsigned long code) {
     // A write fails only on an open file, so this starts an episode. The
     // lines of the closed file are kept: the reopen rotates it away before
     // it starts a new one.
-    std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", file_name.c_str(), static_cast<int>(code));
+    const char* path = continued.length ? continued.c_str() : file_name.c_str();
+    std::fprintf(stderr, "Unable to write to file %s! Error code=%d\n", path, static_cast<int>(code));
     note_failure();
     rotate_on_reopen = true;
     plat_file_close(file);

@@ -9,6 +9,9 @@
 // directory is often shared (/tmp/logs, a group-writable service directory):
 // only regular files are opened, moved, deleted or counted there, and
 // anything else at a name the writer wants is reported once and left alone.
+// A file has one writer at a time: a name another writer holds (another
+// process of the same executable) is not shared, the log goes on in the
+// next free numbered file. A rotation never replaces an existing file.
 //
 // Locking: logger_c has no lock of its own and takes none. The trace manager
 // holds its reader-writer lock as writer around every call (and as reader
@@ -70,6 +73,23 @@ public:
     bool rotate_on_reopen = false;            // the closed file holds lines: rotate it away first
     unsigned long long failed_at_ms = 0;      // plat_clock_ms() of the latest failure
     static const unsigned REOPEN_DELAY_MS = 1000;
+    tr_stream_c continued;             // numbered file written while file_name is held by
+                                       // another writer; empty while writing file_name
+
+    // Moves and deletes that met a file another open holds, to be tried
+    // again after a pause that the caller spends without its lock. Owns its
+    // records.
+    struct retry_list_s : public ptr_list_c {
+        struct item_s {
+            tr_stream_c from;    // file to move or delete
+            tr_stream_c to;      // new name of a move; empty for a delete
+            unsigned attempts;   // attempts made so far
+        };
+        retry_list_s() : ptr_list_c(false) {}
+        ~retry_list_s() override;
+    };
+    retry_list_s retries;
+    bool retrying = false;             // a caller owns the retry of retries
 
     // Rotated files found by one directory scan, sorted by number, highest
     // first; entries of equal number keep the order in which they were added.
@@ -96,8 +116,9 @@ public:
     // error_text when given, else to the standard error stream.
     void open_file(tr_stream_c* error_text);
     // Opens file_name as it is, without rotating: byte-order mark and banner
-    // behind any earlier content (the second half of open_file).
-    void start_file(tr_stream_c* error_text);
+    // behind any earlier content (the second half of open_file); reopen:
+    // content found at the name is not this writer's (see open_own_file).
+    void start_file(tr_stream_c* error_text, bool reopen = false);
     // Rotates the current file away (without retention) and builds the new
     // file_name; opens nothing.
     void close_for_rename();
@@ -148,11 +169,29 @@ public:
     // path it says so on the standard error stream, with what it does
     // instead.
     bool left_alone(const char* path, const char* instead);
-    // The first number above after whose name "<base>.<number>" is free or a
-    // regular file, with that name in name; names on the way that are taken
-    // by anything else are reported and skipped. 0 when a run of them is too
-    // long.
+    // The first number above after whose name "<base>.<number>" is free,
+    // with that name in name. Names on the way that hold a file stay as they
+    // are (a rotation never replaces a file); those taken by anything else
+    // are reported and skipped. 0, said once on the standard error stream,
+    // when the numbers run out (no wrapping onto the files of earlier runs)
+    // or a run of planted names is too long.
     unsigned next_rotation(const char* base, unsigned after, tr_stream_c& name);
+    // Moves from to to (never replacing a file) or deletes path, one attempt
+    // each; one that meets a file held open is queued for retry_held_files.
+    bool move_or_queue(const char* from, const char* to);
+    bool delete_or_queue(const char* path);
+    // True when moves or deletes wait for another attempt and no other
+    // caller is trying them; the caller then owns the retry: it calls
+    // retry_held_files up to RETRY_ROUNDS times, each RETRY_PAUSE_MS after
+    // the last, without holding its lock across the pause.
+    bool claim_retry();
+    // One more attempt at every queued move and delete; drops those that
+    // succeed, fail for another reason, have had their last attempt, or
+    // would now take the file in use. True while some wait still; the claim
+    // ends when it answers false or after the last round.
+    bool retry_held_files(bool last_round);
+    static const unsigned RETRY_ROUNDS = 4;
+    static const unsigned RETRY_PAUSE_MS = 10;
     // Brings the logger in line with a configuration: copies the settings,
     // sets the directory (the configuration's, else fallback_dir), rotates
     // when the directory or the process-id flag changed, applies retention

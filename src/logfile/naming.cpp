@@ -1,5 +1,6 @@
 // logger_c: where the log file lives, what it is called, adoption of the
 // files earlier runs left behind, and retention of rotated files.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -63,8 +64,18 @@ bool in_directory(const char* path, const char* directory) {
 // Planted names reported at most, so that a directory filled with them
 // cannot make the list grow without end; later ones are skipped silently.
 const unsigned MAX_REPORTED_NAMES = 64;
-// Taken rotated names skipped in a row before a rotation gives up.
+// Rotated names taken by anything but a regular file that a rotation skips
+// before it gives up.
 const unsigned MAX_SKIPPED_NAMES = 100;
+
+// Whether two directory texts are equal once trailing separators are
+// dropped ("logs" and "logs/" name one directory).
+bool same_directory_text(const char* a, const char* b) {
+    size_t na = std::strlen(a), nb = std::strlen(b);
+    while (na > 1 && (a[na - 1] == '/' || a[na - 1] == '\\')) --na;
+    while (nb > 1 && (b[nb - 1] == '/' || b[nb - 1] == '\\')) --nb;
+    return na == nb && std::memcmp(a, b, na) == 0;
+}
 
 void copy_bounded(char* target, const char* source, size_t size) {
     size_t n = 0;
@@ -81,7 +92,10 @@ bool logger_c::set_directory(const char* dir, const char* name, bool skip_scan) 
     const bool have_dir = dir && *dir;
     if (!have_dir && directory.length != 0) return false;
     if (have_dir) {
-        if (std::strcmp(dir, directory.c_str()) == 0) return false;
+        // The same directory is no change, unless a new name comes with it.
+        if (same_directory_text(dir, directory.c_str()) &&
+            (!name || !*name || std::strncmp(name, module_name, sizeof module_name - 1) == 0))
+            return false;
         directory.truncate(0);
         directory.append(dir);
         if (dir[std::strlen(dir) - 1] != '/') directory.append('/');
@@ -118,7 +132,13 @@ bool logger_c::_check_log_dir_content() {
         if (!opened || file_name.length == 0) return false;
         own.truncate(0);
         own.append(directory).append(name);
-        return same_path(own.c_str(), file_name.c_str());
+        return same_path(own.c_str(), continued.length ? continued.c_str() : file_name.c_str());
+    };
+    tr_stream_c doomed;
+    auto delete_in_directory = [&](const char* name) {
+        doomed.truncate(0);
+        doomed.append(directory).append(name);
+        delete_or_queue(doomed.c_str());
     };
     str_list_c listing;
     if (!list_directory(*this, listing)) return false;
@@ -137,24 +157,24 @@ bool logger_c::_check_log_dir_content() {
         const char* name = static_cast<const char*>(p);
         if (!name) continue;
         unsigned nums[2] = {0, 0};
-        if (match_name(name, module_name, PAT_ROTATED, nums)) {
-            if (nums[0] > highest) highest = nums[0];
-            rotated.add(name, nums[0]);
-        } else if (match_name(name, module_name, PAT_ROTATED_PID, nums)) {
-            if (nums[1] > highest) highest = nums[1];
-            rotated.add(name, nums[1]);
-        } else if (is_own_file(name)) {
+        if (is_own_file(name)) {
             // The file this logger writes is rotated by close_for_rename.
             continue;
+        } else if (match_name(name, module_name, PAT_ROTATED, nums) && nums[0] != UINT_MAX) {
+            if (nums[0] > highest) highest = nums[0];
+            rotated.add(name, nums[0]);
+        } else if (match_name(name, module_name, PAT_ROTATED_PID, nums) && nums[1] != UINT_MAX) {
+            if (nums[1] > highest) highest = nums[1];
+            rotated.add(name, nums[1]);
         } else if (match_name(name, module_name, PAT_CURRENT, nums)) {
             // The file without a process id wins over any other current file.
-            if (current) delete_file(*this, current, true);
+            if (current) delete_in_directory(current);
             current = name;
         } else if (match_name(name, module_name, PAT_CURRENT_PID, nums)) {
             if (!current)
                 current = name;
             else
-                delete_file(*this, name, true);
+                delete_in_directory(name);
         }
     }
 
@@ -172,7 +192,7 @@ bool logger_c::_check_log_dir_content() {
         path.append(directory).append(current);
         if (const unsigned number = next_rotation(path.c_str(), highest, moved)) {
             candidate = number;
-            move_file(*this, path.c_str(), moved.c_str());
+            move_or_queue(path.c_str(), moved.c_str());
             rotated_files.insert_string(moved.c_str());
         }
     }
@@ -183,7 +203,7 @@ bool logger_c::_check_log_dir_content() {
 void logger_c::apply_retention() {
     while (static_cast<unsigned long long>(rotated_files.num()) > files_to_keep) {
         const char* oldest = static_cast<const char*>(rotated_files.last());
-        if (oldest) delete_file(*this, oldest, false);
+        if (oldest) delete_or_queue(oldest);
         rotated_files.remove_current_string();
     }
 }
@@ -202,11 +222,22 @@ bool logger_c::left_alone(const char* path, const char* instead) {
 }
 
 unsigned logger_c::next_rotation(const char* base, unsigned after, tr_stream_c& name) {
-    for (unsigned skipped = 0; skipped <= MAX_SKIPPED_NAMES && after < 0xFFFFFFFFu; ++skipped) {
+    unsigned planted = 0;
+    while (planted <= MAX_SKIPPED_NAMES && after < UINT_MAX) {
         ++after;
         name.truncate(0);
         name.append(base).append('.').append(after);
-        if (!left_alone(name.c_str(), "the next number is used")) return after;
+        if (left_alone(name.c_str(), "the next number is used"))
+            ++planted;
+        else if (!path_exists(name.c_str()))
+            return after;
+        // A file of that name (another writer's, an earlier run's) stays.
+    }
+    name.truncate(0);
+    name.append(base).append(" (no rotation number left)");
+    if (reported_names.string_position(name.c_str(), true) == 0 && reported_names.num() < MAX_REPORTED_NAMES) {
+        reported_names.append_string(name.c_str());
+        std::fprintf(stderr, "katrace: no rotation number is left for %s; it is no longer rotated\n", base);
     }
     name.truncate(0);
     return 0;

@@ -228,7 +228,7 @@ bool create_directories(const char* path) {
 bool move_file(const logger_c& logger, const char* old_path, const char* new_path) {
     if (!old_path || !new_path) return false;
     if (equal_no_case(old_path, new_path)) return true;
-    delete_file(logger, new_path, false);
+    (void)logger;
     char os_old[LOG_PATH_SIZE];
     char os_new[LOG_PATH_SIZE];
     if (!to_os_path(old_path, os_old) || !to_os_path(new_path, os_new)) return false;

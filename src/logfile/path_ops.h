@@ -56,9 +56,10 @@ bool path_exists(const char* path);
 // drive root or a share, is never created). True when it exists at the end.
 bool create_directories(const char* path);
 
-// Moves old_path to new_path, first deleting any file of the new name. Names
-// equal without regard to ASCII case count as done. The logger is not used
-// (kept for symmetry with delete_file and list_directory).
+// Moves old_path to new_path; an existing file of the new name is never
+// deleted or replaced (the move fails), so that no earlier file is lost to
+// make room. Names equal without regard to ASCII case count as done. The
+// logger is not used (kept for symmetry with delete_file and list_directory).
 bool move_file(const logger_c& logger, const char* old_path, const char* new_path);
 
 // Deletes the file name, which is taken inside the logger's directory when

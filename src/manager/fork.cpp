@@ -4,6 +4,7 @@
 // keeps only the thread that forked.
 #include "config/config_parser.h"
 #include "kor/crit_section.h"
+#include "logfile/logger.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 
@@ -75,6 +76,8 @@ void trace_manager_c::after_fork_in_child() {
     if (kept) kept->retired_next = nullptr;
     retired = kept;
     if (mine) _fill_identity(mine);
+    // The thread that may have owned the log writer's retry is gone.
+    logger->retrying = false;
     if (threads->cs()) threads->cs()->reset_in_child();
     lock_.reset_in_child();
 }

@@ -63,9 +63,10 @@ void trace_manager_c::write_line(const char** prefix, size_t* prefix_length, siz
         bool idle = false;
         if (!leading_.load(std::memory_order_relaxed) &&
             leading_.compare_exchange_strong(idle, true, std::memory_order_acquire)) {
-            _lead_group_commit();
+            const bool retry = _lead_group_commit();
             leading_.store(false, std::memory_order_release);
             _announce_commit();
+            if (retry) _retry_held_files();
             continue;
         }
         if (++spins < SPIN_LIMIT) {
@@ -88,11 +89,12 @@ void trace_manager_c::_announce_commit() {
         plat_wake_word_all(reinterpret_cast<const unsigned*>(&commits_));
 }
 
-void trace_manager_c::_lead_group_commit() {
+bool trace_manager_c::_lead_group_commit() {
     single_writer_lock_c hold(lock_);
+    bool retry = false;
     for (unsigned group = 0; group < GROUPS_PER_WRITER; ++group) {
         pending_line_s* taken = pending_.exchange(nullptr, std::memory_order_acquire);
-        if (!taken) return;
+        if (!taken) break;
         // Newest first on the stack: turned around, the lines go in the
         // order they queued.
         pending_line_s* ordered = nullptr;
@@ -116,10 +118,12 @@ void trace_manager_c::_lead_group_commit() {
                 members[n] = p;
             }
             logger->write_lines(lines, n);
+            retry = logger->claim_retry() || retry;
             // A line marked done may leave its writer's stack at once: the
             // next one was read before.
             for (size_t i = 0; i < n; ++i) members[i]->done.store(true, std::memory_order_release);
         }
         _announce_commit();
     }
+    return retry;
 }

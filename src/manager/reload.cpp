@@ -59,6 +59,7 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
     line1.append(":\n").append("(tls_index=").append(static_cast<int>(tls_index)).append(")");
 
     config_parser_c* old = nullptr;
+    bool retry;
     {
         single_writer_lock_c hold(lock_);
         // Every load starts a new log file (force_open).
@@ -72,18 +73,25 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
         config_report(*config, line2);
         line2.append("\n");
         _write_banner(line1.c_str(), line2.c_str());
+        retry = logger->claim_retry();
     }
+    if (retry) _retry_held_files();
     delete old;
     return parsed;
 }
 
 bool trace_manager_c::parse_buffer(const char* text, tr_stream_c& messages) {
-    single_writer_lock_c hold(lock_);
-    const bool parsed = config->parse_text(text, messages);
-    logger->reconfigure(*config, &messages, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
-    apply_thread_rules(nullptr);
-    copy_settings();
-    generation.fetch_add(1, std::memory_order_relaxed);
+    bool parsed, retry;
+    {
+        single_writer_lock_c hold(lock_);
+        parsed = config->parse_text(text, messages);
+        logger->reconfigure(*config, &messages, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
+        apply_thread_rules(nullptr);
+        copy_settings();
+        generation.fetch_add(1, std::memory_order_relaxed);
+        retry = logger->claim_retry();
+    }
+    if (retry) _retry_held_files();
     return parsed;
 }
 

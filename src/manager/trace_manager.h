@@ -247,6 +247,11 @@ private:
     // Sends line 1 and line 2 of a banner to the log file, standard output
     // and the debugger output as the current settings say.
     void _write_banner(const char* line1, const char* line2) KATR_REQUIRES(lock_);
+    // Tries the log writer's moves and deletes that met a file held open
+    // again, a pause apart, taking the writer lock for each attempt only:
+    // tracing threads go on writing (to the file in use) during the pauses.
+    // Run by the caller that claimed the retry, after releasing the lock.
+    void _retry_held_files() KATR_EXCLUDES(lock_);
     // The thread banner decision: true (and id remembered) when another
     // thread wrote the previous line.
     bool _banner_due_locked(unsigned id) KATR_REQUIRES(lock_);
@@ -267,8 +272,10 @@ private:
     // waiting threads sleep on. waiters_ counts the sleepers.
     std::atomic<unsigned> commits_{0};
     std::atomic<unsigned> waiters_{0};
-    // Writes the waiting lines, group after group, under the writer lock.
-    void _lead_group_commit();
+    // Writes the waiting lines, group after group, under the writer lock;
+    // true when the caller claimed the retry of held files (which it runs
+    // after giving up the lock and the writer's role).
+    bool _lead_group_commit();
     // Raises commits_ and wakes the sleepers when there are any.
     void _announce_commit();
     // Appends the record line (with or without the stack).

@@ -55,8 +55,11 @@ typedef intptr_t plat_file_t;
 const plat_file_t PLAT_NO_FILE = -1;
 
 // Opens (creating when missing) a file for appending; never inheritable by
-// child processes; others may read it while it is open. Every write goes to
-// the end (POSIX: O_APPEND; Windows: the pointer starts at the end).
+// child processes; others may read it while it is open, but no second open
+// may write it: Windows refuses it with a sharing violation, POSIX (where an
+// exclusive advisory lock marks the file as taken) with EBUSY; both satisfy
+// plat_error_in_use. Every write goes to the end (POSIX: O_APPEND; Windows:
+// the pointer starts at the end).
 // PLAT_NO_FILE on failure, also when anything but a regular file stands at
 // path: a link (or reparse point) there is not followed and a pipe or device
 // is refused without blocking.
@@ -118,11 +121,13 @@ void plat_unmap_file(plat_mapping_s* m);
 // name; the directories on the way to it may be links.
 //
 // Renames a regular file; fails when the target exists (no replacing) and
-// for anything else at from. Retries a sharing violation a few times on
-// Windows.
+// for anything else at from. One attempt: a file that another open holds
+// (a sharing violation on Windows, a log taken by plat_file_open_append on
+// POSIX) fails with a code for which plat_error_in_use is true, and the
+// caller decides whether and when to try again.
 bool plat_move_file(const char* from, const char* to);
-// Deletes a regular file (not a link, directory, pipe...); retries a sharing
-// violation a few times on Windows.
+// Deletes a regular file (not a link, directory, pipe...); one attempt, as
+// plat_move_file.
 bool plat_delete_file(const char* path);
 // What stands at path, its last component not followed: PLAT_ENTRY_NONE,
 // PLAT_ENTRY_FILE (a regular file), PLAT_ENTRY_OTHER (a link or reparse
@@ -199,6 +204,10 @@ bool plat_on_fork(void (*prepare)(), void (*parent)(), void (*child)());
 // errno on POSIX, GetLastError on Windows.
 unsigned long plat_last_error();
 void plat_set_last_error(unsigned long code);
+// True when code says that another open holds the file, so that a later
+// attempt may succeed: ERROR_SHARING_VIOLATION or ERROR_LOCK_VIOLATION on
+// Windows, EBUSY on POSIX.
+bool plat_error_in_use(unsigned long code);
 
 // ------------------------------------------------------------- process heap
 // The process heap's handle, null on failure (error code in plat_last_error).

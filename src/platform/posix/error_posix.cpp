@@ -10,3 +10,7 @@ unsigned long plat_last_error() {
 void plat_set_last_error(unsigned long code) {
     errno = static_cast<int>(code);
 }
+
+bool plat_error_in_use(unsigned long code) {
+    return code == static_cast<unsigned long>(EBUSY);
+}

@@ -16,9 +16,10 @@
 // Only a regular file is taken: an entry of another kind is refused before
 // the open, and the open itself follows no link (O_NOFOLLOW) and cannot
 // block on a pipe put there meanwhile (O_NONBLOCK, cleared once fstat has
-// seen a regular file). A shared advisory lock marks the file as in use, so
-// that other processes scanning the same directory do not move or delete it
-// (as Windows refuses to while the file is open).
+// seen a regular file). An exclusive advisory lock marks the file as in use:
+// other processes scanning the same directory do not move or delete it, and
+// a second writer is refused with EBUSY (as Windows refuses both while the
+// file is open), so that no two writers share one file and its size.
 plat_file_t plat_file_open_append(const char* path) {
     if (!plat_path_usable(path)) return PLAT_NO_FILE;
     struct stat st;
@@ -43,7 +44,12 @@ plat_file_t plat_file_open_append(const char* path) {
         errno = err;
         return PLAT_NO_FILE;
     }
-    (void)flock(fd, LOCK_SH | LOCK_NB);
+    // File systems without flock leave the file unmarked but usable.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        errno = EBUSY;
+        return PLAT_NO_FILE;
+    }
     return static_cast<plat_file_t>(fd);
 }
 

@@ -8,3 +8,7 @@ unsigned long plat_last_error() {
 void plat_set_last_error(unsigned long code) {
     SetLastError(code);
 }
+
+bool plat_error_in_use(unsigned long code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}

@@ -1,33 +1,13 @@
 // File-system operations on single paths: move without replacing, delete,
 // what stands at a name, existence and openability tests. Move and delete
 // act only on regular files, never on reparse points. A move or delete that
-// meets a file another process holds open is retried a few times before it
-// fails.
+// meets a file another process holds open fails at once with the sharing
+// violation: the caller retries it without holding its own locks.
 #include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
 
 #include <cerrno>
 #include <io.h>
-
-namespace {
-
-const int SHARING_ATTEMPTS = 5;
-const DWORD SHARING_PAUSE_MS = 10;
-
-// Runs op until it succeeds, fails for another reason than a sharing or
-// lock violation, or has been tried SHARING_ATTEMPTS times.
-template <class op_f>
-bool retry_on_sharing(op_f op) {
-    for (int attempt = 1;; ++attempt) {
-        if (op()) return true;
-        const DWORD err = GetLastError();
-        if ((err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION) || attempt == SHARING_ATTEMPTS)
-            return false;
-        Sleep(SHARING_PAUSE_MS);
-    }
-}
-
-}  // namespace
 
 // MoveFileExW without MOVEFILE_REPLACE_EXISTING: an existing target fails.
 // Only a regular file is moved (a reparse point that appears between the
@@ -37,15 +17,14 @@ bool plat_move_file(const char* from, const char* to) {
     if (!w_from.ok()) return false;
     wide_path_c w_to(to);
     if (!w_to.ok() || !plat_regular_entry(w_from.get()) || plat_fault_injected(PLAT_CALL_RENAME)) return false;
-    return retry_on_sharing(
-        [&] { return MoveFileExW(w_from.get(), w_to.get(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0; });
+    return MoveFileExW(w_from.get(), w_to.get(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 // DeleteFileW on a regular file (on a reparse point it would remove the
 // point itself, but a planted entry is left alone altogether).
 bool plat_delete_file(const char* path) {
     wide_path_c w(path);
-    return w.ok() && plat_regular_entry(w.get()) && !plat_fault_injected(PLAT_CALL_UNLINK) && retry_on_sharing([&] { return DeleteFileW(w.get()) != 0; });
+    return w.ok() && plat_regular_entry(w.get()) && !plat_fault_injected(PLAT_CALL_UNLINK) && DeleteFileW(w.get()) != 0;
 }
 
 // GetFileAttributesW, which describes a reparse point rather than its target.
