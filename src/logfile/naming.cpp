@@ -139,10 +139,10 @@ bool logger_c::_check_log_dir_content() {
         unsigned nums[2] = {0, 0};
         if (match_name(name, module_name, PAT_ROTATED, nums)) {
             if (nums[0] > highest) highest = nums[0];
-            rotated.add(name, nums[0]);
+            rotated.add_unordered(name, nums[0]);
         } else if (match_name(name, module_name, PAT_ROTATED_PID, nums)) {
             if (nums[1] > highest) highest = nums[1];
-            rotated.add(name, nums[1]);
+            rotated.add_unordered(name, nums[1]);
         } else if (is_own_file(name)) {
             // The file this logger writes is rotated by close_for_rename.
             continue;
@@ -158,6 +158,7 @@ bool logger_c::_check_log_dir_content() {
         }
     }
 
+    rotated.order_by_number();
     tr_stream_c path;
     for (void* p = rotated.last(); p; p = rotated.prev()) {
         path.truncate(0);

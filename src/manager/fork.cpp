@@ -27,6 +27,7 @@ void trace_manager_c::_rule_lists(rule_lists_e what) {
 void trace_manager_c::before_fork() {
     fork_locked_ = false;
     if (plat_thread_busy()) return;
+    update_cs_.enter();
     lock_.lock_write();
     if (threads->cs()) threads->cs()->enter();
     _rule_lists(LISTS_ENTER);
@@ -41,6 +42,7 @@ void trace_manager_c::after_fork_in_parent() {
     _rule_lists(LISTS_LEAVE);
     if (threads->cs()) threads->cs()->leave();
     lock_.unlock_write();
+    update_cs_.leave();
 }
 
 void trace_manager_c::after_fork_in_child() {
@@ -48,6 +50,7 @@ void trace_manager_c::after_fork_in_child() {
     fork_locked_ = false;
     kor_thread_c::after_fork(true);
     _rule_lists(LISTS_RESET);
+    update_cs_.reset_in_child();
     // Still holding the registry (and the writer lock): keep the forking
     // thread's record under its new id, free the records of threads that
     // were not copied.
