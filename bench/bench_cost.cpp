@@ -190,7 +190,10 @@ int main(int argc, char** argv) {
     g_dir = fs::temp_directory_path() / ("katr_bench_cost_" + std::to_string(plat_pid()));
     fs::create_directories(g_dir / "log");
     const std::string small = (g_dir / "small.jot").generic_string();
-    std::ofstream(small) << "LogDirectoryName " << (g_dir / "log").generic_string() << "/\nPrintToDebugVew Off\n";
+    // Retention keeps every file, so that switching to this directory does
+    // not delete the 40,000 files of the scan benchmark.
+    std::ofstream(small) << "LogDirectoryName " << (g_dir / "log").generic_string()
+                         << "/\nPrintToDebugVew Off\nLogNumberOfFilesToKeep 1000000\n";
     katr_init(small.c_str(), nullptr);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

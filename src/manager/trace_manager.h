@@ -255,10 +255,6 @@ private:
     void _rule_lists(rule_lists_e what) KATR_REQUIRES(lock_);
     // Whether before_fork took the locks (and the after steps must release).
     bool fork_locked_ = false;
-    // Appends the record line (with or without the stack).
-    static void _record_line(tr_stream_c& out, thread_trace_s* record, bool with_stack);
-    // "Found n threads:" and one numbered record line per thread.
-    void _numbered_records(tr_stream_c& out, unsigned n, bool with_stack);
 };
 
 // Registers the fork steps of the process's manager with the platform layer
