@@ -4,8 +4,8 @@
 // Every change of the configuration holds update_cs_ from start to end, so
 // two reloads never interleave and none loses another's change. The long
 // work (loading, parsing, copying, writing the report) runs without the
-// manager's lock; the lock is held only to bring the log writer in line,
-// swap the object and re-judge the threads, so tracing threads wait for
+// manager's lock; the lock is held only to install the result, bring the
+// log writer in line and re-judge the threads, so tracing threads wait for
 // that and not for the parse.
 #include <cstdio>
 #include <new>

@@ -3,11 +3,11 @@
 // Growth is sized by the request: small requests get 16 bytes of room,
 // medium ones 20 % slack, requests of 512 characters or more exactly what
 // they ask for; and, once the text holds 4096 characters, at least the
-// current length, so that a long text built
-// by many appends is copied a logarithmic number of times rather than once
-// per append. The allocation is always one byte more than `capacity`.
-// Allocation failures leave the stream as it was (the append is dropped);
-// nothing here throws.
+// current length, so that a long text built by many appends (a reply with
+// thousands of error lines, a large report) is copied a logarithmic number
+// of times rather than once per append. The allocation is always one byte
+// more than `capacity`. Allocation failures leave the stream as it was (the
+// append is dropped); nothing here throws.
 #include "support/tr_stream.h"
 
 #include <cstdint>
