@@ -116,13 +116,13 @@ void BM_ConfigContent20000Rules(benchmark::State& state) {
         tr_stream_c messages;
         katr_manager()->parse_buffer(text.c_str(), messages);
     }
-    tr_stream_c out;
+    unsigned long long bytes = 0;
     for (auto _ : state) {
-        out.truncate(0);
+        tr_stream_c out;  // fresh, as for every control call: the growth is part of the cost
         katr_manager()->config_content(out);
-        benchmark::DoNotOptimize(out.buffer);
+        bytes = out.length;
     }
-    state.counters["report_bytes"] = static_cast<double>(out.length);
+    state.counters["report_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_ConfigContent20000Rules)->Unit(benchmark::kMillisecond);
 
