@@ -3,6 +3,7 @@
 #include "config/config_parser.h"
 
 #include <cstring>
+#include <utility>
 
 #include "kor/crit_section.h"
 
@@ -40,6 +41,74 @@ void config_parser_c::log_rank_list_c::destroy_all()
         remove_current();
         delete r;
     }
+}
+
+void config_parser_c::log_rank_list_c::append(void* data)
+{
+    ptr_list_c::append(data);
+    index_.added(*this, data, false);
+}
+
+void config_parser_c::log_rank_list_c::insert(void* data)
+{
+    ptr_list_c::insert(data);
+    index_.added(*this, data, true);
+}
+
+void* config_parser_c::log_rank_list_c::remove_current(position_t* pos)
+{
+    index_.invalidate();
+    return ptr_list_c::remove_current(pos);
+}
+
+void* config_parser_c::log_rank_list_c::remove_current_move_back(position_t* pos)
+{
+    index_.invalidate();
+    return ptr_list_c::remove_current_move_back(pos);
+}
+
+bool config_parser_c::log_rank_list_c::set_data(void* data, position_t* pos)
+{
+    index_.invalidate();
+    return ptr_list_c::set_data(data, pos);
+}
+
+bool config_parser_c::log_rank_list_c::copy(const ptr_list_c& other)
+{
+    index_.invalidate();
+    return ptr_list_c::copy(other);
+}
+
+void config_parser_c::log_rank_list_c::sort(compare_f compare)
+{
+    index_.invalidate();
+    ptr_list_c::sort(compare);
+}
+
+void config_parser_c::log_rank_list_c::clear()
+{
+    index_.invalidate();
+    ptr_list_c::clear();
+}
+
+void config_parser_c::log_rank_list_c::swap_elements(log_rank_list_c& other)
+{
+    ptr_list_c::swap_elements(other);
+    std::swap(index_, other.index_);
+}
+
+bool config_parser_c::module_rank_s::add_content(const char* item)
+{
+    if (!item || content_index.find(content, item))
+        return false;
+    const bool front = !is_pattern_name(nullptr, item);
+    if (front)
+        content.insert_string(item);
+    else
+        content.append_string(item);
+    ptr_list_c::position_t pos = nullptr;
+    content_index.added(content, front ? content.first(&pos) : content.last(&pos), front);
+    return true;
 }
 
 // ------------------------------------------------------------ configuration
@@ -132,18 +201,11 @@ bool config_parser_c::store_rank_rule(log_rank_list_c& list, log_rank_s* record,
     if (!record)
         return false;
     kor_lock_c hold(list.cs());
-    if (record->name) {
-        unsigned n = list.num();
-        void* e = list.first();
-        for (unsigned i = 0; i < n; ++i, e = list.next()) {
-            log_rank_s* stored = log_rank_list_c::rule_of(e);
-            if (stored && stored->name && std::strcmp(stored->name, record->name) == 0) {
-                if (merge)
-                    merge_rank_rule(*stored, *record);
-                delete record;
-                return false;
-            }
-        }
+    if (log_rank_s* stored = list.find_named(record->name)) {
+        if (merge)
+            merge_rank_rule(*stored, *record);
+        delete record;
+        return false;
     }
     if (is_pattern_name(record, nullptr))
         list.append(record);

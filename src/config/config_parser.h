@@ -10,6 +10,7 @@
 #ifndef KATRACE_CONFIG_PARSER_H
 #define KATRACE_CONFIG_PARSER_H
 
+#include "config/name_index.h"
 #include "config/rank_tables.h"
 #include "config/str_list.h"
 #include "kor/ptr_list.h"
@@ -41,8 +42,15 @@ public:
     struct module_rank_s : public log_rank_s {
         str_list_c content;     // file names (plain, at the front) and patterns (at the end)
 
-        explicit module_rank_s(const char* name) : log_rank_s(name) {}
+        explicit module_rank_s(const char* name)
+            : log_rank_s(name), content_index(&content_name, true) {}
         ~module_rank_s() override {}
+        // Adds an item not yet in content (ignoring ASCII case): a plain name
+        // at the front, a pattern at the end. False when it was there already.
+        bool add_content(const char* item);
+    private:
+        static const char* content_name(void* element) { return static_cast<const char*>(element); }
+        name_index_c content_index;  // content items, case folded
     };
 
     // Thread rule; reuses the storage of log_rank_s: relative is `enabled`,
@@ -67,14 +75,35 @@ public:
     // A list of rule records with its own critical section; owns the records
     // (destroyed through their virtual destructors). Elements are log_rank_s*
     // (for modules the module_rank_s, for threads thread_rank_c::as_rule()).
+    // A hash index of the names sits beside the list, so that finding a
+    // stored rule by name does not walk the list; the list's order (and so
+    // the rules' precedence) is its own.
     class log_rank_list_c : public ptr_list_c {
     public:
-        log_rank_list_c() : ptr_list_c(true) {}
+        log_rank_list_c() : ptr_list_c(true), index_(&name_of, false) {}
         ~log_rank_list_c() override;
         // The rule record behind a list element.
         static log_rank_s* rule_of(void* element) { return static_cast<log_rank_s*>(element); }
         // Unlinks and destroys every record (holding the critical section).
         void destroy_all();
+        // The first record (in list order) named exactly name; null when
+        // none. The caller holds the critical section.
+        log_rank_s* find_named(const char* name) { return rule_of(index_.find(*this, name)); }
+        // Exchanges the records (and their index) with other in O(1).
+        void swap_elements(log_rank_list_c& other);
+
+        // Adds keep the index current; every other change makes it rebuild.
+        void append(void* data) override;
+        void insert(void* data) override;
+        void* remove_current(position_t* pos = nullptr) override;
+        void* remove_current_move_back(position_t* pos = nullptr) override;
+        bool set_data(void* data, position_t* pos = nullptr) override;
+        bool copy(const ptr_list_c& other) override;
+        void sort(compare_f compare) override;
+        void clear() override;
+    private:
+        static const char* name_of(void* element) { return rule_of(element)->name; }
+        name_index_c index_;
     };
 
     // ------------------------------------------------------------- fields
@@ -183,6 +212,15 @@ private:
     // "Incomplete result. n error(s) ... found during parsing of "
     static void _append_summary(tr_stream_c& messages, unsigned errors);
 };
+
+// A deep copy of config (every field but the parser's scratch token), or
+// null when out of memory. Reads config with own positions only, so rank
+// evaluations may run on it meanwhile; nothing may change it meanwhile.
+config_parser_c* copy_config(config_parser_c& config);
+// Exchanges the whole content of two configurations (lists, texts,
+// settings) in O(1); each object keeps its identity and its critical
+// sections. The caller keeps both from use meanwhile.
+void swap_config(config_parser_c& a, config_parser_c& b);
 
 // The configuration report: the model written back as text (LF line ends).
 // Empties out and writes the report of config.

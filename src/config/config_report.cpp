@@ -1,11 +1,10 @@
 // The configuration report: the model written back as keyword lines (LF line
 // ends), for the log banner and the configuration-content control function.
-// Several readers may write reports at once under the manager's reader lock:
-// the lists without a critical section of their own (additional ranks,
-// module content, thread rules) are walked with own positions, never with
-// the lists' shared cursors.
+// A report runs while rank evaluations read the same configuration (nobody
+// changes it meanwhile): every list is walked with an own position, never
+// with the list's shared cursor, so no critical section is needed and
+// evaluations are not held up for the length of the report.
 #include "config/config_parser.h"
-#include "kor/crit_section.h"
 #include "kor/mix.h"
 
 namespace {
@@ -84,8 +83,10 @@ void rule_list_report(config_parser_c& config, tr_stream_c& out, unsigned id,
         out.append('#').append(keyword_name(id)).append(" Absent\n");
         return;
     }
-    kor_lock_c hold(list.cs());
-    for (void* e = list.first(); e; e = list.next()) {
+    ptr_list_c::position_t at = nullptr;
+    const unsigned count = list.num();
+    void* e = list.first(&at);
+    for (unsigned k = 0; k < count; ++k, e = list.next(&at)) {
         config_parser_c::log_rank_s* r = config_parser_c::log_rank_list_c::rule_of(e);
         unsigned rank_id = id;
         if (id == KW_MODULE_CONTENT) {

@@ -221,26 +221,13 @@ bool config_parser_c::handle_module_content(tr_m_line_reader_c& reader, tr_strea
     // The module list's section is held for the whole line: the content of
     // a stored module is read by evaluations under that section.
     kor_lock_c hold(module_ranks.cs());
-    module_rank_s* module = nullptr;
-    for (void* e = module_ranks.first(); e; e = module_ranks.next()) {
-        log_rank_s* r = log_rank_list_c::rule_of(e);
-        if (r->name && std::strcmp(r->name, token.c_str()) == 0) {
-            module = static_cast<module_rank_s*>(r);
-            break;
-        }
-    }
+    module_rank_s* module = static_cast<module_rank_s*>(module_ranks.find_named(token.c_str()));
     bool is_new = module == nullptr;
     if (is_new)
         module = new module_rank_s(token.c_str());
 
-    while (reader.next_token(token)) {
-        if (module->content.find_string(token.c_str(), false))
-            continue;
-        if (is_pattern_name(nullptr, token.c_str()))
-            module->content.append_string(token.c_str());
-        else
-            module->content.insert_string(token.c_str());
-    }
+    while (reader.next_token(token))
+        module->add_content(token.c_str());
     if (!is_new)
         return true;
     if (module->content.num() == 0) {

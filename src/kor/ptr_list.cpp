@@ -250,6 +250,19 @@ void ptr_list_c::insert_after_current(void* data, position_t* pos) {
     if (n) link_before_(n, c ? c->next : nullptr);
 }
 
+void ptr_list_c::swap_elements(ptr_list_c& other) {
+    node_s* head = head_;
+    node_s* tail = tail_;
+    unsigned count = count_;
+    head_ = other.head_;
+    tail_ = other.tail_;
+    count_ = other.count_;
+    other.head_ = head;
+    other.tail_ = tail;
+    other.count_ = count;
+    cursor_node_ = other.cursor_node_ = nullptr;
+}
+
 void ptr_list_c::clear() {
     node_s* n = head_;
     while (n) {

@@ -77,6 +77,11 @@ public:
     // Swaps the elements at two 0-based positions; false when out of range.
     virtual bool replace_positions(unsigned a, unsigned b);
 
+    // Exchanges the elements (not the critical sections) with other in
+    // O(1); both cursors are cleared. The caller keeps both lists from use
+    // meanwhile.
+    void swap_elements(ptr_list_c& other);
+
     // Number of elements.
     unsigned num() const { return count_; }
     // The critical section, null for an unlocked list.

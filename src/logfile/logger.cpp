@@ -34,6 +34,23 @@ void logger_c::si_list_s::add(const char* name, unsigned number) {
     append(item);
 }
 
+void logger_c::si_list_s::add_unordered(const char* name, unsigned number) {
+    append(new item_s{name, number});
+}
+
+namespace {
+// Descending by number; ties compare equal so that the stable sort keeps them in order.
+int higher_number_first(const void* a, const void* b) {
+    const unsigned x = static_cast<const logger_c::si_list_s::item_s*>(a)->number;
+    const unsigned y = static_cast<const logger_c::si_list_s::item_s*>(b)->number;
+    return x > y ? -1 : (x < y ? 1 : 0);
+}
+}  // namespace
+
+void logger_c::si_list_s::order_by_number() {
+    sort(higher_number_first);
+}
+
 logger_c::logger_c()
     : file(PLAT_NO_FILE),
       opened(false),

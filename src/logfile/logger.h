@@ -103,6 +103,12 @@ public:
         ~si_list_s() override;
         // Inserts before the first entry whose number is strictly smaller.
         void add(const char* name, unsigned number);
+        // Appends without ordering; after the last one order_by_number()
+        // gives the order a series of add() calls would have made, in
+        // O(n log n) rather than O(n^2) for a large directory.
+        void add_unordered(const char* name, unsigned number);
+        // Highest number first; equal numbers keep the order they came in.
+        void order_by_number();
     };
 
     logger_c();

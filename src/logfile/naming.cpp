@@ -162,10 +162,10 @@ bool logger_c::_check_log_dir_content() {
             continue;
         } else if (match_name(name, module_name, PAT_ROTATED, nums) && nums[0] != UINT_MAX) {
             if (nums[0] > highest) highest = nums[0];
-            rotated.add(name, nums[0]);
+            rotated.add_unordered(name, nums[0]);
         } else if (match_name(name, module_name, PAT_ROTATED_PID, nums) && nums[1] != UINT_MAX) {
             if (nums[1] > highest) highest = nums[1];
-            rotated.add(name, nums[1]);
+            rotated.add_unordered(name, nums[1]);
         } else if (match_name(name, module_name, PAT_CURRENT, nums)) {
             // The file without a process id wins over any other current file.
             if (current) delete_in_directory(current);
@@ -178,6 +178,7 @@ bool logger_c::_check_log_dir_content() {
         }
     }
 
+    rotated.order_by_number();
     tr_stream_c path;
     for (void* p = rotated.last(); p; p = rotated.prev()) {
         path.truncate(0);

@@ -27,6 +27,7 @@ void trace_manager_c::_rule_lists(rule_lists_e what) {
 void trace_manager_c::before_fork() {
     fork_locked_ = false;
     if (plat_thread_busy()) return;
+    update_cs_.enter();
     lock_.lock_write();
     if (threads->cs()) threads->cs()->enter();
     _rule_lists(LISTS_ENTER);
@@ -39,12 +40,14 @@ void trace_manager_c::after_fork_in_parent() {
     _rule_lists(LISTS_LEAVE);
     if (threads->cs()) threads->cs()->leave();
     lock_.unlock_write();
+    update_cs_.leave();
 }
 
 void trace_manager_c::after_fork_in_child() {
     if (!fork_locked_) return;
     fork_locked_ = false;
     _rule_lists(LISTS_RESET);
+    update_cs_.reset_in_child();
     // Lines other threads had queued belong to threads the child does not
     // have, and a writer chosen among them never comes: the child starts
     // with an empty queue and no writer.

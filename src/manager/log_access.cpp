@@ -2,6 +2,7 @@
 // configuration. Each operation takes the manager's lock itself, for the
 // shortest hold that keeps its answer consistent.
 #include "config/config_parser.h"
+#include "kor/crit_section.h"
 #include "logfile/logger.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
@@ -34,6 +35,7 @@ void trace_manager_c::log_file_name(tr_stream_c& out) {
 }
 
 void trace_manager_c::set_add_pid(bool add_pid, tr_stream_c* messages) {
+    kor_lock_c updating(&update_cs_);  // changes the live configuration
     bool retry;
     {
         single_writer_lock_c hold(lock_);
@@ -45,6 +47,7 @@ void trace_manager_c::set_add_pid(bool add_pid, tr_stream_c* messages) {
 
 void trace_manager_c::use_log_directory(const char* canonical, tr_stream_c* messages, const char* base_name,
                                         bool skip_scan) {
+    kor_lock_c updating(&update_cs_);  // changes the live configuration
     bool retry;
     {
         single_writer_lock_c hold(lock_);

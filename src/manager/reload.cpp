@@ -1,5 +1,12 @@
-// Configuration reloads (a file into a fresh object, a text into the live
-// one), the configuration report and the banners that mark them.
+// Configuration reloads (a file into a fresh object, a text into a copy of
+// the live one), the configuration report and the banners that mark them.
+//
+// Every change of the configuration holds update_cs_ from start to end, so
+// two reloads never interleave and none loses another's change. The long
+// work (loading, parsing, copying, writing the report) runs without the
+// manager's lock; the lock is held only to install the result, bring the
+// log writer in line and re-judge the threads, so tracing threads wait for
+// that and not for the parse.
 #include <cstdio>
 #include <new>
 
@@ -33,8 +40,14 @@ void trace_manager_c::_write_banner(const char* line1, const char* line2) {
     }
 }
 
+config_parser_c* trace_manager_c::_settled_config() {
+    multi_reader_lock_c hold(lock_);
+    return config;
+}
+
 bool trace_manager_c::reparse_file(const char* config_file, const char* log_directory,
                                    tr_stream_c& messages) {
+    kor_lock_c updating(&update_cs_);
     config_parser_c* fresh = new (std::nothrow) config_parser_c;
     if (!fresh) return false;
     bool opened = false;
@@ -57,6 +70,11 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
     if (log_directory && !create_directories(log_directory)) log_directory = nullptr;
     if (log_directory) line1.append(", Log directory is ").append(log_directory);
     line1.append(":\n").append("(tls_index=").append(static_cast<int>(tls_index)).append(")");
+    // Line 2, the report of the new configuration, as well: the writer does
+    // not change the configuration it is handed.
+    tr_stream_c line2;
+    config_report(*fresh, line2);
+    line2.append("\n");
 
     config_parser_c* old = nullptr;
     bool retry;
@@ -69,9 +87,6 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
         apply_thread_rules(nullptr);
         copy_settings();
         generation.fetch_add(1, std::memory_order_relaxed);
-        tr_stream_c line2;
-        config_report(*config, line2);
-        line2.append("\n");
         _write_banner(line1.c_str(), line2.c_str());
         retry = logger->claim_retry();
     }
@@ -80,25 +95,36 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
     return parsed;
 }
 
+// The text is parsed into a copy of the live configuration, whose content
+// then replaces the live one's under the lock: the same replies and the same
+// merged result (in the same object) as a parse into the live object,
+// without the writer lock held for the parse.
 bool trace_manager_c::parse_buffer(const char* text, tr_stream_c& messages) {
-    bool parsed, retry;
+    kor_lock_c updating(&update_cs_);
+    config_parser_c* fresh = copy_config(*_settled_config());
+    bool parsed = fresh && fresh->parse_text(text, messages);
+    bool retry;
     {
         single_writer_lock_c hold(lock_);
-        parsed = config->parse_text(text, messages);
+        if (fresh)
+            swap_config(*config, *fresh);
+        else
+            parsed = config->parse_text(text, messages);  // no memory for a copy: parse in place
         logger->reconfigure(*config, &messages, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);
         apply_thread_rules(nullptr);
         copy_settings();
         generation.fetch_add(1, std::memory_order_relaxed);
         retry = logger->claim_retry();
     }
+    delete fresh;  // the previous content
     if (retry) _retry_held_files();
     return parsed;
 }
 
+// The live configuration cannot change while update_cs_ is held, and the
+// report reads it with own positions only, so rank evaluations go on
+// meanwhile and no manager lock is held for the report.
 void trace_manager_c::config_content(tr_stream_c& out) {
-    // The report walks lists through their shared cursors (the additional
-    // ranks, the thread rules), which other readers move as well: hold the
-    // lock exclusively so that no rank query or thread judgement runs meanwhile.
-    single_writer_lock_c hold(lock_);
-    config_report(*config, out);
+    kor_lock_c updating(&update_cs_);
+    config_report(*_settled_config(), out);
 }

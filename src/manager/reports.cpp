@@ -1,7 +1,12 @@
-// The thread and stack reports. Both hold the reader lock (no configuration
-// change) and the registry's section (no attach, detach or removal) for
-// their whole run, and each record's guard while its line is written, so
-// that a thread pushing or popping meanwhile is never read half-way.
+// The thread and stack reports. Each takes a copy of the records it reports
+// under the reader lock (no configuration change) and the registry's section
+// (no attach, detach or removal), reading each record under its guard so that
+// a thread pushing or popping meanwhile is never read half-way; the text is
+// written from the copy after every lock is released, so a long report does
+// not hold up threads that register or trace.
+#include <string>
+#include <vector>
+
 #include "config/config_parser.h"
 #include "kor/crit_section.h"
 #include "kor/kor_thread.h"
@@ -11,79 +16,114 @@ namespace {
 
 const char* const NO_THREADS = "Error, No threads data is found!";
 
+// What a report shows of one thread record.
+struct record_copy_s {
+    bool enabled;
+    unsigned sys_id;
+    std::string name;
+    unsigned appl_id;
+    unsigned depth;
+    std::vector<std::string> stack;  // only when the stack is reported
+};
+
+// The reported state of a record, read under its guard.
+record_copy_s copy_record(thread_trace_s* r, bool with_stack) {
+    record_copy_s c;
+    r->guard.enter();
+    c.enabled = r->enabled.load(std::memory_order_relaxed);
+    c.sys_id = r->sys_id;
+    const char* shown = r->display_name();
+    if (shown) c.name = shown;
+    c.appl_id = r->appl_id;
+    c.depth = r->depth;
+    if (with_stack)
+        for (unsigned i = 0; i < r->stack_count; ++i) c.stack.push_back(r->slot_text(i));
+    r->guard.leave();
+    return c;
+}
+
 // Answers a report over n thread records when there is none; true then.
-bool reported_empty(tr_stream_c& out, unsigned n) {
+bool reported_empty(tr_stream_c& out, size_t n) {
     if (n != 0) return false;
     out.append(NO_THREADS);
     return true;
 }
 
-}  // namespace
-
-void trace_manager_c::_record_line(tr_stream_c& out, thread_trace_s* r, bool with_stack) {
-    r->guard.enter();
-    out.append(r->enabled.load(std::memory_order_relaxed) ? "+ " : "- ");
-    out.append("ID=").append(r->sys_id);
+// Appends the record line (with or without the stack).
+void record_line(tr_stream_c& out, const record_copy_s& c, bool with_stack) {
+    out.append(c.enabled ? "+ " : "- ");
+    out.append("ID=").append(c.sys_id);
     out.append(", name=");
-    const char* shown = r->display_name();
-    if (shown && *shown) out.append(shown);
-    out.append(" : ").append(r->appl_id);
-    out.append(", depth=").append(static_cast<unsigned>(r->depth));
-    if (with_stack) {
-        const unsigned count = r->stack_count;
-        if (count == 0) {
-            out.append("; No Stack Data is found");
-        } else {
-            out.append("; Stack Data:\r\n");
-            for (unsigned i = 1; i <= count; ++i) {
-                out.append('\t').append('#').append(i).append(' ');
-                const char* text = r->slot_text(i - 1);
-                if (*text) out.append(text);
-                if (i < count) out.append("\r\n");
-            }
-        }
+    out.append(c.name.c_str());
+    out.append(" : ").append(c.appl_id);
+    out.append(", depth=").append(c.depth);
+    if (!with_stack) return;
+    if (c.stack.empty()) {
+        out.append("; No Stack Data is found");
+        return;
     }
-    r->guard.leave();
+    out.append("; Stack Data:\r\n");
+    const unsigned count = static_cast<unsigned>(c.stack.size());
+    for (unsigned i = 1; i <= count; ++i) {
+        out.append('\t').append('#').append(i).append(' ');
+        out.append(c.stack[i - 1].c_str());
+        if (i < count) out.append("\r\n");
+    }
 }
 
-void trace_manager_c::_numbered_records(tr_stream_c& out, unsigned n, bool with_stack) {
+// "Found n threads:" and one numbered record line per thread.
+void numbered_records(tr_stream_c& out, const std::vector<record_copy_s>& copies, bool with_stack) {
+    const unsigned n = static_cast<unsigned>(copies.size());
     out.append("Found ").append(n).append(" threads:\r\n");
-    unsigned number = 1;
-    for (void* e = threads->first(); e; e = threads->next(), ++number) {
+    for (unsigned number = 1; number <= n; ++number) {
         out.append('#').append(number).append(' ');
-        _record_line(out, static_cast<thread_trace_s*>(e), with_stack);
+        record_line(out, copies[number - 1], with_stack);
         if (number < n) out.append("\r\n");
     }
 }
 
+}  // namespace
+
 void trace_manager_c::print_threads(tr_stream_c& out) {
-    multi_reader_lock_c reading(lock_);
-    kor_lock_c hold(threads->cs());
-    const unsigned n = threads->num();
-    if (reported_empty(out, n)) return;
-    if (n == 1) {
+    std::vector<record_copy_s> copies;
+    {
+        multi_reader_lock_c reading(lock_);
+        kor_lock_c hold(threads->cs());
+        copies.reserve(threads->num());
+        for (void* e = threads->first(); e; e = threads->next())
+            copies.push_back(copy_record(static_cast<thread_trace_s*>(e), false));
+    }
+    if (reported_empty(out, copies.size())) return;
+    if (copies.size() == 1) {
         out.append("Single thread is found: ");
-        _record_line(out, static_cast<thread_trace_s*>(threads->first()), false);
+        record_line(out, copies[0], false);
         return;
     }
-    _numbered_records(out, n, false);
+    numbered_records(out, copies, false);
 }
 
 void trace_manager_c::print_stack(tr_stream_c& out, unsigned long thread_id) {
-    multi_reader_lock_c reading(lock_);
-    kor_lock_c hold(threads->cs());
-    const unsigned n = threads->num();
+    std::vector<record_copy_s> copies;
+    unsigned n = 0;
+    {
+        multi_reader_lock_c reading(lock_);
+        kor_lock_c hold(threads->cs());
+        n = threads->num();
+        for (void* e = threads->first(); e; e = threads->next()) {
+            thread_trace_s* r = static_cast<thread_trace_s*>(e);
+            if (thread_id != 0 && !kor_thread_c::are_same_threads(thread_id, r->sys_id)) continue;
+            copies.push_back(copy_record(r, true));
+            if (thread_id != 0) break;
+        }
+    }
     if (reported_empty(out, n)) return;
     if (thread_id == 0) {
-        _numbered_records(out, n, true);
+        numbered_records(out, copies, true);
         return;
     }
-    for (void* e = threads->first(); e; e = threads->next()) {
-        thread_trace_s* r = static_cast<thread_trace_s*>(e);
-        if (kor_thread_c::are_same_threads(thread_id, r->sys_id)) {
-            _record_line(out, r, true);
-            return;
-        }
+    if (!copies.empty()) {
+        record_line(out, copies[0], true);
+        return;
     }
     out.append("Error, Appropriate thread (id=").append(thread_id).append(") is not found!");
 }

@@ -158,12 +158,14 @@ bool trace_manager_c::_banner_due_locked(unsigned id) {
 }
 
 void trace_manager_c::set_verbose(bool on) {
+    kor_lock_c updating(&update_cs_);
     single_writer_lock_c hold(lock_);
     config->screen_ranks = on ? KATR_RANK_ALL : 0u;
     screen_ranks.store(config->screen_ranks, std::memory_order_relaxed);
 }
 
 void trace_manager_c::set_print_to_debug_vew(bool on) {
+    kor_lock_c updating(&update_cs_);
     single_writer_lock_c hold(lock_);
     config->debugger_ranks = on ? KATR_RANK_ALL : 0u;
     debugger_ranks.store(config->debugger_ranks, std::memory_order_relaxed);

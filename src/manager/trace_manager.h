@@ -29,6 +29,7 @@
 
 #include <atomic>
 
+#include "kor/crit_section.h"
 #include "kor/ptr_list.h"
 #include "kor/rw_lock.h"
 #include "kor/thread_annotations.h"
@@ -181,7 +182,8 @@ public:
     // file: the default file beside the executable). False when the file
     // cannot be opened (nothing changes) or had errors (installed anyway).
     bool reparse_file(const char* config_file, const char* log_directory, tr_stream_c& messages);
-    // Parses text into the live configuration; false for empty text or errors.
+    // Parses text into the live configuration (into a copy whose content
+    // then replaces the live content); false for empty text or errors.
     bool parse_buffer(const char* text, tr_stream_c& messages);
     // The configuration report of the live configuration into out.
     void config_content(tr_stream_c& out);
@@ -227,6 +229,16 @@ public:
 
 private:
     single_writer_multi_reader_c lock_;     // guards config, logger, last_thread_id
+    // Serialises every change of the configuration (file reload, buffer
+    // parse, output switches, log directory and add-pid changes); taken
+    // before lock_ and never by a tracing thread. While it is held the live
+    // configuration neither changes nor goes away, so the holder may read it
+    // without lock_, and the long work (parsing, copying, reporting) runs
+    // outside lock_.
+    kor_crit_section_c update_cs_;
+    // The live configuration, read under a short hold of the reader lock;
+    // the caller holds update_cs_, which keeps it alive and unchanged.
+    config_parser_c* _settled_config();
 
     trace_manager_c(const trace_manager_c&) = delete;
     trace_manager_c& operator=(const trace_manager_c&) = delete;

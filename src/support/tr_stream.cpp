@@ -1,10 +1,13 @@
 // tr_stream_c: growable NUL-terminated narrow text builder.
 //
-// Growth is additive and sized by the request, not by the current capacity:
-// small requests get 16 bytes of room, medium ones 20 % slack, requests of
-// 512 characters or more exactly what they ask for. The allocation is always
-// one byte more than `capacity`. Allocation failures leave the stream as it
-// was (the append is dropped); nothing here throws.
+// Growth is sized by the request: small requests get 16 bytes of room,
+// medium ones 20 % slack, requests of 512 characters or more exactly what
+// they ask for; and, once the text holds 4096 characters, at least the
+// current length, so that a long text built by many appends (a reply with
+// thousands of error lines, a large report) is copied a logarithmic number
+// of times rather than once per append. The allocation is always one byte
+// more than `capacity`. Allocation failures leave the stream as it was (the
+// append is dropped); nothing here throws.
 #include "support/tr_stream.h"
 
 #include <cstdint>
@@ -18,6 +21,8 @@ namespace {
 // Requests beyond this are refused: they cannot be honoured and the size
 // arithmetic below must not wrap.
 const unsigned long long max_request = 1ULL << 40;
+// From this length on a growing stream at least doubles its room.
+const unsigned long long geometric_from = 4096;
 }
 
 tr_stream_c::tr_stream_c() : buffer(nullptr), length(0), capacity(0) {
@@ -61,6 +66,9 @@ void tr_stream_c::reserve(unsigned long long n) {
         step = static_cast<unsigned long long>(static_cast<double>(n) * 1.2);
     else
         step = n;
+    // A long stream at least doubles (geometric growth); short ones, such
+    // as trace lines, keep the request-sized steps.
+    if (length >= geometric_from && step < length) step = length;
     unsigned long long cap = length + step + 1;
     char* fresh = new (std::nothrow) char[cap + 1];
     if (!fresh) return;

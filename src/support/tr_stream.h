@@ -14,7 +14,8 @@ public:
     tr_stream_c& operator=(const tr_stream_c& other);
     ~tr_stream_c();
 
-    // Makes room for n more characters (additive growth, see the .cpp).
+    // Makes room for n more characters (growth by request, at least doubling a
+    // long text; see the .cpp).
     void reserve(unsigned long long n);
 
     tr_stream_c& append(const char* text);

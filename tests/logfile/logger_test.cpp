@@ -276,6 +276,12 @@ TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
     std::string order;
     for (void* p = list.first(); p; p = list.next()) order += static_cast<logger_c::si_list_s::item_s*>(p)->name;
     EXPECT_EQ(order, "cabed");
+    logger_c::si_list_s bulk;  // the scan's way: unordered, then one sort, to the same order
+    for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}}) bulk.add_unordered(e.first, e.second);
+    bulk.order_by_number();
+    order.clear();
+    for (void* p = bulk.first(); p; p = bulk.next()) order += static_cast<logger_c::si_list_s::item_s*>(p)->name;
+    EXPECT_EQ(order, "cabed");
 
     touch({"a%u.log.1", "a5.log.2", "a%u_3.log"});   // the module name is taken literally, not as a format
     m.set_directory(dir().c_str(), "a%u", false);

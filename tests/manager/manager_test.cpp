@@ -297,6 +297,46 @@ TEST_F(ManagerConcurrent, HeldFileRetriedWhileThreadsWrite) {
     for (unsigned t = 0; t < 3; ++t) EXPECT_EQ(next[t], per_thread) << t;
 }
 
+// Two large buffer parses at once, and a report meanwhile: a thread writing
+// lines and asking for rank masks keeps finishing calls while the parses
+// run (they hold the writer lock only to swap their result in), and neither
+// parse loses the other's rules.
+TEST_F(ManagerConcurrent, TracingGoesOnWhileLargeParsesRun) {
+    trace_manager_c m;
+    const unsigned start = m.generation.load();
+    const auto rules = [](const char* format) {
+        std::string text;
+        char line[64];
+        for (int i = 0; i < 25000; ++i) std::snprintf(line, sizeof line, format, i), text += line;
+        return text;
+    };
+    const std::string files = rules("File f%d.cpp +debug\n"), classes = rules("Class K%d -error\n");
+    std::atomic<int> parsing{2};
+    std::atomic<unsigned> finished_during{0};
+    std::thread tracer([&] {
+        static const char line[] = "tick\r\n";
+        while (parsing.load() > 0) {
+            m.write_text("", 0, line, sizeof line - 1);
+            m.get_rank_mask("Other::run", "other.cpp", nullptr);
+            if (parsing.load() > 0) ++finished_during;
+        }
+    });
+    bool parsed[2] = {false, false};
+    std::thread a([&] { tr_stream_c msgs; parsed[0] = m.parse_buffer(files.c_str(), msgs); --parsing; });
+    std::thread b([&] { tr_stream_c msgs; parsed[1] = m.parse_buffer(classes.c_str(), msgs); --parsing; });
+    tr_stream_c report;
+    m.config_content(report);
+    a.join(), b.join(), tracer.join();
+    EXPECT_TRUE(parsed[0]);
+    EXPECT_TRUE(parsed[1]);
+    EXPECT_EQ(start + 2, m.generation.load());
+    EXPECT_EQ(KATR_RANK_DEBUG | KATR_RANK_SITE_DEFAULT, m.get_rank_mask("free", "f24999.cpp", nullptr));
+    EXPECT_EQ(KATR_RANK_FATAL | KATR_RANK_WARNING, m.get_rank_mask("K0::run", "other.cpp", nullptr));
+    EXPECT_TRUE(contains(report.c_str(), "# Config filename \"None\"")) << report.c_str();
+    // Blocked for a whole parse, the thread would finish at most one call per parse.
+    EXPECT_GT(finished_during.load(), 2u);
+}
+
 #if !defined(_WIN32)
 // What a trace site does with its two shared variables (the front's refresh).
 unsigned site_mask(trace_manager_c& m, unsigned* mask_cache, unsigned* gen_cache, const char* fn, const char* file) {

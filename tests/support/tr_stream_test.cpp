@@ -71,6 +71,31 @@ TEST(TrStream, CompareCopyAndAssign) {
     EXPECT_EQ(text(c), text(b));
 }
 
+// Short texts grow by the request (16, 20 % slack, or exact); a long text
+// at least doubles, so building one by many appends copies it a logarithmic
+// number of times and keeps every byte.
+TEST(TrStream, GrowthByRequestThenDoubling) {
+    const struct { size_t n; unsigned long long capacity; } fresh[] = {{5, 17}, {100, 121}, {600, 601}};
+    for (const auto& f : fresh) {
+        tr_stream_c s;
+        s.append_n(std::string(f.n, 'x').c_str(), f.n);
+        EXPECT_EQ(s.capacity, f.capacity) << f.n;
+    }
+    tr_stream_c s;
+    std::string expected;
+    unsigned moves = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string piece = "line " + std::to_string(i) + " of a long error text\n";
+        const char* before = s.buffer;
+        s.append(piece.c_str());
+        expected += piece;
+        moves += s.buffer != before;
+    }
+    EXPECT_EQ(text(s), expected);
+    EXPECT_LT(moves, 400u);  // the request-sized steps alone would move it about 16,000 times
+    EXPECT_GE(s.capacity, s.length + 1);
+}
+
 TEST(TerminalText, ControlCharactersBecomeVisibleEscapes) {
     struct { std::string in, out; } cases[] = {
         {"plain text\r\n", "plain text\n"},                       // CR LF becomes LF
