@@ -21,4 +21,11 @@ private:
     std::string dir_;
 };
 
+// How often piece occurs in text (overlaps counted).
+inline size_t count(const std::string& text, const std::string& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
+}
+
 #endif

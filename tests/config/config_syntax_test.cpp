@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "config_text.h"
 #include "katrace.h"
@@ -14,15 +15,10 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks)
                        "PrintFunction off\nPrintLine TRUE\nPrintTime False\nKeepStack on\nDoIndentation On\n"
                        "LogFileSize 10M\nTraceNumberOfFilesToKeep 3 files\n  # comment\n\n", msg) + msg.size(), 0u);
     EXPECT_STREQ(c.get_log_directory(), "/var/log/x");
-    EXPECT_TRUE(c.add_pid_to_log_filename);
-    EXPECT_TRUE(c.print_file);
-    EXPECT_TRUE(c.print_line);
-    EXPECT_TRUE(c.keep_stack);
-    EXPECT_TRUE(c.do_indentation);
-    EXPECT_FALSE(c.print_function);
-    EXPECT_FALSE(c.print_time);
-    EXPECT_EQ(c.log_file_size, 10u);
-    EXPECT_EQ(c.log_files_to_keep, 3u);
+    EXPECT_EQ((std::vector<bool>{c.add_pid_to_log_filename, c.print_file, c.print_line, c.keep_stack, c.do_indentation,
+                                 c.print_function, c.print_time}),
+              (std::vector<bool>{true, true, true, true, true, false, false}));
+    EXPECT_EQ(std::make_pair(c.log_file_size, c.log_files_to_keep), std::make_pair(10ull, 3u));
     const struct { const char* text; unsigned counted, screen, debugger; } steps[] = {
         {"PrintToDebugVew Off\nPrintOnScreen error warning", 0, KATR_RANK_ERROR | KATR_RANK_WARNING, 0},
         {"PrintOnScreen +debug", 0, KATR_RANK_ERROR | KATR_RANK_WARNING | KATR_RANK_DEBUG, 0},

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/fault.h"
 #include "front/front_fixture.h"
 #include "front/output.h"
 #include "platform/platform.h"
@@ -87,6 +88,25 @@ TEST_F(EntryTest, LinesInTheLogFile) {
              EXPECT_EQ(depth(), 0);
          },
          "one.cpp:100%d \xc3\xa9\r\ntwo.cpp:shared\r\nerror->two.cpp:\r\nerror->two.cpp:L%serror->:n\r\n"},
+        // A negative line number (a leave line) turns the arrow and shows no number.
+        {"DefaultLoggingRank error\nPrintLine on",
+         [&] { site().print_nl(KATR_RANK_ERROR, -1, "back"), site().print_nl(KATR_RANK_ERROR, 7, "on"); },
+         "error<-back\r\n7:error->on\r\n"},
+        // A thread the thread rules disable writes nothing: no message, no long string, no leave line
+        // for a scope entered while enabled; lifting the rule lets it write again.
+        {"DefaultLoggingRank trace error",
+         [&] {
+             {
+                 katr_entry_c e = site(true);
+                 e.print_nl(KATR_RANK_ERROR, 1, "enabled");
+                 parse(("ThreadBySysID " + std::to_string(plat_thread_id()) + " off").c_str());
+                 e.print_nl(KATR_RANK_ERROR, 1, "disabled"), e.print_long_string(KATR_RANK_ERROR, 1, "long", 4);
+             }
+             { katr_entry_c e = site(true); e.print_nl(KATR_RANK_ERROR, 1, "disabled scope"); }
+             parse("ThreadResume");
+             site().print_nl(KATR_RANK_ERROR, 1, "again");
+         },
+         "enter->\r\nerror->   enabled\r\nerror->again\r\n"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.config);
@@ -239,55 +259,36 @@ TEST_F(EntryTest, StandardOutputAndSwitches) {
     EXPECT_EQ(m->debugger_ranks.load(), 0u);
 }
 
-// A thread that the thread rules disable writes nothing through an entry
-// object: no message, no long string, and no leave line for a scope it
-// entered while it was enabled. Lifting the rule lets it write again.
-TEST_F(EntryTest, DisabledThreadWritesNothing) {
-    load("DefaultLoggingRank trace error");
-    const std::string b = banner(), off = "ThreadBySysID " + std::to_string(plat_thread_id()) + " off";
-    {
-        katr_entry_c e = site(true);
-        e.print_nl(KATR_RANK_ERROR, 1, "enabled");
-        parse(off.c_str());
-        e.print_nl(KATR_RANK_ERROR, 1, "disabled"), e.print_long_string(KATR_RANK_ERROR, 1, "long", 4);
-    }
-    { katr_entry_c e = site(true); e.print_nl(KATR_RANK_ERROR, 1, "disabled scope"); }
-    parse("ThreadResume");
-    site().print_nl(KATR_RANK_ERROR, 1, "again");
-    EXPECT_EQ(since_load(), b + "enter->\r\nerror->   enabled\r\nerror->again\r\n");
-}
-
 // Two threads take turns: a banner stands before each run of lines of one
-// thread and nowhere else, with the name the host gave the thread.
+// thread and nowhere else, with the name the host gave the thread. Without
+// a thread-local slot at load the manager finds each record by thread id.
 TEST_F(EntryTest, ThreadBannerOnEachChangeOfThread) {
-    load("DefaultLoggingRank error");
-    katr_set_thread_info("main-host", 3);
-    std::atomic<int> turn{0};
-    auto wait_for = [&](int t) { while (turn.load() != t) std::this_thread::yield(); };
-    unsigned long worker_id = 0;
-    std::thread worker([&] {
-        unsigned wmask = KATR_RANK_SITE_DEFAULT, wgen = 0;
-        auto say = [&](const char* text) { katr_entry_c("g", "w.cpp", &wmask, &wgen, 1, false).print_nl(KATR_RANK_ERROR, 1, "%s", text); };
-        worker_id = plat_thread_id();
-        katr_reset_thread_trace_name("reader-7");
-        wait_for(1), say("w1"), turn = 2;
-        wait_for(3), say("w2"), say("w3"), turn = 4;
-    });
-    site().print_nl(KATR_RANK_ERROR, 1, "m1"), site().print_nl(KATR_RANK_ERROR, 1, "m2"), turn = 1;
-    wait_for(2), site().print_nl(KATR_RANK_ERROR, 1, "m3"), turn = 3;
-    wait_for(4), worker.join();
-    const std::string main_banner = "== Thread " + std::to_string(plat_thread_id()) + " (main-host) ==\r\n",
-                      worker_banner = "== Thread " + std::to_string(worker_id) + " (reader-7) ==\r\n";
-    EXPECT_EQ(since_load(), main_banner + "error->m1\r\nerror->m2\r\n" + worker_banner + "error->w1\r\n" + main_banner +
-                                "error->m3\r\n" + worker_banner + "error->w2\r\nerror->w3\r\n");
-}
-
-// A negative line number (a leave line) puts "<-" after the rank name, and
-// shows no number.
-TEST_F(EntryTest, NegativeLineTurnsTheArrow) {
-    load("DefaultLoggingRank error\nPrintLine on");
-    const std::string b = banner();
-    katr_entry_c e = site();
-    e.print_nl(KATR_RANK_ERROR, -1, "back"), e.print_nl(KATR_RANK_ERROR, 7, "on");
-    EXPECT_EQ(since_load(), b + "error<-back\r\n7:error->on\r\n");
+    for (bool slot : {true, false}) {
+        SCOPED_TRACE(slot ? "thread-local slot" : "no thread-local slot");
+        if (!slot) {
+            fault_c no_slot(PLAT_CALL_TLS_ALLOC, PLAT_FAULT_NO_SPACE);
+            fresh();
+        }
+        EXPECT_EQ(m->has_tls, slot);
+        load("DefaultLoggingRank error");
+        katr_set_thread_info("main-host", 3);
+        std::atomic<int> turn{0};
+        auto wait_for = [&](int t) { while (turn.load() != t) std::this_thread::yield(); };
+        unsigned long worker_id = 0;
+        std::thread worker([&] {
+            unsigned wmask = KATR_RANK_SITE_DEFAULT, wgen = 0;
+            auto say = [&](const char* text) { katr_entry_c("g", "w.cpp", &wmask, &wgen, 1, false).print_nl(KATR_RANK_ERROR, 1, "%s", text); };
+            worker_id = plat_thread_id();
+            katr_reset_thread_trace_name("reader-7");
+            wait_for(1), say("w1"), turn = 2;
+            wait_for(3), say("w2"), say("w3"), turn = 4;
+        });
+        site().print_nl(KATR_RANK_ERROR, 1, "m1"), site().print_nl(KATR_RANK_ERROR, 1, "m2"), turn = 1;
+        wait_for(2), site().print_nl(KATR_RANK_ERROR, 1, "m3"), turn = 3;
+        wait_for(4), worker.join();
+        const std::string main_banner = "== Thread " + std::to_string(plat_thread_id()) + " (main-host) ==\r\n",
+                          worker_banner = "== Thread " + std::to_string(worker_id) + " (reader-7) ==\r\n";
+        EXPECT_EQ(since_load(), main_banner + "error->m1\r\nerror->m2\r\n" + worker_banner + "error->w1\r\n" +
+                                    main_banner + "error->m3\r\n" + worker_banner + "error->w2\r\nerror->w3\r\n");
+    }
 }

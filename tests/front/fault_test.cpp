@@ -1,5 +1,4 @@
-// The library inside a host whose system calls fail: no thread-local slot
-// at load, a disk that fills up while threads trace.
+// The library inside a host whose disk fills up while threads trace.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,40 +9,7 @@
 #include "common/fault.h"
 #include "front/front_fixture.h"
 
-namespace {
-using FrontFault = front_test;
 using FrontFaultConcurrent = front_test;
-
-size_t count(const std::string& s, const std::string& t) {
-    size_t n = 0;
-    for (size_t at = s.find(t); at != std::string::npos; at = s.find(t, at + 1)) ++n;
-    return n;
-}
-}  // namespace
-
-// Without a thread-local slot the manager finds each thread's record by its
-// id: every thread traces, with its own banner.
-TEST_F(FrontFault, NoThreadLocalSlotAtLoad) {
-    {
-        fault_c no_slot(PLAT_CALL_TLS_ALLOC, PLAT_FAULT_NO_SPACE);
-        fresh();
-        EXPECT_GE(no_slot.calls(), 1);
-    }
-    ASSERT_NE(m, nullptr);
-    EXPECT_FALSE(m->has_tls);
-    load("DefaultLoggingRank error\nPrintLine off");
-    const std::string main_banner = banner();
-    site().print_nl(KATR_RANK_ERROR, 1, "main");
-    std::string worker_banner;
-    std::thread([&] {
-        unsigned wmask = KATR_RANK_SITE_DEFAULT, wgen = 0;
-        katr_entry_c("w", "w.cpp", &wmask, &wgen, 1, false).print_nl(KATR_RANK_ERROR, 1, "worker");
-        worker_banner = banner();
-    }).join();
-    site().print_nl(KATR_RANK_ERROR, 1, "main again");
-    EXPECT_EQ(since_load(), main_banner + "error->main\r\n" + worker_banner + "error->worker\r\n" + main_banner +
-                                "error->main again\r\n");
-}
 
 // Four threads trace into a full disk: one message, the host goes on, the
 // lines written before the fault stay in the file that the reopen rotates

@@ -29,12 +29,6 @@ extern "C" const char* __tsan_default_options() { return "report_signal_unsafe=0
 
 namespace {
 
-size_t count(const std::string& text, const std::string& piece) {
-    size_t n = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-    return n;
-}
-
 // Ends the process with a message when the test has not called done() in time.
 class watchdog_c {
 public:

@@ -38,11 +38,6 @@ std::string banner_tail(unsigned n) {
 }
 bool ends_with(const std::string& s, const std::string& t) { return s.size() >= t.size() && s.substr(s.size() - t.size()) == t; }
 std::string str(const tr_stream_c& s) { return s.c_str(); }
-size_t count(const std::string& s, const std::string& t) {
-    size_t n = 0;
-    for (size_t at = s.find(t); at != std::string::npos; at = s.find(t, at + 1)) ++n;
-    return n;
-}
 std::string backslashed(std::string s) { std::replace(s.begin(), s.end(), '/', '\\'); return s; }
 strings list_of(str_list_c& list) {
     strings v;
@@ -270,18 +265,17 @@ TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
     EXPECT_FALSE(exists("host_77.log.2"));
     EXPECT_EQ(read_file(path("host.log.50/target")), "outside");
     EXPECT_TRUE(!link || planted::at(path("host.log.4")) == planted::kind::symlink);
-    // Highest number first, equal numbers in the order met (retention removes the last met first).
-    logger_c::si_list_s list;
-    for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}}) list.add(e.first, e.second);
-    std::string order;
-    for (void* p = list.first(); p; p = list.next()) order += static_cast<logger_c::si_list_s::item_s*>(p)->name;
-    EXPECT_EQ(order, "cabed");
-    logger_c::si_list_s bulk;  // the scan's way: unordered, then one sort, to the same order
-    for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}}) bulk.add_unordered(e.first, e.second);
-    bulk.order_by_number();
-    order.clear();
-    for (void* p = bulk.first(); p; p = bulk.next()) order += static_cast<logger_c::si_list_s::item_s*>(p)->name;
-    EXPECT_EQ(order, "cabed");
+    // Highest number first, equal numbers in the order met (retention removes the last met first),
+    // whether added in order or unordered and then sorted once, as the scan does.
+    for (bool bulk : {false, true}) {
+        logger_c::si_list_s list;
+        for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}})
+            bulk ? list.add_unordered(e.first, e.second) : list.add(e.first, e.second);
+        if (bulk) list.order_by_number();
+        std::string order;
+        for (void* p = list.first(); p; p = list.next()) order += static_cast<logger_c::si_list_s::item_s*>(p)->name;
+        EXPECT_EQ(order, "cabed") << bulk;
+    }
 
     touch({"a%u.log.1", "a5.log.2", "a%u_3.log"});   // the module name is taken literally, not as a format
     m.set_directory(dir().c_str(), "a%u", false);

@@ -3,8 +3,6 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "common/temp_dir.h"
 #include "config/config_parser.h"
@@ -221,9 +219,3 @@ TEST_F(remote_test, ReplyConvention) {
     katr_print_log_rank(big, fresh(), "Dev::f", "x.cpp");
     EXPECT_EQ(std::string(big), "development +user2 +snc ");
 }
-
-// Separate objects on separate threads, each command taking the manager's
-// locks through its control function; reports walk the additional ranks and
-// the thread rules.
-class RemoteConcurrent : public remote_test {};
-
