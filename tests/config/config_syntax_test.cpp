@@ -86,9 +86,6 @@ TEST(ConfigSyntax, RankRules)
     EXPECT_EQ(parse(c, "File main.cpp +debug -debug", msg, &warn), 0u);
     EXPECT_EQ(warn, "Warning! Inconsistent logging rank line, the same ranks are found for addition and removal\n");
     EXPECT_EQ(rules_of(c.file_ranks), "main.cpp:r/128/0 ");
-    // A later line for the same name merges.
-    EXPECT_EQ(parse(c, "File main.cpp error usr1\nFile main.cpp -error", msg), 0u);
-    EXPECT_EQ(rules_of(c.file_ranks), "main.cpp:a/1024/0 ");
     EXPECT_EQ(parse(c, "Class Conn\nFunction f +", msg), 2u);  // rank list missing
     EXPECT_EQ(c.class_ranks.num() + c.function_ranks.num(), 0u);
     EXPECT_EQ(parse(c, "ModuleRank net +note", msg), 0u);

@@ -4,12 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "common/temp_dir.h"
 #include "config/config_parser.h"
-#include "katrace.h"
+#include "front/front_fixture.h"
 #include "kor/mix.h"
-#include "logfile/logger.h"
-#include "manager/trace_manager.h"
 
 namespace {
 
@@ -27,27 +24,18 @@ const std::string done = "O.K. Operation has been completed", no_manager = "katr
                   buffer_ok = "Parsing of config buffer has been succesfuly completed",
                   pid_ok = "OK. Log PID has been processed successfully";
 
-// A manager of its own, installed as the process's manager, whose log
-// directory is the test's temporary directory.
-class remote_test : public temp_dir_test {
+// The front end's fixture, its log directory set through the control function.
+class remote_test : public front_test {
 protected:
-    trace_manager_c* m = nullptr;
     rp proc;
     unsigned long long len_without_file = 0;
 
     void SetUp() override {
-        temp_dir_test::SetUp();
-        m = new trace_manager_c;
+        front_test::SetUp();
         ASSERT_TRUE(m->ok());
-        g_katr_manager.store(m);
         katr_get_log_filename(nullptr, len_without_file);   // before the log directory is set
         unsigned long long len = 0;
         ASSERT_TRUE(katr_set_log_directory(nullptr, len, dir().c_str(), nullptr, false));
-    }
-    void TearDown() override {
-        g_katr_manager.store(nullptr);
-        delete m;
-        temp_dir_test::TearDown();
     }
     std::string run(const char* request) { return str(proc.process_received_string(request)); }
 };
@@ -202,20 +190,20 @@ TEST_F(remote_test, ReplyConvention) {
     EXPECT_GT(len, 1u);
 
     char big[256];
-    auto fresh = [&]() -> unsigned long long& { return len = sizeof big; };   // a fresh size
-    EXPECT_FALSE(katr_reparse_file(big, fresh(), path("none.jot").c_str()));
-    EXPECT_FALSE(katr_parse_buffer(big, fresh(), ""));
+    auto sized = [&]() -> unsigned long long& { return len = sizeof big; };   // a fresh size
+    EXPECT_FALSE(katr_reparse_file(big, sized(), path("none.jot").c_str()));
+    EXPECT_FALSE(katr_parse_buffer(big, sized(), ""));
     EXPECT_EQ(big, buffer_ok);
-    EXPECT_FALSE(katr_set_log_directory(big, fresh(), nullptr, nullptr, false));
+    EXPECT_FALSE(katr_set_log_directory(big, sized(), nullptr, nullptr, false));
     EXPECT_EQ(std::string(big), "Error! No LogDirName string has been provided");
     // Rank texts: a rank of 0 gives the empty text.
     ASSERT_TRUE(katr_parse_buffer(nullptr, len, "Function Quiet::f -fatal -error -warning\n"
                                                 "Function Dev::f devel usr2 lrg_snc"));
-    katr_print_log_rank(big, fresh(), "Quiet::f", nullptr);
+    katr_print_log_rank(big, sized(), "Quiet::f", nullptr);
     EXPECT_EQ(big[0], '\0');
     EXPECT_EQ(len, 1u);
-    katr_print_log_rank(big, fresh(), nullptr, nullptr);
+    katr_print_log_rank(big, sized(), nullptr, nullptr);
     EXPECT_EQ(std::string(big), "fatal +error +warning ");
-    katr_print_log_rank(big, fresh(), "Dev::f", "x.cpp");
+    katr_print_log_rank(big, sized(), "Dev::f", "x.cpp");
     EXPECT_EQ(std::string(big), "development +user2 +snc ");
 }
