@@ -53,7 +53,7 @@ TEST(ConfigModel, CopySwapAndNameLookups)
     const char* second = "File a.cpp -db +note\nFile b.cpp trace\nModuleContent m X.CPP z.cpp\nFunction f::* -debug\n"
                          "ThreadByName io* on\nThreadByName io2 on\nAditionalRanks -db\nbad line\nFile\n";
     config_parser_c original;
-    std::string msg, copy_msg, report, copy_report;
+    std::string msg, copy_msg;
     ASSERT_EQ(parse(original, first, msg), 0u) << msg;
     config_parser_c* copy = copy_config(original);
     ASSERT_NE(copy, nullptr);

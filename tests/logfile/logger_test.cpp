@@ -61,9 +61,9 @@ protected:
     std::string d() const { return dir() + "/"; }
     bool exists(const std::string& name) const { return path_exists(path(name).c_str()); }
     void touch(std::initializer_list<const char*> names) { for (const char* n : names) write_file(path(n), n); }
-    strings files() const {
+    strings files(const std::string& sub = "") const {
         strings v;
-        for (auto& e : fs::directory_iterator(fs::u8path(dir()))) v.push_back(e.path().filename().u8string());
+        for (auto& e : fs::directory_iterator(fs::u8path(dir() + sub))) v.push_back(e.path().filename().u8string());
         std::sort(v.begin(), v.end());
         return v;
     }
@@ -343,9 +343,7 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
     EXPECT_EQ(l.rotated_files.num(), 0u);
     EXPECT_EQ(files(), strings{"first"});
-    std::vector<std::string> left;
-    for (auto& e : fs::directory_iterator(fs::u8path(path("first")))) left.push_back(e.path().filename().u8string());
-    EXPECT_EQ(left, strings{"host.log"});
+    EXPECT_EQ(files("/first"), strings{"host.log"});
     cfg.log_files_to_keep = 3;
     f.reconfigure(empty, &err, OPEN_WHEN_MOVED, path("fallback").c_str(), "host", SKIP_SCAN);   // only without a directory
     EXPECT_EQ(str(f.directory), path("fallback") + "/");
