@@ -97,12 +97,7 @@ TEST(Registry, LookupAndThreadRules) {
     on_named_thread(m, "Worker9", 0, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
     EXPECT_TRUE(m.parse_buffer("ThreadResume\n", msgs));
     EXPECT_TRUE(main_rec->enabled.load()); EXPECT_EQ(1u, registered(m));
-    // A set trace name is what names match; application ids match by id.
-    static const char traced_as[] = "worker-main";
-    m.reset_thread_trace_name(traced_as);
-    EXPECT_TRUE(m.parse_buffer("ThreadByName worker-m* off\n", msgs)) << msgs.c_str();
-    EXPECT_FALSE(main_rec->enabled.load());
-    m.reset_thread_trace_name(nullptr);
+    // Application ids match by id (a trace name: see LateThreadInfoUpdatesTheRecord).
     EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
     EXPECT_FALSE(main_rec->enabled.load());
     on_named_thread(m, "plain", 6, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
