@@ -13,8 +13,7 @@ namespace {
 // A configuration of 1,000 lines with every kind of line: settings, rank
 // rules on all four levels (plain names and patterns, absolute and
 // relative), modules, thread rules, additional ranks and comments.
-std::string thousand_lines()
-{
+std::string thousand_lines() {
     std::string text;
     char line[160];
     text += "AditionalRanks dbase net cache\n";
@@ -42,8 +41,7 @@ std::string thousand_lines()
     return text;
 }
 
-void BM_ParseThousandLines(benchmark::State& state)
-{
+void BM_ParseThousandLines(benchmark::State& state) {
     const std::string text = thousand_lines();
     for (auto _ : state) {
         config_parser_c c;
@@ -54,8 +52,7 @@ void BM_ParseThousandLines(benchmark::State& state)
 }
 BENCHMARK(BM_ParseThousandLines)->Unit(benchmark::kMicrosecond);
 
-void BM_ReportThousandLines(benchmark::State& state)
-{
+void BM_ReportThousandLines(benchmark::State& state) {
     const std::string text = thousand_lines();
     config_parser_c c;
     tr_stream_c messages;
@@ -71,8 +68,7 @@ BENCHMARK(BM_ReportThousandLines)->Unit(benchmark::kMicrosecond);
 
 // 200 rules, 50 per level (module, file, class, function), half plain names
 // and half patterns, half relative; trace sites hitting each level and none.
-void BM_EvaluateRank200Rules(benchmark::State& state)
-{
+void BM_EvaluateRank200Rules(benchmark::State& state) {
     std::string text;
     char line[160];
     for (int i = 0; i < 50; ++i) {
@@ -101,12 +97,12 @@ void BM_EvaluateRank200Rules(benchmark::State& state)
     };
     std::vector<site_s> sites;
     for (int i = 0; i < 50; i += 7) {
-        sites.push_back({"Cls::fn" + std::to_string(i), "x.cpp"});                                  // function, plain
-        sites.push_back({"A::fn" + std::to_string(i | 1) + "_z", "x.cpp"});                         // function, pattern
-        sites.push_back({"Cls" + std::to_string(i) + "::other", "x.cpp"});                          // class
-        sites.push_back({"free_function", "file" + std::to_string(i) + ".cpp"});                    // file
-        sites.push_back({"free_function", "dir/mod" + std::to_string(i | 1) + "_a.cpp"});           // module pattern
-        sites.push_back({"Nobody::nothing", "nowhere.cpp"});                                        // no rule
+        sites.push_back({"Cls::fn" + std::to_string(i), "x.cpp"});                         // function, plain
+        sites.push_back({"A::fn" + std::to_string(i | 1) + "_z", "x.cpp"});                // function, pattern
+        sites.push_back({"Cls" + std::to_string(i) + "::other", "x.cpp"});                 // class
+        sites.push_back({"free_function", "file" + std::to_string(i) + ".cpp"});           // file
+        sites.push_back({"free_function", "dir/mod" + std::to_string(i | 1) + "_a.cpp"});  // module pattern
+        sites.push_back({"Nobody::nothing", "nowhere.cpp"});                               // no rule
     }
     size_t k = 0;
     for (auto _ : state) {
@@ -118,6 +114,6 @@ void BM_EvaluateRank200Rules(benchmark::State& state)
 }
 BENCHMARK(BM_EvaluateRank200Rules);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -90,14 +90,10 @@ void BM_ParseDistinctRules(benchmark::State& state) {
         benchmark::DoNotOptimize(fresh.parse_text(text.c_str(), messages));
     }
 }
-BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 0)->Name("BM_ParseDistinctRules/File")
-    ->Arg(25000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 1)->Name("BM_ParseDistinctRules/Function")
-    ->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 2)->Name("BM_ParseDistinctRules/ModuleContent")
-    ->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 3)->Name("BM_ParseDistinctRules/ThreadByName")
-    ->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 0)->Name("BM_ParseDistinctRules/File")->Arg(25000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 1)->Name("BM_ParseDistinctRules/Function")->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 2)->Name("BM_ParseDistinctRules/ModuleContent")->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_ParseDistinctRules, 3)->Name("BM_ParseDistinctRules/ThreadByName")->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------- report
 
@@ -185,9 +181,9 @@ void BM_TraceWaitDuringParse100000Rules(benchmark::State& state) {
     for (auto _ : state) {
         auto t0 = std::chrono::steady_clock::now();
         worst_ms = std::max(worst_ms, longest_line_while([&] {
-            tr_stream_c messages;
-            katr_manager()->parse_buffer(text.c_str(), messages);
-        }));
+                                tr_stream_c messages;
+                                katr_manager()->parse_buffer(text.c_str(), messages);
+                            }));
         const auto parse_time = std::chrono::steady_clock::now() - t0;
         state.PauseTiming();
         idle_ms = std::max(idle_ms, longest_line_while([&] { std::this_thread::sleep_for(parse_time); }));

@@ -24,11 +24,11 @@
 #include "support/tr_stream.h"
 
 #if defined(KATR_HAVE_SPDLOG)
-#include <spdlog/sinks/basic_file_sink.h>
-#include <spdlog/spdlog.h>
+#  include <spdlog/sinks/basic_file_sink.h>
+#  include <spdlog/spdlog.h>
 #endif
 #if defined(KATR_HAVE_GLOG)
-#include <glog/logging.h>
+#  include <glog/logging.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -91,7 +91,8 @@ BENCHMARK(BM_Disabled_KatraceMacro);
 void BM_Disabled_GlogVlog(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
-        VLOG(1) << "order " << i << " for " << "widget";
+        VLOG(1) << "order " << i << " for "
+                << "widget";
         benchmark::ClobberMemory();
         ++i;
     }
@@ -177,7 +178,8 @@ BENCHMARK(BM_Line_Spdlog)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 void BM_Line_Glog(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
-        LOG(INFO) << "order " << i << " for " << "widget";
+        LOG(INFO) << "order " << i << " for "
+                  << "widget";
         ++i;
     }
     state.SetBytesProcessed(state.iterations() * 84);

@@ -15,8 +15,7 @@
 namespace {
 
 // Names to evaluate, taken from the first two tokens of the text.
-void evaluate_some(config_parser_c& c, const std::string& text)
-{
+void evaluate_some(config_parser_c& c, const std::string& text) {
     tr_m_line_reader_c reader(text.c_str());
     tr_stream_c function_name, file_name;
     if (reader.next_line()) {
@@ -29,10 +28,9 @@ void evaluate_some(config_parser_c& c, const std::string& text)
     c.find_module(file_name.c_str());
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 65536)
         return 0;
     // The text ends at the first NUL, as a mapped file does.

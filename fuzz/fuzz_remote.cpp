@@ -30,8 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path g_work;            // the temporary directory, also the current directory
-fs::path g_default_log;     // <exe dir>/log
+fs::path g_work;         // the temporary directory, also the current directory
+fs::path g_default_log;  // <exe dir>/log
 bool g_default_log_existed = false;
 
 const char* const sample_config =

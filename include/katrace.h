@@ -74,15 +74,15 @@ class tr_stream_c;
  * members marked KATR_API are the library's. */
 class katr_entry_c {
 public:
-    unsigned* rank_mask_cache;      /* the site's cached rank mask */
-    unsigned* generation_cache;     /* the generation that mask was computed under */
-    const char* function_name;      /* "Class::method", borrowed */
-    const char* file_name;          /* source file, borrowed; a leading ".\" is skipped */
-    int line;                       /* line of the scope, shown in the enter line */
-    thread_trace_s* thread_record;  /* the calling thread's record, fetched on first need */
-    bool first_line;                /* no line with file and function shown yet */
-    bool enter_leave;               /* print enter and leave lines */
-    bool initialised;               /* the lazy initialisation has run */
+    unsigned* rank_mask_cache;     /* the site's cached rank mask */
+    unsigned* generation_cache;    /* the generation that mask was computed under */
+    const char* function_name;     /* "Class::method", borrowed */
+    const char* file_name;         /* source file, borrowed; a leading ".\" is skipped */
+    int line;                      /* line of the scope, shown in the enter line */
+    thread_trace_s* thread_record; /* the calling thread's record, fetched on first need */
+    bool first_line;               /* no line with file and function shown yet */
+    bool enter_leave;              /* print enter and leave lines */
+    bool initialised;              /* the lazy initialisation has run */
 
     /* Stores the arguments, inline; a null site variable is replaced by a
      * stand-in of the library's. */
@@ -111,7 +111,7 @@ public:
     KATR_API void print_user_defined(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
     KATR_API void print_user_defined_nl(const char* rank_name, const char* format, ...) KATR_FORMAT_CHECK(3, 4);
     KATR_API void print_user_defined_long_string(const char* rank_name, const char* text,
-                                        unsigned long long length);
+                                                 unsigned long long length);
     /* Whether a bit of rank (or the named rank) is enabled for this site. */
     KATR_API bool is_set(unsigned rank, int unused = 0);
     KATR_API bool is_set_user_defined(const char* rank_name);
@@ -133,8 +133,10 @@ private:
      * the rank test and the thread's enabled flag; true when it passes. */
     bool _passes(unsigned rank);
     /* The formatted forms; a named rank is given by rank_name. */
-    enum line_end_e { AS_FORMATTED, NEW_LINE };
-    enum rank_kind_e { FIXED_RANK, NAMED_RANK };
+    enum line_end_e { AS_FORMATTED,
+                      NEW_LINE };
+    enum rank_kind_e { FIXED_RANK,
+                       NAMED_RANK };
     void _print_va(line_end_e end, rank_kind_e kind, unsigned rank, const char* rank_name, int line,
                    const char* format, va_list arguments);
     void _create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line,
@@ -219,11 +221,11 @@ KATR_API void katr_set_callback(katr_callback_f callback);
  * and generation inline and calls the library only when the line may pass
  * or the object has not been used yet. */
 #if defined(_MSC_VER) && !defined(__clang__)
-#  define KATR_SIGNATURE_ __FUNCSIG__
+#  define KATR_SIGNATURE_   __FUNCSIG__
 #  define KATR_LOAD_U32_(p) (*(const volatile unsigned*)(p))
 #  define KATR_LOAD_PTR_(p) (*(const unsigned* const volatile*)(p))
 #else
-#  define KATR_SIGNATURE_ __PRETTY_FUNCTION__
+#  define KATR_SIGNATURE_   __PRETTY_FUNCTION__
 #  define KATR_LOAD_U32_(p) __atomic_load_n((p), __ATOMIC_RELAXED)
 #  define KATR_LOAD_PTR_(p) __atomic_load_n((p), __ATOMIC_RELAXED)
 #endif
@@ -274,45 +276,45 @@ inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation,
     return KATR_LOAD_U32_(generation) < KATR_LOAD_U32_(live);
 }
 
-#define KATR_SITE_(id)                                                                   \
-    static unsigned id##_katr_mask = KATR_RANK_SITE_DEFAULT;                             \
-    static unsigned id##_katr_gen = 0u;                                                  \
-    static char id##_katr_fnbuf[sizeof(KATR_SIGNATURE_)];                                \
-    static const char* const id##_katr_fn =                                              \
-        katr_function_name(KATR_SIGNATURE_, id##_katr_fnbuf, sizeof(id##_katr_fnbuf))
+#define KATR_SITE_(id)                                     \
+  static unsigned id##_katr_mask = KATR_RANK_SITE_DEFAULT; \
+  static unsigned id##_katr_gen = 0u;                      \
+  static char id##_katr_fnbuf[sizeof(KATR_SIGNATURE_)];    \
+  static const char* const id##_katr_fn =                  \
+      katr_function_name(KATR_SIGNATURE_, id##_katr_fnbuf, sizeof(id##_katr_fnbuf))
 
 /* A traced scope with enter and leave lines; var is the entry object. It
  * calls the library twice per scope (the first use and the destruction),
  * also when every rank of the site is disabled. */
-#define KATR_SCOPE(var)                                                                  \
-    KATR_SITE_(var);                                                                     \
-    katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen,       \
-                     __LINE__, true)
+#define KATR_SCOPE(var)                                                          \
+  KATR_SITE_(var);                                                               \
+  katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen, \
+                   __LINE__, true)
 /* A trace site without enter and leave lines. */
-#define KATR_SCOPE_QUIET(var)                                                            \
-    KATR_SITE_(var);                                                                     \
-    katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen,       \
-                     __LINE__, false)
+#define KATR_SCOPE_QUIET(var)                                                    \
+  KATR_SITE_(var);                                                               \
+  katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen, \
+                   __LINE__, false)
 /* Messages through an entry object, tested inline first; the arguments after
  * rank are the format and its values. */
-#define KATR_PRINT(var, rank, ...)                                                       \
-    do {                                                                                 \
-        if (katr_may_pass((var), (rank))) (var).print((rank), __LINE__, __VA_ARGS__);    \
-    } while (0)
-#define KATR_PRINT_NL(var, rank, ...)                                                    \
-    do {                                                                                 \
-        if (katr_may_pass((var), (rank))) (var).print_nl((rank), __LINE__, __VA_ARGS__); \
-    } while (0)
+#define KATR_PRINT(var, rank, ...)                                                \
+  do {                                                                            \
+    if (katr_may_pass((var), (rank))) (var).print((rank), __LINE__, __VA_ARGS__); \
+  } while (0)
+#define KATR_PRINT_NL(var, rank, ...)                                                \
+  do {                                                                               \
+    if (katr_may_pass((var), (rank))) (var).print_nl((rank), __LINE__, __VA_ARGS__); \
+  } while (0)
 /* A one-off message line (CR LF appended) with a site of its own. */
-#define KATR_MSG(rank, ...)                                                              \
-    do {                                                                                 \
-        KATR_SITE_(katr_msg);                                                            \
-        if (katr_site_may_pass(&katr_msg_katr_mask, &katr_msg_katr_gen, (rank))) {       \
-            katr_entry_c katr_msg_e(katr_msg_katr_fn, KATR_FILE_, &katr_msg_katr_mask,   \
-                                    &katr_msg_katr_gen, __LINE__, false);                \
-            katr_msg_e.print_nl((rank), __LINE__, __VA_ARGS__);                          \
-        }                                                                                \
-    } while (0)
+#define KATR_MSG(rank, ...)                                                      \
+  do {                                                                           \
+    KATR_SITE_(katr_msg);                                                        \
+    if (katr_site_may_pass(&katr_msg_katr_mask, &katr_msg_katr_gen, (rank))) {   \
+      katr_entry_c katr_msg_e(katr_msg_katr_fn, KATR_FILE_, &katr_msg_katr_mask, \
+                              &katr_msg_katr_gen, __LINE__, false);              \
+      katr_msg_e.print_nl((rank), __LINE__, __VA_ARGS__);                        \
+    }                                                                            \
+  } while (0)
 
 /* ------------------------------------------------------------------ remote
  * Control functions. Reply convention: out receives the whole reply with its
@@ -356,8 +358,8 @@ public:
         tc_version = 11
     };
 
-    static const char* const key_string;   /* "!$", the prefix of every request */
-    static const char* const greeting;     /* "KATR_GREETING", for the peers' own use */
+    static const char* const key_string; /* "!$", the prefix of every request */
+    static const char* const greeting;   /* "KATR_GREETING", for the peers' own use */
 
     katr_remote_proc_c();
     katr_remote_proc_c(const katr_remote_proc_c& other);

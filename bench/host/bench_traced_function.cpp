@@ -23,8 +23,8 @@
 #include <string>
 
 #if defined(KATR_HAVE_SPDLOG)
-#include <spdlog/sinks/null_sink.h>
-#include <spdlog/spdlog.h>
+#  include <spdlog/sinks/null_sink.h>
+#  include <spdlog/spdlog.h>
 #endif
 
 namespace fs = std::filesystem;

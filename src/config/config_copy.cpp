@@ -12,8 +12,7 @@
 namespace {
 
 // The strings of one list, appended in order (null elements included).
-void copy_strings(const str_list_c& from, str_list_c& to)
-{
+void copy_strings(const str_list_c& from, str_list_c& to) {
     str_list_c& source = const_cast<str_list_c&>(from);  // own position: the list is only read
     ptr_list_c::position_t pos = nullptr;
     const unsigned n = source.num();
@@ -22,11 +21,12 @@ void copy_strings(const str_list_c& from, str_list_c& to)
 }
 
 // What a rule list holds: log_rank_s, module_rank_s or thread_rank_c.
-enum rule_kind_e { RANK_RULES, MODULES, THREAD_RULES };
+enum rule_kind_e { RANK_RULES,
+                   MODULES,
+                   THREAD_RULES };
 
 // A copy of one record of the given kind.
-config_parser_c::log_rank_s* copy_rule(const config_parser_c::log_rank_s* r, rule_kind_e kind)
-{
+config_parser_c::log_rank_s* copy_rule(const config_parser_c::log_rank_s* r, rule_kind_e kind) {
     using cp = config_parser_c;
     if (kind == THREAD_RULES) {
         auto* t = cp::thread_rank_c::from_element(const_cast<cp::log_rank_s*>(r));
@@ -48,8 +48,7 @@ config_parser_c::log_rank_s* copy_rule(const config_parser_c::log_rank_s* r, rul
 
 // The records of one list, appended in order to an empty list.
 void copy_rule_list(config_parser_c::log_rank_list_c& from, config_parser_c::log_rank_list_c& to,
-                    rule_kind_e kind)
-{
+                    rule_kind_e kind) {
     ptr_list_c::position_t pos = nullptr;
     const unsigned n = from.num();
     void* e = from.first(&pos);
@@ -59,8 +58,7 @@ void copy_rule_list(config_parser_c::log_rank_list_c& from, config_parser_c::log
 
 }  // namespace
 
-config_parser_c* copy_config(config_parser_c& from)
-{
+config_parser_c* copy_config(config_parser_c& from) {
     config_parser_c* to = new (std::nothrow) config_parser_c;
     if (!to) return nullptr;
     copy_rule_list(from.module_ranks, to->module_ranks, MODULES);
@@ -86,8 +84,7 @@ config_parser_c* copy_config(config_parser_c& from)
     return to;
 }
 
-void swap_config(config_parser_c& a, config_parser_c& b)
-{
+void swap_config(config_parser_c& a, config_parser_c& b) {
     a.module_ranks.swap_elements(b.module_ranks);
     a.file_ranks.swap_elements(b.file_ranks);
     a.class_ranks.swap_elements(b.class_ranks);

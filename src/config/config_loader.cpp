@@ -11,8 +11,7 @@
 namespace {
 
 // Appends text to buf (size bytes, NUL-terminated) when it fits whole.
-bool append_fitting(char* buf, size_t size, const char* text)
-{
+bool append_fitting(char* buf, size_t size, const char* text) {
     size_t used = std::strlen(buf);
     size_t n = std::strlen(text);
     if (used + n + 1 > size)
@@ -24,8 +23,7 @@ bool append_fitting(char* buf, size_t size, const char* text)
 // The default configuration file: the executable's directory, '/', and its
 // name with the extension replaced by "jot" (".jot" appended when the name
 // has no extension). False when the path does not fit the buffer.
-bool default_file_name(char* buf, size_t size)
-{
+bool default_file_name(char* buf, size_t size) {
     std::memset(buf, 0, size);
     const char* dir = mix_n::get_exe_dir(nullptr);
     if (dir && !(append_fitting(buf, size, dir) && append_fitting(buf, size, "/")))
@@ -47,16 +45,13 @@ bool default_file_name(char* buf, size_t size)
     return append_fitting(buf, size, ".jot");
 }
 
-} // namespace
+}  // namespace
 
-void config_parser_c::_append_summary(tr_stream_c& messages, unsigned errors)
-{
-    messages.append("Incomplete result. ").append(errors).append(" error")
-        .append(errors == 1 ? " is" : "s are");
+void config_parser_c::_append_summary(tr_stream_c& messages, unsigned errors) {
+    messages.append("Incomplete result. ").append(errors).append(" error").append(errors == 1 ? " is" : "s are");
 }
 
-const char* config_parser_c::map_config_file(plat_mapping_s* mapping)
-{
+const char* config_parser_c::map_config_file(plat_mapping_s* mapping) {
     if (!mapping)
         return nullptr;
     mapping->data = nullptr;
@@ -73,8 +68,7 @@ const char* config_parser_c::map_config_file(plat_mapping_s* mapping)
     return mapping->data;
 }
 
-bool config_parser_c::load_file(const char* path, tr_stream_c& messages, bool& opened)
-{
+bool config_parser_c::load_file(const char* path, tr_stream_c& messages, bool& opened) {
     if (path) {
         char* copy = str_list_c::copy_string(path);
         delete[] config_file_name;
@@ -110,8 +104,7 @@ bool config_parser_c::load_file(const char* path, tr_stream_c& messages, bool& o
     return errors == 0;
 }
 
-bool config_parser_c::parse_text(const char* text, tr_stream_c& messages)
-{
+bool config_parser_c::parse_text(const char* text, tr_stream_c& messages) {
     if (!text || !*text)
         return false;
     unsigned errors;

@@ -40,7 +40,7 @@ public:
 
     // A module: a named group of source files with a rank rule.
     struct module_rank_s : public log_rank_s {
-        str_list_c content;     // file names (plain, at the front) and patterns (at the end)
+        str_list_c content;  // file names (plain, at the front) and patterns (at the end)
 
         explicit module_rank_s(const char* name)
             : log_rank_s(name), content_index(&content_name, true) {}
@@ -66,8 +66,7 @@ public:
         unsigned appl_id() const { return remove_ranks; }
         // The element a list holds for this rule, and back.
         log_rank_s* as_rule() { return this; }
-        static thread_rank_c* from_element(void* element)
-        { return element ? static_cast<thread_rank_c*>(static_cast<log_rank_s*>(element)) : nullptr; }
+        static thread_rank_c* from_element(void* element) { return element ? static_cast<thread_rank_c*>(static_cast<log_rank_s*>(element)) : nullptr; }
     };
 
     // ------------------------------------------------------------- lists
@@ -109,27 +108,27 @@ public:
     // ------------------------------------------------------------- fields
     // (in this order; destruction releases them in reverse after config_file_name)
 
-    tr_stream_c token;                    // scratch: the keyword or value the parser looks at
-    log_rank_list_c module_ranks;         // module_rank_s
-    log_rank_list_c file_ranks;           // log_rank_s by source file name
-    log_rank_list_c class_ranks;          // log_rank_s by class name
-    log_rank_list_c function_ranks;       // log_rank_s by function name
-    log_rank_list_c thread_ranks;         // thread_rank_c, all with one `enabled` value
-    str_list_c additional_ranks;          // additional rank names in order, at most 18
-    char* config_file_name;               // owned; file last loaded into this object, may be null
-    tr_stream_c log_directory;            // empty when not configured
-    bool add_pid_to_log_filename;         // false
-    unsigned long long log_file_size;     // 5242880
-    unsigned log_files_to_keep;           // 5
-    unsigned default_rank;                // 14 (fatal, error, warning)
-    unsigned screen_ranks;                // 0
-    unsigned debugger_ranks;              // 0xFFFFFFFF
-    bool print_file;                      // false
-    bool print_function;                  // true
-    bool print_line;                      // false
-    bool print_time;                      // true
-    bool keep_stack;                      // false
-    bool do_indentation;                  // false
+    tr_stream_c token;                 // scratch: the keyword or value the parser looks at
+    log_rank_list_c module_ranks;      // module_rank_s
+    log_rank_list_c file_ranks;        // log_rank_s by source file name
+    log_rank_list_c class_ranks;       // log_rank_s by class name
+    log_rank_list_c function_ranks;    // log_rank_s by function name
+    log_rank_list_c thread_ranks;      // thread_rank_c, all with one `enabled` value
+    str_list_c additional_ranks;       // additional rank names in order, at most 18
+    char* config_file_name;            // owned; file last loaded into this object, may be null
+    tr_stream_c log_directory;         // empty when not configured
+    bool add_pid_to_log_filename;      // false
+    unsigned long long log_file_size;  // 5242880
+    unsigned log_files_to_keep;        // 5
+    unsigned default_rank;             // 14 (fatal, error, warning)
+    unsigned screen_ranks;             // 0
+    unsigned debugger_ranks;           // 0xFFFFFFFF
+    bool print_file;                   // false
+    bool print_function;               // true
+    bool print_line;                   // false
+    bool print_time;                   // true
+    bool keep_stack;                   // false
+    bool do_indentation;               // false
 
     config_parser_c();
     virtual ~config_parser_c();

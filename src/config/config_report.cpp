@@ -9,30 +9,26 @@
 
 namespace {
 
-void append_word(tr_stream_c& out, bool value)
-{
+void append_word(tr_stream_c& out, bool value) {
     const char* word = value ? mix_n::True : mix_n::False;
     if (word && *word)
         out.append(word);
 }
 
-void append_text(tr_stream_c& out, const char* text)
-{
+void append_text(tr_stream_c& out, const char* text) {
     if (text && *text)
         out.append(text);
 }
 
 // "<keyword> <word>\n"
-void switch_line(tr_stream_c& out, unsigned id, bool value)
-{
+void switch_line(tr_stream_c& out, unsigned id, bool value) {
     out.append(keyword_name(id)).append(' ');
     append_word(out, value);
     out.append('\n');
 }
 
 // The three forms of an output rank line.
-void output_ranks_line(config_parser_c& config, tr_stream_c& out, unsigned id, unsigned mask)
-{
+void output_ranks_line(config_parser_c& config, tr_stream_c& out, unsigned id, unsigned mask) {
     if (mask == 0 || mask == RANK_ALL) {
         switch_line(out, id, mask != 0);
         return;
@@ -42,10 +38,9 @@ void output_ranks_line(config_parser_c& config, tr_stream_c& out, unsigned id, u
     out.append('\n');
 }
 
-} // namespace
+}  // namespace
 
-void rank_list(config_parser_c& config, tr_stream_c& out, unsigned mask, char separator, bool leading)
-{
+void rank_list(config_parser_c& config, tr_stream_c& out, unsigned mask, char separator, bool leading) {
     if (mask == 0)
         return;
     bool first = true;
@@ -76,8 +71,7 @@ void rank_list(config_parser_c& config, tr_stream_c& out, unsigned mask, char se
 }
 
 void rule_list_report(config_parser_c& config, tr_stream_c& out, unsigned id,
-                      config_parser_c::log_rank_list_c& list)
-{
+                      config_parser_c::log_rank_list_c& list) {
     out.append('\n');
     if (list.num() == 0) {
         out.append('#').append(keyword_name(id)).append(" Absent\n");
@@ -114,8 +108,7 @@ void rule_list_report(config_parser_c& config, tr_stream_c& out, unsigned id,
     }
 }
 
-void config_report(config_parser_c& config, tr_stream_c& out)
-{
+void config_report(config_parser_c& config, tr_stream_c& out) {
     out.truncate(0);
     out.append('\n');
 

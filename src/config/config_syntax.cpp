@@ -10,13 +10,11 @@
 #include "kor/crit_section.h"
 #include "kor/mix.h"
 
-void config_parser_c::_report_line(tr_m_line_reader_c& reader, tr_stream_c& messages, const char* reason)
-{
+void config_parser_c::_report_line(tr_m_line_reader_c& reader, tr_stream_c& messages, const char* reason) {
     messages.append("Error in config data line \"").append(reader.current_line()).append(reason);
 }
 
-unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& messages)
-{
+unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& messages) {
     unsigned errors = 0;
     while (reader.next_meaningful_line()) {
         token.truncate(0);
@@ -35,12 +33,12 @@ unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& m
             }
             break;
         case KW_ADD_PID_TO_LOG_FILENAME: flag = &add_pid_to_log_filename; break;
-        case KW_PRINT_FILE:              flag = &print_file; break;
-        case KW_PRINT_FUNCTION:          flag = &print_function; break;
-        case KW_PRINT_LINE:              flag = &print_line; break;
-        case KW_PRINT_TIME:              flag = &print_time; break;
-        case KW_KEEP_STACK:              flag = &keep_stack; break;
-        case KW_DO_INDENTATION:          flag = &do_indentation; break;
+        case KW_PRINT_FILE: flag = &print_file; break;
+        case KW_PRINT_FUNCTION: flag = &print_function; break;
+        case KW_PRINT_LINE: flag = &print_line; break;
+        case KW_PRINT_TIME: flag = &print_time; break;
+        case KW_KEEP_STACK: flag = &keep_stack; break;
+        case KW_DO_INDENTATION: flag = &do_indentation; break;
         case KW_LOG_FILE_SIZE: {
             unsigned size = 0;
             if (reader.next_uint(size)) {
@@ -88,8 +86,7 @@ unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& m
                 ++errors;
             break;
         case KW_NONE:
-            messages.append("Error in config data line \"").append(reader.current_line())
-                .append("\"\n bad keyword \"").append(token).append("\" is provided\n");
+            messages.append("Error in config data line \"").append(reader.current_line()).append("\"\n bad keyword \"").append(token).append("\" is provided\n");
             break;
         default:  // ClenAll has no handler
             _report_line(reader, messages, "\"\n");
@@ -107,8 +104,7 @@ unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& m
     return errors;
 }
 
-bool config_parser_c::read_config_boolean(tr_m_line_reader_c& reader, bool& value)
-{
+bool config_parser_c::read_config_boolean(tr_m_line_reader_c& reader, bool& value) {
     if (!reader.next_token(token))
         return false;
     const char* t = token.c_str();
@@ -123,8 +119,7 @@ bool config_parser_c::read_config_boolean(tr_m_line_reader_c& reader, bool& valu
     return false;
 }
 
-bool config_parser_c::read_rank_list(log_rank_s& record, tr_m_line_reader_c& reader)
-{
+bool config_parser_c::read_rank_list(log_rank_s& record, tr_m_line_reader_c& reader) {
     bool result = true;
     char sign = '+';
     char c = reader.peek();
@@ -159,8 +154,7 @@ bool config_parser_c::read_rank_list(log_rank_s& record, tr_m_line_reader_c& rea
     }
 }
 
-bool config_parser_c::check_rank_rule(log_rank_s& record, const char* line)
-{
+bool config_parser_c::check_rank_rule(log_rank_s& record, const char* line) {
     if (!record.relative && record.remove_ranks) {
         std::fprintf(stderr, "Warning! Entries for removal are meaningless in the line:\n\"%s\"\n",
                      line ? line : "");
@@ -174,15 +168,13 @@ bool config_parser_c::check_rank_rule(log_rank_s& record, const char* line)
     return true;
 }
 
-bool config_parser_c::handle_rank_rule(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages)
-{
+bool config_parser_c::handle_rank_rule(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages) {
     log_rank_s* record;
     if (id == KW_DEFAULT_LOGGING_RANK) {
         record = new log_rank_s(nullptr);
     } else {
         if (!reader.next_token(token)) {
-            messages.append("Error in config data line \"").append(reader.current_line())
-                .append("\"\n\t empty ").append(keyword_name(id)).append(" content line is provide\n");
+            messages.append("Error in config data line \"").append(reader.current_line()).append("\"\n\t empty ").append(keyword_name(id)).append(" content line is provide\n");
             return true;
         }
         if (id == KW_MODULE_RANK)
@@ -205,15 +197,14 @@ bool config_parser_c::handle_rank_rule(unsigned id, tr_m_line_reader_c& reader, 
         delete record;
         break;
     case KW_MODULE_RANK: store_rank_rule(module_ranks, record); break;
-    case KW_FILE:        store_rank_rule(file_ranks, record); break;
-    case KW_CLASS:       store_rank_rule(class_ranks, record); break;
-    default:             store_rank_rule(function_ranks, record); break;
+    case KW_FILE: store_rank_rule(file_ranks, record); break;
+    case KW_CLASS: store_rank_rule(class_ranks, record); break;
+    default: store_rank_rule(function_ranks, record); break;
     }
     return true;
 }
 
-bool config_parser_c::handle_module_content(tr_m_line_reader_c& reader, tr_stream_c& messages)
-{
+bool config_parser_c::handle_module_content(tr_m_line_reader_c& reader, tr_stream_c& messages) {
     if (!reader.next_token(token)) {
         _report_line(reader, messages, "\"\n\t empty module content line is provided\n");
         return true;
@@ -231,8 +222,7 @@ bool config_parser_c::handle_module_content(tr_m_line_reader_c& reader, tr_strea
     if (!is_new)
         return true;
     if (module->content.num() == 0) {
-        messages.append("Error in config data line \"").append(reader.current_line())
-            .append("\"\n\t empty module \"").append(module->name).append("\" is provided\n");
+        messages.append("Error in config data line \"").append(reader.current_line()).append("\"\n\t empty module \"").append(module->name).append("\" is provided\n");
         delete module;
         return true;
     }
@@ -243,8 +233,7 @@ bool config_parser_c::handle_module_content(tr_m_line_reader_c& reader, tr_strea
     return true;
 }
 
-bool config_parser_c::handle_thread_rule(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages)
-{
+bool config_parser_c::handle_thread_rule(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages) {
     unsigned number = 0;
     tr_stream_c name;
     if (id == KW_THREAD_BY_NAME) {
@@ -296,8 +285,7 @@ bool config_parser_c::handle_thread_rule(unsigned id, tr_m_line_reader_c& reader
     return true;
 }
 
-bool config_parser_c::handle_additional_ranks(tr_m_line_reader_c& reader, tr_stream_c& messages)
-{
+bool config_parser_c::handle_additional_ranks(tr_m_line_reader_c& reader, tr_stream_c& messages) {
     while (reader.next_token(token)) {
         const char* name = token.c_str();
         bool add = true;
@@ -315,9 +303,7 @@ bool config_parser_c::handle_additional_ranks(tr_m_line_reader_c& reader, tr_str
         if (!add)
             continue;
         if (additional_ranks.num() >= MAX_ADDITIONAL_RANKS) {
-            messages.append("Error in config data line \"").append(reader.current_line())
-                .append("\"\n\t Unable to add RegistredRank \"").append(name)
-                .append("\", maximum=").append(MAX_ADDITIONAL_RANKS).append(" has been reached\n");
+            messages.append("Error in config data line \"").append(reader.current_line()).append("\"\n\t Unable to add RegistredRank \"").append(name).append("\", maximum=").append(MAX_ADDITIONAL_RANKS).append(" has been reached\n");
             return true;
         }
         additional_ranks.append_string(name);
@@ -325,8 +311,7 @@ bool config_parser_c::handle_additional_ranks(tr_m_line_reader_c& reader, tr_str
     return true;
 }
 
-bool config_parser_c::handle_output_ranks(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages)
-{
+bool config_parser_c::handle_output_ranks(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages) {
     unsigned& field = id == KW_PRINT_ON_SCREEN ? screen_ranks : debugger_ranks;
     unsigned value = field;
     bool accepted = false;

@@ -10,22 +10,19 @@
 
 namespace {
 
-bool is_line_end(char c)
-{
+bool is_line_end(char c) {
     return c == '\r' || c == '\n';
 }
 
 // The runtime's isspace in the "C" locale.
-bool is_space(char c)
-{
+bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // Length of the longest line the text can hold, measured as the distance
 // from a line's first character to the next LF (or, when the rest of the
 // text holds no LF, the next CR), or to the end of the text.
-unsigned long long longest_line(const char* s)
-{
+unsigned long long longest_line(const char* s) {
     unsigned long long longest = 0;
     bool no_lf = false;  // once no LF is left, none will be found further on
     while (*s) {
@@ -48,11 +45,10 @@ unsigned long long longest_line(const char* s)
     return longest;
 }
 
-} // namespace
+}  // namespace
 
 tr_m_line_reader_c::tr_m_line_reader_c(const char* text_)
-    : text(text_), position(0), line(nullptr), line_length(0), cursor(0)
-{
+    : text(text_), position(0), line(nullptr), line_length(0), cursor(0) {
     if (!text || !*text)
         return;
     const char* s = text;
@@ -67,13 +63,11 @@ tr_m_line_reader_c::tr_m_line_reader_c(const char* text_)
     line[0] = 0;
 }
 
-tr_m_line_reader_c::~tr_m_line_reader_c()
-{
+tr_m_line_reader_c::~tr_m_line_reader_c() {
     delete[] line;
 }
 
-bool tr_m_line_reader_c::next_line()
-{
+bool tr_m_line_reader_c::next_line() {
     if (!line || !text[position])
         return false;
     while (is_line_end(text[position]))
@@ -92,8 +86,7 @@ bool tr_m_line_reader_c::next_line()
     return true;
 }
 
-bool tr_m_line_reader_c::is_meaningful_line() const
-{
+bool tr_m_line_reader_c::is_meaningful_line() const {
     if (!line)
         return false;
     for (unsigned long long i = 0; i < line_length; ++i) {
@@ -103,8 +96,7 @@ bool tr_m_line_reader_c::is_meaningful_line() const
     return false;
 }
 
-bool tr_m_line_reader_c::next_meaningful_line()
-{
+bool tr_m_line_reader_c::next_meaningful_line() {
     while (next_line()) {
         if (is_meaningful_line())
             return true;
@@ -112,33 +104,28 @@ bool tr_m_line_reader_c::next_meaningful_line()
     return false;
 }
 
-const char* tr_m_line_reader_c::current_line() const
-{
+const char* tr_m_line_reader_c::current_line() const {
     return line ? line : "";
 }
 
-const char* tr_m_line_reader_c::rest_of_line() const
-{
+const char* tr_m_line_reader_c::rest_of_line() const {
     return line ? line + cursor : "";
 }
 
-bool tr_m_line_reader_c::skip_()
-{
+bool tr_m_line_reader_c::skip_() {
     while (cursor < line_length && is_space(line[cursor]))
         ++cursor;
     return cursor < line_length;
 }
 
-bool tr_m_line_reader_c::take_token_(unsigned long long& start)
-{
+bool tr_m_line_reader_c::take_token_(unsigned long long& start) {
     if (!skip_())
         return false;
     start = cursor;
     return skip_token();
 }
 
-bool tr_m_line_reader_c::next_token(tr_stream_c& out)
-{
+bool tr_m_line_reader_c::next_token(tr_stream_c& out) {
     unsigned long long start = 0;
     if (!take_token_(start))
         return false;
@@ -147,8 +134,7 @@ bool tr_m_line_reader_c::next_token(tr_stream_c& out)
     return true;
 }
 
-bool tr_m_line_reader_c::match_word(const char* word)
-{
+bool tr_m_line_reader_c::match_word(const char* word) {
     unsigned long long start = 0;
     if (!take_token_(start))
         return false;
@@ -163,8 +149,7 @@ bool tr_m_line_reader_c::match_word(const char* word)
     return equal;
 }
 
-bool tr_m_line_reader_c::next_boolean(bool& value)
-{
+bool tr_m_line_reader_c::next_boolean(bool& value) {
     unsigned long long start = 0;
     if (!take_token_(start))
         return false;
@@ -187,8 +172,7 @@ bool tr_m_line_reader_c::next_boolean(bool& value)
 // Reads a number the way sscanf's "<conversion>%c" does: after the number
 // the cursor moves to the first occurrence in the line of the character that
 // followed it, or to the line end when nothing followed.
-bool tr_m_line_reader_c::scan_number_(const char* format, void* value)
-{
+bool tr_m_line_reader_c::scan_number_(const char* format, void* value) {
     if (!skip_())
         return false;
     char after = 0;
@@ -205,18 +189,15 @@ bool tr_m_line_reader_c::scan_number_(const char* format, void* value)
     return false;
 }
 
-bool tr_m_line_reader_c::next_uint(unsigned& value)
-{
+bool tr_m_line_reader_c::next_uint(unsigned& value) {
     return scan_number_("%u%c", &value);
 }
 
-bool tr_m_line_reader_c::next_int(int& value)
-{
+bool tr_m_line_reader_c::next_int(int& value) {
     return scan_number_("%d%c", &value);
 }
 
-bool tr_m_line_reader_c::at_line_end()
-{
+bool tr_m_line_reader_c::at_line_end() {
     if (!skip_())
         return true;
     if (line_length >= 2 && line[line_length - 2] == '^' && line[line_length - 1] == 'M') {
@@ -228,18 +209,15 @@ bool tr_m_line_reader_c::at_line_end()
     return cursor == line_length;
 }
 
-char tr_m_line_reader_c::peek()
-{
+char tr_m_line_reader_c::peek() {
     return skip_() ? line[cursor] : 0;
 }
 
-bool tr_m_line_reader_c::skip_spaces()
-{
+bool tr_m_line_reader_c::skip_spaces() {
     return skip_();
 }
 
-bool tr_m_line_reader_c::advance()
-{
+bool tr_m_line_reader_c::advance() {
     if (cursor < line_length) {
         ++cursor;
         return true;
@@ -247,8 +225,7 @@ bool tr_m_line_reader_c::advance()
     return false;
 }
 
-bool tr_m_line_reader_c::skip_token()
-{
+bool tr_m_line_reader_c::skip_token() {
     if (cursor >= line_length)
         return false;
     while (cursor < line_length && !is_space(line[cursor]))

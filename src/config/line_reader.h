@@ -10,11 +10,11 @@ class tr_stream_c;
 
 class tr_m_line_reader_c {
 public:
-    const char* text;               // the whole text, not owned
-    unsigned long long position;    // offset in text of the first character not yet read
-    char* line;                     // the current line, NUL-terminated; null when the text holds no line
-    unsigned long long line_length; // length of the current line
-    unsigned long long cursor;      // offset in line of the next character to scan
+    const char* text;                // the whole text, not owned
+    unsigned long long position;     // offset in text of the first character not yet read
+    char* line;                      // the current line, NUL-terminated; null when the text holds no line
+    unsigned long long line_length;  // length of the current line
+    unsigned long long cursor;       // offset in line of the next character to scan
 
     explicit tr_m_line_reader_c(const char* text);
     virtual ~tr_m_line_reader_c();

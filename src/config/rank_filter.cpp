@@ -20,8 +20,7 @@ struct found_rule_s {
     unsigned remove_ranks;
 };
 
-void copy_rule(found_rule_s& out, const config_parser_c::log_rank_s& r)
-{
+void copy_rule(found_rule_s& out, const config_parser_c::log_rank_s& r) {
     out.found = true;
     out.relative = r.relative;
     out.add_ranks = r.add_ranks;
@@ -29,8 +28,7 @@ void copy_rule(found_rule_s& out, const config_parser_c::log_rank_s& r)
 }
 
 // The first rule of the list whose name (a pattern) matches text.
-found_rule_s find_rule(config_parser_c::log_rank_list_c& list, const char* text)
-{
+found_rule_s find_rule(config_parser_c::log_rank_list_c& list, const char* text) {
     found_rule_s out = {false, false, 0, 0};
     if (!text)
         return out;
@@ -49,8 +47,7 @@ found_rule_s find_rule(config_parser_c::log_rank_list_c& list, const char* text)
 
 // Whether a module's content holds an item matching the file name. The
 // caller holds the module list's critical section.
-bool module_matches(config_parser_c::module_rank_s& m, const char* file_name)
-{
+bool module_matches(config_parser_c::module_rank_s& m, const char* file_name) {
     ptr_list_c::position_t pos = nullptr;
     unsigned n = m.content.num();
     void* e = m.content.first(&pos);
@@ -62,14 +59,12 @@ bool module_matches(config_parser_c::module_rank_s& m, const char* file_name)
     return false;
 }
 
-unsigned modify(unsigned v, const found_rule_s& r)
-{
+unsigned modify(unsigned v, const found_rule_s& r) {
     return r.found ? (v | r.add_ranks) & ~r.remove_ranks : v;
 }
 
 // Length of the class part of a function name; 0 when there is none.
-size_t class_part_length(const char* function_name)
-{
+size_t class_part_length(const char* function_name) {
     if (!function_name)
         return 0;
     const char* colon = std::strrchr(function_name, ':');
@@ -85,8 +80,7 @@ size_t class_part_length(const char* function_name)
 // copied into a buffer of this search's own (on the stack when it is short:
 // evaluating a site allocates nothing). An empty class list is found empty by
 // the search itself, under its critical section.
-found_rule_s find_class_rule(config_parser_c::log_rank_list_c& list, const char* function_name)
-{
+found_rule_s find_class_rule(config_parser_c::log_rank_list_c& list, const char* function_name) {
     const size_t len = class_part_length(function_name);
     if (len == 0)
         return found_rule_s{false, false, 0, 0};
@@ -101,10 +95,9 @@ found_rule_s find_class_rule(config_parser_c::log_rank_list_c& list, const char*
     return find_rule(list, part.c_str());
 }
 
-} // namespace
+}  // namespace
 
-bool config_parser_c::class_name_of(const char* function_name, tr_stream_c& out)
-{
+bool config_parser_c::class_name_of(const char* function_name, tr_stream_c& out) {
     out.truncate(0);
     size_t len = class_part_length(function_name);
     if (len == 0)
@@ -113,8 +106,7 @@ bool config_parser_c::class_name_of(const char* function_name, tr_stream_c& out)
     return true;
 }
 
-config_parser_c::module_rank_s* config_parser_c::find_module(const char* file_name)
-{
+config_parser_c::module_rank_s* config_parser_c::find_module(const char* file_name) {
     if (!file_name)
         return nullptr;
     kor_lock_c hold(module_ranks.cs());
@@ -126,8 +118,7 @@ config_parser_c::module_rank_s* config_parser_c::find_module(const char* file_na
     return nullptr;
 }
 
-unsigned config_parser_c::evaluate_rank(const char* function_name, const char* file_name)
-{
+unsigned config_parser_c::evaluate_rank(const char* function_name, const char* file_name) {
     // 1. Function rule; an absolute one decides alone.
     found_rule_s function_rule = find_rule(function_ranks, function_name);
     if (function_rule.found && !function_rule.relative)

@@ -6,12 +6,27 @@
 #include "kor/mix.h"
 
 const rank_name_s rank_name_table[RANK_NAME_ROWS] = {
-    {"trace", 0x1},       {"fatal", 0x2},       {"error", 0x4},    {"warning", 0x8},
-    {"log", 0x10},        {"note", 0x20},       {"var", 0x40},     {"debug", 0x80},
-    {"development", 0x100}, {"devel", 0x100},   {"qa", 0x200},     {"user1", 0x400},
-    {"user2", 0x800},     {"user3", 0x1000},    {"usr1", 0x400},   {"usr2", 0x800},
-    {"usr3", 0x1000},     {"snc", 0x2000},      {"lrg_snc", 0x2000},
-    {"All", RANK_ALL},    {"all", RANK_ALL},
+    {"trace", 0x1},
+    {"fatal", 0x2},
+    {"error", 0x4},
+    {"warning", 0x8},
+    {"log", 0x10},
+    {"note", 0x20},
+    {"var", 0x40},
+    {"debug", 0x80},
+    {"development", 0x100},
+    {"devel", 0x100},
+    {"qa", 0x200},
+    {"user1", 0x400},
+    {"user2", 0x800},
+    {"user3", 0x1000},
+    {"usr1", 0x400},
+    {"usr2", 0x800},
+    {"usr3", 0x1000},
+    {"snc", 0x2000},
+    {"lrg_snc", 0x2000},
+    {"All", RANK_ALL},
+    {"all", RANK_ALL},
 };
 
 const keyword_s keyword_table[KEYWORD_ROWS] = {
@@ -47,8 +62,7 @@ const keyword_s keyword_table[KEYWORD_ROWS] = {
     {"", KW_NONE},
 };
 
-unsigned find_rank_mask(const char* name)
-{
+unsigned find_rank_mask(const char* name) {
     if (!name)
         return 0;
     for (const rank_name_s& row : rank_name_table)
@@ -57,16 +71,14 @@ unsigned find_rank_mask(const char* name)
     return 0;
 }
 
-const char* find_rank_name(unsigned mask)
-{
+const char* find_rank_name(unsigned mask) {
     for (const rank_name_s& row : rank_name_table)
         if (row.mask == mask)
             return row.name;
     return "UNKNOWN";
 }
 
-unsigned keyword_id(const char* text)
-{
+unsigned keyword_id(const char* text) {
     if (!text)
         return KW_NONE;
     for (const keyword_s& row : keyword_table)
@@ -75,15 +87,13 @@ unsigned keyword_id(const char* text)
     return KW_NONE;
 }
 
-const char* keyword_name(unsigned id)
-{
+const char* keyword_name(unsigned id) {
     for (const keyword_s& row : keyword_table)
         if (row.id == id)
             return row.keyword;
     return "BadKeyValue";
 }
 
-int text_stricmp(const char* a, const char* b)
-{
+int text_stricmp(const char* a, const char* b) {
     return mix_n::stricmp_ascii(a, b);
 }

@@ -28,7 +28,7 @@ enum keyword_id_e {
     KW_LOG_DIRECTORY_NAME = 1,
     KW_ADD_PID_TO_LOG_FILENAME = 2,
     KW_LOG_FILE_SIZE = 3,
-    KW_LOG_FILES_TO_KEEP = 4,       // LogNumberOfFilesToKeep, TraceNumberOfFilesToKeep
+    KW_LOG_FILES_TO_KEEP = 4,  // LogNumberOfFilesToKeep, TraceNumberOfFilesToKeep
     KW_MODULE_CONTENT = 5,
     KW_MODULE_RANK = 6,
     KW_FILE = 7,
@@ -37,10 +37,10 @@ enum keyword_id_e {
     KW_THREAD_BY_NAME = 10,
     KW_THREAD_BY_SYS_ID = 11,
     KW_THREAD_BY_APPL_ID = 12,
-    KW_THREAD_RESUME = 13,          // ThreadResume, ThreadResumeAll
+    KW_THREAD_RESUME = 13,  // ThreadResume, ThreadResumeAll
     KW_ADITIONAL_RANKS = 14,
-    KW_DEFAULT_LOGGING_RANK = 15,   // DefaultLoggingRank, DefaultDebugLevel
-    KW_PRINT_ON_SCREEN = 16,        // PrintOnScreen, Verbose
+    KW_DEFAULT_LOGGING_RANK = 15,  // DefaultLoggingRank, DefaultDebugLevel
+    KW_PRINT_ON_SCREEN = 16,       // PrintOnScreen, Verbose
     KW_PRINT_TO_DEBUG_VEW = 17,
     KW_PRINT_FILE = 18,
     KW_PRINT_FUNCTION = 19,
@@ -49,7 +49,7 @@ enum keyword_id_e {
     KW_KEEP_STACK = 22,
     KW_DO_INDENTATION = 23,
     KW_CLEN_ALL = 24,
-    KW_NONE = 25                    // the terminator row, and any unknown keyword
+    KW_NONE = 25  // the terminator row, and any unknown keyword
 };
 
 // One row of the keyword table.

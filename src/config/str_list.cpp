@@ -5,8 +5,7 @@
 
 #include "config/rank_tables.h"
 
-str_list_c::~str_list_c()
-{
+str_list_c::~str_list_c() {
     // From the last element to the first; an element may be a null string.
     while (num() > 0) {
         char* s = static_cast<char*>(last());
@@ -15,18 +14,15 @@ str_list_c::~str_list_c()
     }
 }
 
-void str_list_c::append(void* data)
-{
+void str_list_c::append(void* data) {
     ptr_list_c::append(data);
 }
 
-void str_list_c::insert(void* data)
-{
+void str_list_c::insert(void* data) {
     ptr_list_c::insert(data);
 }
 
-char* str_list_c::copy_string(const char* text)
-{
+char* str_list_c::copy_string(const char* text) {
     if (!text)
         return nullptr;
     size_t n = std::strlen(text);
@@ -35,18 +31,15 @@ char* str_list_c::copy_string(const char* text)
     return s;
 }
 
-void str_list_c::append_string(const char* text)
-{
+void str_list_c::append_string(const char* text) {
     append(copy_string(text));
 }
 
-void str_list_c::insert_string(const char* text)
-{
+void str_list_c::insert_string(const char* text) {
     insert(copy_string(text));
 }
 
-char* str_list_c::find_string(const char* text, bool exact)
-{
+char* str_list_c::find_string(const char* text, bool exact) {
     if (!text)
         return nullptr;
     unsigned n = num();
@@ -59,8 +52,7 @@ char* str_list_c::find_string(const char* text, bool exact)
     return nullptr;
 }
 
-unsigned str_list_c::string_position(const char* text, bool exact)
-{
+unsigned str_list_c::string_position(const char* text, bool exact) {
     if (!text)
         return 0;
     // An own position leaves the list's cursor alone: readers holding the
@@ -76,8 +68,7 @@ unsigned str_list_c::string_position(const char* text, bool exact)
     return 0;
 }
 
-char* str_list_c::remove_current_string()
-{
+char* str_list_c::remove_current_string() {
     char* s = static_cast<char*>(current());
     void* following = remove_current();
     delete[] s;

@@ -10,10 +10,10 @@
 #include <new>
 
 #include "front/line.h"
-#include "kor/api_call.h"
-#include "kor/mix.h"
 #include "front/output.h"
 #include "katrace.h"
+#include "kor/api_call.h"
+#include "kor/mix.h"
 #include "manager/trace_manager.h"
 #include "platform/platform.h"
 #include "support/tr_stream.h"

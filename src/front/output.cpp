@@ -27,7 +27,10 @@ size_t format_line(char* line, const char* format, va_list arguments) {
         char quoted[KATR_FORMAT_QUOTE + 1];
         size_t q = 0;
         if (format)
-            while (q < KATR_FORMAT_QUOTE && format[q]) { quoted[q] = format[q]; ++q; }
+            while (q < KATR_FORMAT_QUOTE && format[q]) {
+                quoted[q] = format[q];
+                ++q;
+            }
         quoted[q] = 0;
         n = std::snprintf(line, KATR_LINE_BUFFER, TOO_LONG, quoted);
         return n < 0 ? 0 : static_cast<size_t>(n);

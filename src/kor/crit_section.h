@@ -25,8 +25,12 @@ private:
 class kor_lock_c {
 public:
     // A null section is accepted and holds nothing.
-    explicit kor_lock_c(kor_crit_section_c* cs) : cs_(cs) { if (cs_) cs_->enter(); }
-    ~kor_lock_c() { if (cs_) cs_->leave(); }
+    explicit kor_lock_c(kor_crit_section_c* cs) : cs_(cs) {
+        if (cs_) cs_->enter();
+    }
+    ~kor_lock_c() {
+        if (cs_) cs_->leave();
+    }
     kor_lock_c(const kor_lock_c&) = delete;
     kor_lock_c& operator=(const kor_lock_c&) = delete;
 private:

@@ -16,7 +16,7 @@ namespace {
 // Plain data only, so no thread-exit destructor is needed.
 thread_local char t_host_name[KOR_THREAD_NAME_SIZE];  // host-given, empty when none
 thread_local unsigned long t_appl_id = 0;
-thread_local char t_os_name[KOR_THREAD_NAME_SIZE];    // OS name last read
+thread_local char t_os_name[KOR_THREAD_NAME_SIZE];  // OS name last read
 
 // The OS name of the calling thread, re-read every call so that a rename is
 // seen; null when the OS gives none.

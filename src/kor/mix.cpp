@@ -60,7 +60,7 @@ bool regcmp(const char* pattern, const char* text, bool no_case) {
     if (!pattern || !text) return false;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern);
     const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
-    const unsigned char* star = nullptr;   // pattern position behind the last '*'
+    const unsigned char* star = nullptr;       // pattern position behind the last '*'
     const unsigned char* star_text = nullptr;  // text position that star covers up to
     while (*t) {
         if (*p == '*') {

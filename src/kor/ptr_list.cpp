@@ -31,8 +31,10 @@ void ptr_list_c::_sort_protection_enter() { lock(); }
 void ptr_list_c::_sort_protection_leave() { unlock(); }
 
 void ptr_list_c::unlink_(node_s* n) {
-    if (n->prev) n->prev->next = n->next; else head_ = n->next;
-    if (n->next) n->next->prev = n->prev; else tail_ = n->prev;
+    if (n->prev) n->prev->next = n->next;
+    else head_ = n->next;
+    if (n->next) n->next->prev = n->prev;
+    else tail_ = n->prev;
     n->prev = n->next = nullptr;
     --count_;
 }
@@ -42,11 +44,13 @@ void ptr_list_c::link_before_(node_s* n, node_s* before) {
     n->next = before;
     if (before) {
         n->prev = before->prev;
-        if (before->prev) before->prev->next = n; else head_ = n;
+        if (before->prev) before->prev->next = n;
+        else head_ = n;
         before->prev = n;
     } else {
         n->prev = tail_;
-        if (tail_) tail_->next = n; else head_ = n;
+        if (tail_) tail_->next = n;
+        else head_ = n;
         tail_ = n;
     }
     ++count_;
@@ -115,18 +119,35 @@ void ptr_list_c::sort(compare_f compare) {
             ++merges;
             node_s* q = p;
             unsigned psize = 0;
-            for (unsigned i = 0; i < width && q; ++i) { q = q->next; ++psize; }
+            for (unsigned i = 0; i < width && q; ++i) {
+                q = q->next;
+                ++psize;
+            }
             unsigned qsize = width;
             while (psize > 0 || (qsize > 0 && q)) {
                 node_s* e;
                 // Take from the left run on ties: that keeps the sort stable.
-                if (psize == 0) { e = q; q = q->next; --qsize; }
-                else if (qsize == 0 || !q) { e = p; p = p->next; --psize; }
-                else if (compare(p->data, q->data) <= 0) { e = p; p = p->next; --psize; }
-                else { e = q; q = q->next; --qsize; }
+                if (psize == 0) {
+                    e = q;
+                    q = q->next;
+                    --qsize;
+                } else if (qsize == 0 || !q) {
+                    e = p;
+                    p = p->next;
+                    --psize;
+                } else if (compare(p->data, q->data) <= 0) {
+                    e = p;
+                    p = p->next;
+                    --psize;
+                } else {
+                    e = q;
+                    q = q->next;
+                    --qsize;
+                }
                 e->next = nullptr;
                 e->prev = result_tail;
-                if (result_tail) result_tail->next = e; else result = e;
+                if (result_tail) result_tail->next = e;
+                else result = e;
                 result_tail = e;
             }
             p = q;

@@ -7,7 +7,7 @@
 #include "logfile/path_ops.h"
 
 #ifndef KATR_VERSION_MAJOR
-#error "the library version (KATR_VERSION_MAJOR ...) comes from the build"
+#  error "the library version (KATR_VERSION_MAJOR ...) comes from the build"
 #endif
 
 namespace {
@@ -184,11 +184,7 @@ void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
     const char* t = mix_n::ctime_r(&now, time_text);
     tr_stream_c banner;
     if (t && *t) banner.append(t);
-    banner.append(" JOT Log File #").append(file_number).append(", Version = ")
-        .append(static_cast<unsigned>(KATR_VERSION_MAJOR)).append('.')
-        .append(static_cast<unsigned>(KATR_VERSION_MINOR)).append('.')
-        .append(static_cast<unsigned>(KATR_VERSION_RELEASE)).append('.')
-        .append(static_cast<unsigned>(KATR_VERSION_BUILD)).append("\r\n");
+    banner.append(" JOT Log File #").append(file_number).append(", Version = ").append(static_cast<unsigned>(KATR_VERSION_MAJOR)).append('.').append(static_cast<unsigned>(KATR_VERSION_MINOR)).append('.').append(static_cast<unsigned>(KATR_VERSION_RELEASE)).append('.').append(static_cast<unsigned>(KATR_VERSION_BUILD)).append("\r\n");
 
     // The byte-order mark starts every open, also behind old content; it is
     // not counted and its result does not matter.
@@ -271,7 +267,7 @@ void logger_c::write(const char* first, unsigned long long first_len, const char
                 return;
             }
         }
-        bytes_written += static_cast<unsigned>(a + b);   // 32-bit, as the file counter is
+        bytes_written += static_cast<unsigned>(a + b);  // 32-bit, as the file counter is
         first += a;
         first_len -= a;
         second += b;

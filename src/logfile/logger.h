@@ -25,7 +25,7 @@
 #ifndef KATRACE_LOGFILE_LOGGER_H
 #define KATRACE_LOGFILE_LOGGER_H
 
-#include "config/config_parser.h"   // config_parser_c, str_list_c
+#include "config/config_parser.h"  // config_parser_c, str_list_c
 #include "kor/mix.h"
 #include "kor/ptr_list.h"
 #include "platform/platform.h"
@@ -33,9 +33,11 @@
 
 // Whether reconfigure opens the log file also when nothing moved it (a
 // configuration load starts a new file; a text parse does not).
-enum open_mode_e { OPEN_WHEN_MOVED, OPEN_ALWAYS };
+enum open_mode_e { OPEN_WHEN_MOVED,
+                   OPEN_ALWAYS };
 // Whether a directory newly taken is scanned for the files of earlier runs.
-enum scan_mode_e { SCAN_DIRECTORY, SKIP_SCAN };
+enum scan_mode_e { SCAN_DIRECTORY,
+                   SKIP_SCAN };
 
 // The most bytes one system call of the writer carries (a 32-bit count on
 // Windows); a longer text is written in pieces of this size.
@@ -52,52 +54,52 @@ struct log_line_s {
 class logger_c {
 public:
     // The fields, in this order.
-    plat_file_t file;                  // open log file; PLAT_NO_FILE when none
-    bool opened;                       // set by the first successful open, never cleared
-    unsigned pid;                      // process id used in the file name
-    bool add_pid;                      // copy of the configuration's add_pid_to_log_filename
-    unsigned long long max_file_size;  // copy of log_file_size, bytes
+    plat_file_t file;                                  // open log file; PLAT_NO_FILE when none
+    bool opened;                                       // set by the first successful open, never cleared
+    unsigned pid;                                      // process id used in the file name
+    bool add_pid;                                      // copy of the configuration's add_pid_to_log_filename
+    unsigned long long max_file_size;                  // copy of log_file_size, bytes
     unsigned long long write_piece = LOG_WRITE_PIECE;  // most bytes per system call (tests lower it)
-    unsigned long long files_to_keep;  // copy of log_files_to_keep
-    unsigned file_number;              // number given by the latest rotation; 0 before any
-    unsigned bytes_written;            // bytes of the current file (banner included, BOM not); 32-bit
-    char module_name[KOR_MAX_PATH];    // base of the file name
-    tr_stream_c file_name;             // full path of the current log file
-    tr_stream_c directory;             // log directory, ending in '/'
-    str_list_c rotated_files;          // full paths of rotated files, newest first (owned copies)
-    str_list_c reported_names;         // paths reported by left_alone, each said once
+    unsigned long long files_to_keep;                  // copy of log_files_to_keep
+    unsigned file_number;                              // number given by the latest rotation; 0 before any
+    unsigned bytes_written;                            // bytes of the current file (banner included, BOM not); 32-bit
+    char module_name[KOR_MAX_PATH];                    // base of the file name
+    tr_stream_c file_name;                             // full path of the current log file
+    tr_stream_c directory;                             // log directory, ending in '/'
+    str_list_c rotated_files;                          // full paths of rotated files, newest first (owned copies)
+    str_list_c reported_names;                         // paths reported by left_alone, each said once
     // A failed write or open closes the file and starts a failure episode:
     // one message, then the next line at least REOPEN_DELAY_MS later opens
     // the file again. The episode ends with a successful open.
-    bool failing = false;                     // inside a failure episode
-    bool rotate_on_reopen = false;            // the closed file holds lines: rotate it away first
-    unsigned long long failed_at_ms = 0;      // plat_clock_ms() of the latest failure
+    bool failing = false;                 // inside a failure episode
+    bool rotate_on_reopen = false;        // the closed file holds lines: rotate it away first
+    unsigned long long failed_at_ms = 0;  // plat_clock_ms() of the latest failure
     static const unsigned REOPEN_DELAY_MS = 1000;
-    tr_stream_c continued;             // numbered file written while file_name is held by
-                                       // another writer; empty while writing file_name
+    tr_stream_c continued;  // numbered file written while file_name is held by
+                            // another writer; empty while writing file_name
 
     // Moves and deletes that met a file another open holds, to be tried
     // again after a pause that the caller spends without its lock. Owns its
     // records.
     struct retry_list_s : public ptr_list_c {
         struct item_s {
-            tr_stream_c from;    // file to move or delete
-            tr_stream_c to;      // new name of a move; empty for a delete
-            unsigned attempts;   // attempts made so far
+            tr_stream_c from;   // file to move or delete
+            tr_stream_c to;     // new name of a move; empty for a delete
+            unsigned attempts;  // attempts made so far
         };
         retry_list_s() : ptr_list_c(false) {}
         ~retry_list_s() override;
     };
     retry_list_s retries;
-    bool retrying = false;             // a caller owns the retry of retries
+    bool retrying = false;  // a caller owns the retry of retries
 
     // Rotated files found by one directory scan, sorted by number, highest
     // first; entries of equal number keep the order in which they were added.
     // Owns its records, not the names they point to.
     struct si_list_s : public ptr_list_c {
         struct item_s {
-            const char* name;   // file name, owned by the directory listing
-            unsigned number;    // rotation number
+            const char* name;  // file name, owned by the directory listing
+            unsigned number;   // rotation number
         };
         si_list_s() : ptr_list_c(false) {}
         ~si_list_s() override;

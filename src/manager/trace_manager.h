@@ -69,9 +69,9 @@ struct thread_trace_s {
     char** stack;                   // stack_capacity slot pointers from the process heap
 
     // Bookkeeping of the manager (not part of the reported state).
-    record_guard_c guard;           // see the header comment
-    trace_manager_c* owner;         // the manager that registered the record
-    thread_trace_s* retired_next;   // link in the owner's list of removed records
+    record_guard_c guard;          // see the header comment
+    trace_manager_c* owner;        // the manager that registered the record
+    thread_trace_s* retired_next;  // link in the owner's list of removed records
 
     // The name shown for the thread: trace_name when set, else name.
     // Owning thread, or another thread holding `guard`.
@@ -84,12 +84,12 @@ struct thread_trace_s {
 class trace_manager_c {
 public:
     // ----------------------------------------------------------- fields
-    logger_c* logger KATR_PT_GUARDED_BY(lock_);           // the log file writer
+    logger_c* logger KATR_PT_GUARDED_BY(lock_);                                // the log file writer
     config_parser_c* config KATR_GUARDED_BY(lock_) KATR_PT_GUARDED_BY(lock_);  // the live configuration
-    std::atomic<unsigned> generation;        // raised by every file load and buffer parse
-    unsigned last_thread_id KATR_GUARDED_BY(lock_);       // 0 after construction
-    ptr_list_c* threads;                     // thread_trace_s*, owned; with critical section
-    unsigned tls_index;                      // thread-local slot holding each thread's record
+    std::atomic<unsigned> generation;                                          // raised by every file load and buffer parse
+    unsigned last_thread_id KATR_GUARDED_BY(lock_);                            // 0 after construction
+    ptr_list_c* threads;                                                       // thread_trace_s*, owned; with critical section
+    unsigned tls_index;                                                        // thread-local slot holding each thread's record
     // Copies of the configuration's output settings, read without a lock.
     std::atomic<unsigned> screen_ranks;
     std::atomic<unsigned> debugger_ranks;
@@ -228,7 +228,7 @@ public:
     void print_stack(tr_stream_c& out, unsigned long thread_id);
 
 private:
-    single_writer_multi_reader_c lock_;     // guards config, logger, last_thread_id
+    single_writer_multi_reader_c lock_;  // guards config, logger, last_thread_id
     // Serialises every change of the configuration (file reload, buffer
     // parse, output switches, log directory and add-pid changes); taken
     // before lock_ and never by a tracing thread. While it is held the live
@@ -269,7 +269,9 @@ private:
     bool _banner_due_locked(unsigned id) KATR_REQUIRES(lock_);
     // The rule lists' critical sections, entered, left or (in a forked
     // child) made anew, in one fixed order.
-    enum rule_lists_e { LISTS_ENTER, LISTS_LEAVE, LISTS_RESET };
+    enum rule_lists_e { LISTS_ENTER,
+                        LISTS_LEAVE,
+                        LISTS_RESET };
     void _rule_lists(rule_lists_e what) KATR_REQUIRES(lock_);
     // Whether before_fork took the locks (and the after steps must release).
     bool fork_locked_ = false;

@@ -22,7 +22,8 @@ const size_t PLAT_MAX_PATH = 4196;
 // The path rules of the system: Windows (drive and network paths are full,
 // names compare without regard to case) or POSIX ('/' starts a full path,
 // names compare exactly).
-enum plat_path_style_e { PLAT_PATH_POSIX, PLAT_PATH_WINDOWS };
+enum plat_path_style_e { PLAT_PATH_POSIX,
+                         PLAT_PATH_WINDOWS };
 #if defined(_WIN32)
 const plat_path_style_e PLAT_PATH_NATIVE = PLAT_PATH_WINDOWS;
 #else
@@ -105,10 +106,10 @@ void plat_spin_pause();
 // raise SIGBUS in the reader, while a read sees either bytes that were in
 // the file or its end. A FIFO, a device or a directory is refused.
 struct plat_mapping_s {
-    const char* data;   // the file's bytes, data[size] == 0; null when not mapped
-    size_t size;        // file size in bytes
-    void* os_handle;    // backend bookkeeping
-    void* os_extra;     // backend bookkeeping
+    const char* data;  // the file's bytes, data[size] == 0; null when not mapped
+    size_t size;       // file size in bytes
+    void* os_handle;   // backend bookkeeping
+    void* os_extra;    // backend bookkeeping
 };
 // Maps the file; false (and m->data null) on failure. An empty file maps to "".
 bool plat_map_file(const char* path, plat_mapping_s* m);
@@ -132,7 +133,9 @@ bool plat_delete_file(const char* path);
 // What stands at path, its last component not followed: PLAT_ENTRY_NONE,
 // PLAT_ENTRY_FILE (a regular file), PLAT_ENTRY_OTHER (a link or reparse
 // point, directory, pipe, device or socket), or -1 when it cannot be told.
-enum { PLAT_ENTRY_NONE = 0, PLAT_ENTRY_FILE = 1, PLAT_ENTRY_OTHER = 2 };
+enum { PLAT_ENTRY_NONE = 0,
+       PLAT_ENTRY_FILE = 1,
+       PLAT_ENTRY_OTHER = 2 };
 int plat_entry_kind(const char* path);
 // Existence test (_waccess / access with mode 0): 1 exists, 0 does not
 // exist, -1 access denied (unknown; try plat_path_opens).
@@ -278,15 +281,15 @@ int plat_utf16_to_utf8(const katr_wchar_t* src, char* dst, int dst_bytes);
 // may make fail (or, for writes, write less) before the real call runs, to
 // reach error paths that no ordinary environment produces.
 enum plat_call_e {
-    PLAT_CALL_OPEN,        // opening the log file for appending
-    PLAT_CALL_WRITE,       // each write / writev / WriteFile of the log file
-    PLAT_CALL_RENAME,      // plat_move_file
-    PLAT_CALL_UNLINK,      // plat_delete_file
-    PLAT_CALL_LIST,        // plat_list_files
-    PLAT_CALL_MAP,         // plat_map_file (the read or the mapping)
-    PLAT_CALL_MKDIR,       // plat_create_directory
-    PLAT_CALL_TLS_ALLOC,   // plat_tls_alloc
-    PLAT_CALL_HEAP,        // plat_heap_alloc
+    PLAT_CALL_OPEN,       // opening the log file for appending
+    PLAT_CALL_WRITE,      // each write / writev / WriteFile of the log file
+    PLAT_CALL_RENAME,     // plat_move_file
+    PLAT_CALL_UNLINK,     // plat_delete_file
+    PLAT_CALL_LIST,       // plat_list_files
+    PLAT_CALL_MAP,        // plat_map_file (the read or the mapping)
+    PLAT_CALL_MKDIR,      // plat_create_directory
+    PLAT_CALL_TLS_ALLOC,  // plat_tls_alloc
+    PLAT_CALL_HEAP,       // plat_heap_alloc
     PLAT_CALL_COUNT
 };
 // Portable errors a hook can make a call fail with; each backend turns them

@@ -10,10 +10,10 @@
 #include "support/tr_stream.h"
 
 #ifndef KATR_VERSION_MAJOR
-#define KATR_VERSION_MAJOR 0
+#  define KATR_VERSION_MAJOR 0
 #endif
 #ifndef KATR_VERSION_MINOR
-#define KATR_VERSION_MINOR 0
+#  define KATR_VERSION_MINOR 0
 #endif
 
 const char* const katr_remote_proc_c::key_string = "!$";
@@ -62,7 +62,8 @@ bool read_unsigned(const char* text, unsigned* value) {
     bool overflow = false;
     if (!mix_n::parse_decimal(p, &v, &overflow))
         return false;
-    *value = overflow ? 0xFFFFFFFFu : negative ? 0u - v : v;
+    *value = overflow ? 0xFFFFFFFFu : negative ? 0u - v
+                                               : v;
     return true;
 }
 

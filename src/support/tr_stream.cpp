@@ -212,7 +212,7 @@ void tr_stream_c::to_crlf() {
     if (missing == 0) return;
     reserve(missing);
     if (!buffer || capacity < length + missing + 1) return;
-    unsigned long long src = length;     // one past the source byte
+    unsigned long long src = length;  // one past the source byte
     unsigned long long dst = length + missing;
     buffer[dst] = 0;
     while (src > 0) {

@@ -5,9 +5,9 @@
 
 class tr_stream_c {
 public:
-    char* buffer;                    // the text; never null after construction
-    unsigned long long length;       // characters before the NUL
-    unsigned long long capacity;     // room for text and NUL; allocation is capacity + 1
+    char* buffer;                 // the text; never null after construction
+    unsigned long long length;    // characters before the NUL
+    unsigned long long capacity;  // room for text and NUL; allocation is capacity + 1
 
     tr_stream_c();
     tr_stream_c(const tr_stream_c& other);

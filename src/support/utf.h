@@ -14,8 +14,8 @@ int to_utf16(const char* text, katr_wchar_t* target, int* size);
 // Keeps converted texts alive for the duration of a call.
 class basis_multi_lang_c {
 public:
-    katr_wchar_t* wide_text;   // last to_wide result, owned
-    char* narrow_text;         // last to_narrow result, owned
+    katr_wchar_t* wide_text;  // last to_wide result, owned
+    char* narrow_text;        // last to_narrow result, owned
 
     basis_multi_lang_c();
     virtual ~basis_multi_lang_c();

@@ -12,13 +12,13 @@
 #include <thread>
 
 #if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/stat.h>
+#  include <fcntl.h>
+#  include <sys/stat.h>
 #endif
 
 namespace planted {
 namespace fs = std::filesystem;
-using kind = fs::file_type;   // fifo, symlink or directory
+using kind = fs::file_type;  // fifo, symlink or directory
 
 // Creates the entry at `at` (a link points to target); false when this
 // system cannot make it: no named pipes on Windows, no links under Wine.

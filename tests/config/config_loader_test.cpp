@@ -5,8 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "common/temp_dir.h"
 #include "config/config_parser.h"
@@ -14,8 +14,7 @@
 
 class ConfigLoader : public temp_dir_test {};
 
-TEST_F(ConfigLoader, FileWithAndWithoutErrors)
-{
+TEST_F(ConfigLoader, FileWithAndWithoutErrors) {
     const std::string good = path("good.jot"), bad = path("bad.jot");
     write_file(good, "LogFileSize 1000\r\nPrintLine on\r\nbogus x\r\n");
     config_parser_c c, d;
@@ -40,8 +39,7 @@ TEST_F(ConfigLoader, FileWithAndWithoutErrors)
     EXPECT_TRUE(d.keep_stack);
 }
 
-TEST_F(ConfigLoader, UnopenableFiles)
-{
+TEST_F(ConfigLoader, UnopenableFiles) {
     // No path: the executable's name with ".jot" in its directory.
     const std::string exe = mix_n::get_exe_name(nullptr);
     const size_t dot = exe.rfind('.');
@@ -59,8 +57,7 @@ TEST_F(ConfigLoader, UnopenableFiles)
     }
 }
 
-TEST(ConfigText, ParseText)
-{
+TEST(ConfigText, ParseText) {
     config_parser_c c;
     tr_stream_c messages;
     EXPECT_FALSE(c.parse_text(nullptr, messages));
@@ -77,8 +74,7 @@ TEST(ConfigText, ParseText)
 
 // A file rewritten in place (truncated, then written short or long) while it
 // is loaded again and again: every load sees some text and ends cleanly.
-TEST_F(ConfigLoader, FileRewrittenWhileItIsRead)
-{
+TEST_F(ConfigLoader, FileRewrittenWhileItIsRead) {
     const std::string name = path("moving.jot");
     const std::string long_text = std::string(1 << 20, '#') + "\nLogFileSize 77\n", short_text = "LogFileSize 5\n";
     write_file(name, long_text);

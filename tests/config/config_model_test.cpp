@@ -8,17 +8,15 @@
 #include "katrace.h"
 
 namespace {
-config_parser_c::log_rank_s* set(config_parser_c::log_rank_s* r, bool relative, unsigned add, unsigned remove)
-{
+config_parser_c::log_rank_s* set(config_parser_c::log_rank_s* r, bool relative, unsigned add, unsigned remove) {
     r->relative = relative;
     r->add_ranks = add;
     r->remove_ranks = remove;
     return r;
 }
-} // namespace
+}  // namespace
 
-TEST(ConfigModel, StoreAndMerge)
-{
+TEST(ConfigModel, StoreAndMerge) {
     // The same name (byte-wise): merged, or dropped as a duplicate; other case: a new rule.
     config_parser_c c;
     EXPECT_TRUE(config_parser_c::store_rank_rule(c.file_ranks, set(new config_parser_c::log_rank_s("a.cpp"), true, KATR_RANK_DEBUG, 0)));
@@ -30,7 +28,13 @@ TEST(ConfigModel, StoreAndMerge)
 
     // A relative rule into an absolute one stays absolute; two relative ones
     // combine; an absolute new rule replaces.
-    const struct { bool rel; unsigned add, remove; bool new_rel; unsigned new_add, new_remove; const char* merged; } merges[] = {
+    const struct {
+        bool rel;
+        unsigned add, remove;
+        bool new_rel;
+        unsigned new_add, new_remove;
+        const char* merged;
+    } merges[] = {
         {false, KATR_RANK_FATAL | KATR_RANK_ERROR, 0, true, KATR_RANK_DEBUG, KATR_RANK_ERROR, ":a/130/0 "},
         {true, KATR_RANK_TRACE | KATR_RANK_FATAL, KATR_RANK_LOG | KATR_RANK_NOTE, true, KATR_RANK_LOG, KATR_RANK_TRACE, ":r/18/33 "},
         {true, KATR_RANK_TRACE | KATR_RANK_FATAL, KATR_RANK_LOG | KATR_RANK_NOTE, false, KATR_RANK_WARNING, 0, ":a/8/0 "},
@@ -45,8 +49,7 @@ TEST(ConfigModel, StoreAndMerge)
 // A parse into a copy gives what a parse into the original gives (report,
 // messages, rule order); swapping exchanges whole contents. Duplicates are
 // still found after the lists were emptied or exchanged.
-TEST(ConfigModel, CopySwapAndNameLookups)
-{
+TEST(ConfigModel, CopySwapAndNameLookups) {
     const char* first = "AditionalRanks db net\nLogDirectoryName /var/log/x\nPrintFile on\nVerbose error\n"
                         "File a.cpp +db\nFile *.h -warning\nClass K log\nFunction f::* +debug\n"
                         "ModuleContent m x.cpp *.inl Y.c\nModuleRank m +net\nThreadByName io* on\nThreadBySysID 9 on\n";

@@ -11,36 +11,43 @@
 #include "kor/mix.h"
 
 namespace {
-std::string report_of(config_parser_c& c)
-{
+std::string report_of(config_parser_c& c) {
     tr_stream_c out;
     out.append("old content");
     config_report(c, out);
     return out.c_str();
 }
-} // namespace
+}  // namespace
 
-TEST(ConfigReport, FreshConfiguration)
-{
+TEST(ConfigReport, FreshConfiguration) {
     config_parser_c c;
     const std::string T = mix_n::True, F = mix_n::False;
     const std::string expected =
         "\n# Config filename \"None\"\n\n#AditionalRanks Absent\n\nPrintTime " + T + "\nLogFileSize 5242880\n"
-        "LogNumberOfFilesToKeep 5\nLogDirectoryName \nAddPIDtoLogFilename " + F + "\nPrintFile " + F + "\n"
-        "PrintFunction " + T + "\nPrintLine " + F + "\nKeepStack " + F + "\nDoIndentation " + F + "\n"
-        "PrintOnScreen " + F + "\nPrintToDebugVew " + T + "\n\nDefaultLoggingRank fatal +error +warning \n"
-        "\n#ModuleContent Absent\n\n#File Absent\n\n#Class Absent\n\n#Function Absent\n"
-        "\n# Threads Configuration is Absent\n";
+                                                                                     "LogNumberOfFilesToKeep 5\nLogDirectoryName \nAddPIDtoLogFilename " +
+        F + "\nPrintFile " + F + "\n"
+                                 "PrintFunction " +
+        T + "\nPrintLine " + F + "\nKeepStack " + F + "\nDoIndentation " + F + "\n"
+                                                                               "PrintOnScreen " +
+        F + "\nPrintToDebugVew " + T + "\n\nDefaultLoggingRank fatal +error +warning \n"
+                                       "\n#ModuleContent Absent\n\n#File Absent\n\n#Class Absent\n\n#Function Absent\n"
+                                       "\n# Threads Configuration is Absent\n";
     EXPECT_EQ(report_of(c), expected);
 }
 
-TEST(ConfigReport, RankLists)
-{
+TEST(ConfigReport, RankLists) {
     config_parser_c c;
     c.additional_ranks.append_string("db");
     c.additional_ranks.append_string("net");
-    const struct { unsigned mask; char sep; bool leading; const char* text; } cases[] = {
-        {0, '+', true, ""}, {KATR_RANK_DEBUG, '+', true, "+debug "}, {KATR_RANK_TRACE, '-', true, "-trace "},
+    const struct {
+        unsigned mask;
+        char sep;
+        bool leading;
+        const char* text;
+    } cases[] = {
+        {0, '+', true, ""},
+        {KATR_RANK_DEBUG, '+', true, "+debug "},
+        {KATR_RANK_TRACE, '-', true, "-trace "},
         {KATR_RANK_DEVELOPMENT, '+', false, "development "},
         {KATR_RANK_ALL, '+', false,
          "trace +fatal +error +warning +log +note +var +debug +development +qa +user1 +user2 +user3 +snc +db +net "},
@@ -52,15 +59,15 @@ TEST(ConfigReport, RankLists)
     }
 }
 
-TEST(ConfigReport, ConfiguredRules)
-{
+TEST(ConfigReport, ConfiguredRules) {
     config_parser_c c;
     tr_stream_c messages;
     ASSERT_TRUE(c.parse_text("AditionalRanks db\nLogDirectoryName /logs\nPrintOnScreen error\nPrintToDebugVew Off\n"
                              "DefaultLoggingRank all\nModuleContent net a.cpp b.cpp\nModuleRank net +db -trace\n"
                              "ModuleContent solo x.cpp\nFile *.cpp usr2\nFile main.cpp +devel\nClass Conn lrg_snc\n"
                              "ThreadBySysID 42 off\nThreadByName main off\nThreadByApplID 3 off\n",
-                             messages)) << messages.c_str();
+                             messages))
+        << messages.c_str();
     const std::string F = mix_n::False, r = report_of(c);
     for (const std::string& piece :
          {std::string("\n\nAditionalRanks db\n\nPrintTime "), std::string("LogDirectoryName /logs\n"),
@@ -68,7 +75,8 @@ TEST(ConfigReport, ConfiguredRules)
           std::string("+snc +db \n\nModuleContent solo  x.cpp\nModuleRank solo  \nModuleContent net  b.cpp a.cpp\n"
                       "ModuleRank net +db  -trace \n\nFile main.cpp +development  \nFile *.cpp user2  \n\nClass Conn snc  \n"
                       "\n#Function Absent\n\nThreadByApplID 3 Exclude\nThreadByName main Exclude\nThreadBySysID 42 Exclude\n")})
-        EXPECT_NE(r.find(piece), std::string::npos) << "missing: " << piece << "\nin:\n" << r;
+        EXPECT_NE(r.find(piece), std::string::npos) << "missing: " << piece << "\nin:\n"
+                                                    << r;
     EXPECT_EQ(r.find('\r'), std::string::npos);
     EXPECT_EQ(r.back(), '\n');
 
@@ -77,4 +85,3 @@ TEST(ConfigReport, ConfiguredRules)
     c.config_file_name[0] = 0;
     EXPECT_EQ(report_of(c).rfind("\n# Config filename \"\"\n\n", 0), 0u);
 }
-

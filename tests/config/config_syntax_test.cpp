@@ -7,22 +7,28 @@
 #include "config_text.h"
 #include "katrace.h"
 
-TEST(ConfigSyntax, SettingsBooleansAndOutputRanks)
-{
+TEST(ConfigSyntax, SettingsBooleansAndOutputRanks) {
     config_parser_c c;
     std::string msg;
     EXPECT_EQ(parse(c, "RefreshTime 30\nLogDirectoryName /var/log/x extra\nAddPIDtoLogFilename ON\nPrintFile true\n"
                        "PrintFunction off\nPrintLine TRUE\nPrintTime False\nKeepStack on\nDoIndentation On\n"
-                       "LogFileSize 10M\nTraceNumberOfFilesToKeep 3 files\n  # comment\n\n", msg) + msg.size(), 0u);
+                       "LogFileSize 10M\nTraceNumberOfFilesToKeep 3 files\n  # comment\n\n",
+                    msg) +
+                  msg.size(),
+              0u);
     EXPECT_STREQ(c.get_log_directory(), "/var/log/x");
     EXPECT_EQ((std::vector<bool>{c.add_pid_to_log_filename, c.print_file, c.print_line, c.keep_stack, c.do_indentation,
                                  c.print_function, c.print_time}),
               (std::vector<bool>{true, true, true, true, true, false, false}));
     EXPECT_EQ(std::make_pair(c.log_file_size, c.log_files_to_keep), std::make_pair(10ull, 3u));
-    const struct { const char* text; unsigned counted, screen, debugger; } steps[] = {
+    const struct {
+        const char* text;
+        unsigned counted, screen, debugger;
+    } steps[] = {
         {"PrintToDebugVew Off\nPrintOnScreen error warning", 0, KATR_RANK_ERROR | KATR_RANK_WARNING, 0},
         {"PrintOnScreen +debug", 0, KATR_RANK_ERROR | KATR_RANK_WARNING | KATR_RANK_DEBUG, 0},
-        {"Verbose On -debug", 0, ~KATR_RANK_DEBUG, 0}, {"PrintOnScreen false\nPrintToDebugVew true ^M", 0, 0, KATR_RANK_ALL},
+        {"Verbose On -debug", 0, ~KATR_RANK_DEBUG, 0},
+        {"PrintOnScreen false\nPrintToDebugVew true ^M", 0, 0, KATR_RANK_ALL},
         {"PrintOnScreen On bogus", 1, 0, KATR_RANK_ALL},
         // The same rank added and removed: the addition wins (with a warning).
         {"PrintOnScreen On +debug -debug", 0, KATR_RANK_ALL, KATR_RANK_ALL},
@@ -35,19 +41,28 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks)
     }
 }
 
-TEST(ConfigSyntax, ReportedLines)
-{
+TEST(ConfigSyntax, ReportedLines) {
     // Each bad line alone: counted as an error or not, and its report after the quoted line.
-    const struct { const char* line; unsigned counted; const char* report; } cases[] = {
-        {"verbose On", 0, " bad keyword \"verbose\" is provided\n"}, {"PrintFile maybe", 0, "\t valid Boolean key must be provided\n"},
+    const struct {
+        const char* line;
+        unsigned counted;
+        const char* report;
+    } cases[] = {
+        {"verbose On", 0, " bad keyword \"verbose\" is provided\n"},
+        {"PrintFile maybe", 0, "\t valid Boolean key must be provided\n"},
         {"ModuleContent", 0, "\t empty module content line is provided\n"},
-        {"ModuleContent net", 0, "\t empty module \"net\" is provided\n"}, {"Class", 0, "\t empty Class content line is provide\n"},
+        {"ModuleContent net", 0, "\t empty module \"net\" is provided\n"},
+        {"Class", 0, "\t empty Class content line is provide\n"},
         {"ModuleRank", 0, "\t empty ModuleRank content line is provide\n"},
-        {"ThreadByName", 0, "\t valid thread name must be provided\n"}, {"ThreadBySysID 0 on", 0, "\t valid ID value must be provided\n"},
+        {"ThreadByName", 0, "\t valid thread name must be provided\n"},
+        {"ThreadBySysID 0 on", 0, "\t valid ID value must be provided\n"},
         {"ThreadByApplID 5 yes", 0, "\t valid Boolean key must be provided\n"},
         {"LogFileSize big", 1, "\t no valid log_file_size is provided\n"},
         {"LogNumberOfFilesToKeep", 1, "\t no valid numver of log_files_to_keep is provided\n"},
-        {"ClenAll", 1, ""}, {"File main.cpp Debug", 1, ""}, {"DefaultLoggingRank", 1, ""}, {"PrintToDebugVew", 1, ""},
+        {"ClenAll", 1, ""},
+        {"File main.cpp Debug", 1, ""},
+        {"DefaultLoggingRank", 1, ""},
+        {"PrintToDebugVew", 1, ""},
         {"Verbose +nothing", 1, ""},
     };
     config_parser_c c;
@@ -71,8 +86,7 @@ TEST(ConfigSyntax, ReportedLines)
                    "\t no valid log_file_size is provided\n");
 }
 
-TEST(ConfigSyntax, RankRules)
-{
+TEST(ConfigSyntax, RankRules) {
     config_parser_c c;
     std::string msg, warn;
     EXPECT_EQ(parse(c, "DefaultDebugLevel +debug -  warning", msg), 0u);
@@ -91,7 +105,8 @@ TEST(ConfigSyntax, RankRules)
     EXPECT_EQ(parse(c, "ModuleRank net +note", msg), 0u);
     EXPECT_EQ(rules_of(c.module_ranks), "net:r/32/0 ");
     EXPECT_EQ(static_cast<config_parser_c::module_rank_s*>(config_parser_c::log_rank_list_c::rule_of(c.module_ranks.first()))
-                  ->content.num(), 0u);
+                  ->content.num(),
+              0u);
     // Additional ranks take the bits from 0x4000 on, at most 18 of them.
     EXPECT_EQ(parse(c, "AditionalRanks dbase net\nFunction Db::open dbase\nFunction Net::x +net -dbase", msg) + msg.size(), 0u);
     EXPECT_EQ(rules_of(c.function_ranks), "Db::open:a/16384/0 Net::x:r/32768/16384 ");
@@ -109,14 +124,15 @@ TEST(ConfigSyntax, RankRules)
     EXPECT_EQ(c.additional_rank_mask("r16"), 0x80000000u);
 }
 
-TEST(ConfigSyntax, ThreadRulesAndModuleContent)
-{
+TEST(ConfigSyntax, ThreadRulesAndModuleContent) {
     config_parser_c c;
     std::string msg;
     // Duplicates merge; plain and id rules at the front, the pattern at the end.
     EXPECT_EQ(parse(c, "ThreadByName worker on\nThreadByName worker on\nThreadBySysID 12 on\n"
-                       "ThreadBySysID 12 true\nThreadByApplID 7 On\nThreadByName io* on\nThreadByApplID 7 on\n", msg) +
-                  msg.size(), 0u);
+                       "ThreadBySysID 12 true\nThreadByApplID 7 On\nThreadByName io* on\nThreadByApplID 7 on\n",
+                    msg) +
+                  msg.size(),
+              0u);
     EXPECT_EQ(rules_of(c.thread_ranks), ":r/0/7 :r/12/0 worker:r/0/0 io*:r/0/0 ");
     EXPECT_EQ(parse(c, "ThreadByName io off", msg), 0u);  // the list holds rules of one value only
     EXPECT_EQ(rules_of(c.thread_ranks), "io:a/0/0 ");

@@ -6,11 +6,20 @@
 #include "config/line_reader.h"
 #include "support/tr_stream.h"
 
-TEST(LineReader, TokensWordsNumbersAndBooleans)
-{
-    struct { const char* line; bool ok; unsigned value; unsigned long long cursor; } cases[] = {  // cursor after the read
-        {"123 xyz", true, 123, 3}, {" 123", true, 123, 4}, {"abc", false, 99, 0},
-        {"-1", true, 4294967295u, 2}, {"5M", true, 5, 1}, {"7-", true, 7, 1},
+TEST(LineReader, TokensWordsNumbersAndBooleans) {
+    struct {
+        const char* line;
+        bool ok;
+        unsigned value;
+        unsigned long long cursor;
+    } cases[] = {
+        // cursor after the read
+        {"123 xyz", true, 123, 3},
+        {" 123", true, 123, 4},
+        {"abc", false, 99, 0},
+        {"-1", true, 4294967295u, 2},
+        {"5M", true, 5, 1},
+        {"7-", true, 7, 1},
     };
     for (const auto& k : cases) {
         tr_m_line_reader_c r(k.line);
@@ -29,7 +38,7 @@ TEST(LineReader, TokensWordsNumbersAndBooleans)
     EXPECT_TRUE(r.match_word("on"));
     EXPECT_TRUE(r.at_line_end());
     EXPECT_FALSE(r.next_token(t));
-    EXPECT_STREQ(t.c_str(), "Verbose");  // unchanged at the end of the line
+    EXPECT_STREQ(t.c_str(), "Verbose");             // unchanged at the end of the line
     EXPECT_STREQ(r.current_line(), "Verbose  On");  // the line stays whole
     int i = 0;
     bool b = false;

@@ -39,7 +39,11 @@ using EntryTest = front_test;
 TEST_F(EntryTest, LinesInTheLogFile) {
     const char raw[] = {'r', 0, '%', 'd', '\n'};
     const std::string big(3000, 'z');
-    struct { const char* config; std::function<void()> calls; std::string log; } cases[] = {
+    struct {
+        const char* config;
+        std::function<void()> calls;
+        std::string log;
+    } cases[] = {
         // Only a leading ".\\" is cut from the file name.
         {"PrintFile on\nPrintFunction on\nDefaultLoggingRank error",
          [&] { site(false, ".\\c.cpp").print_nl(4, 5, "a"), site(false, "..\\x.cpp").print_nl(4, 5, "b"); },
@@ -65,7 +69,8 @@ TEST_F(EntryTest, LinesInTheLogFile) {
              katr_entry_c e = site();
              e.print_user_defined_nl("beta", "b%d", 1);
              for (const char* no : {"alpha", "gamma", static_cast<const char*>(nullptr)}) e.print_user_defined_nl(no, "n");
-             EXPECT_TRUE(e.is_set_user_defined("beta")); EXPECT_FALSE(e.is_set_user_defined("alpha"));
+             EXPECT_TRUE(e.is_set_user_defined("beta"));
+             EXPECT_FALSE(e.is_set_user_defined("alpha"));
              e.print_long_string(KATR_RANK_ERROR, 9, raw, sizeof raw), e.print_long_string(KATR_RANK_ERROR, 9, nullptr, 5);
              e.print_user_defined_long_string("beta", "|L", 2), e.print_user_defined_long_string("beta", nullptr, 2);
              katr_entry_c s = site(true);
@@ -73,7 +78,7 @@ TEST_F(EntryTest, LinesInTheLogFile) {
              s.print(KATR_RANK_ERROR, 2, "%s", big.c_str());
          },
          "beta->b1\r\nerror->   " + std::string(raw, sizeof raw) + "beta->   |Lenter->\r\nerror->   \r\n"
-         "Error!, Formatted string (%s) is too long!!!\r\n<-leave\r\n"},
+                                                                   "Error!, Formatted string (%s) is too long!!!\r\n<-leave\r\n"},
         // The UTF-16 wrappers: one site per kind, the text printed as it is,
         // names may be missing, every call pops what it pushed.
         {"DefaultLoggingRank error\nFile one.cpp +debug\nPrintFile on\nKeepStack on",
@@ -102,7 +107,10 @@ TEST_F(EntryTest, LinesInTheLogFile) {
                  parse(("ThreadBySysID " + std::to_string(plat_thread_id()) + " off").c_str());
                  e.print_nl(KATR_RANK_ERROR, 1, "disabled"), e.print_long_string(KATR_RANK_ERROR, 1, "long", 4);
              }
-             { katr_entry_c e = site(true); e.print_nl(KATR_RANK_ERROR, 1, "disabled scope"); }
+             {
+                 katr_entry_c e = site(true);
+                 e.print_nl(KATR_RANK_ERROR, 1, "disabled scope");
+             }
              parse("ThreadResume");
              site().print_nl(KATR_RANK_ERROR, 1, "again");
          },
@@ -120,16 +128,19 @@ TEST_F(EntryTest, LinesInTheLogFile) {
 TEST_F(EntryTest, SiteCacheFollowsTheGeneration) {
     mask = KATR_RANK_DEBUG;  // no configuration yet: the host's mask decides
     EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
-    EXPECT_EQ(gen, 0u); EXPECT_EQ(mask, KATR_RANK_DEBUG);
+    EXPECT_EQ(gen, 0u);
+    EXPECT_EQ(mask, KATR_RANK_DEBUG);
     load("DefaultLoggingRank error");
     unsigned live = m->generation.load();
     EXPECT_FALSE(site().is_set(KATR_RANK_DEBUG));
-    EXPECT_EQ(gen, live); EXPECT_EQ(mask, KATR_RANK_ERROR);
+    EXPECT_EQ(gen, live);
+    EXPECT_EQ(mask, KATR_RANK_ERROR);
     mask = KATR_RANK_DEBUG;  // a current site is not asked again
     EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
     parse("File a.cpp +debug");
     EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
-    EXPECT_EQ(gen, live + 1); EXPECT_EQ(mask, KATR_RANK_ERROR | KATR_RANK_DEBUG);
+    EXPECT_EQ(gen, live + 1);
+    EXPECT_EQ(mask, KATR_RANK_ERROR | KATR_RANK_DEBUG);
 }
 
 // The callback gets the first line of warnings and worse; no operation
@@ -163,7 +174,8 @@ TEST_F(EntryTest, CallbackLastErrorAndKeepStack) {
 TEST_F(EntryTest, HostMacrosNameTheScopeAndTestInline) {
     load("PrintFile on\nPrintFunction on\nDefaultLoggingRank trace error");
     std::string b = banner();
-    EntryTestWidget w; int evaluated = 0;
+    EntryTestWidget w;
+    int evaluated = 0;
     w.run(evaluated, [] {});
     EXPECT_EQ(evaluated, 0);
     w.run(evaluated, [&] { parse("Class EntryTestWidget +debug"); });

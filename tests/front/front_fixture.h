@@ -31,7 +31,8 @@ protected:
     void load(const std::string& text) {
         std::string n = std::to_string(++loads_), jot = path("t" + n + ".jot");
         write_file(jot, "LogDirectoryName " + dir() + "/log" + n + "/\nPrintTime off\nPrintFunction off\n"
-                        "PrintToDebugVew Off\n" + text + "\n");
+                                                                   "PrintToDebugVew Off\n" +
+                            text + "\n");
         katr_init(jot.c_str(), nullptr);
         mark_ = read_file(log_name()).size();
     }
@@ -41,7 +42,10 @@ protected:
         thread_trace_s* r = m->get_thread_record();
         return "== Thread " + std::to_string(r->sys_id) + " (" + r->display_name() + ") ==\r\n";
     }
-    void parse(const char* text) { tr_stream_c messages; m->parse_buffer(text, messages); }
+    void parse(const char* text) {
+        tr_stream_c messages;
+        m->parse_buffer(text, messages);
+    }
     int depth() { return m->get_thread_record()->depth; }
     std::string log_name() {
         tr_stream_c name;

@@ -15,10 +15,10 @@
 #include "platform/platform.h"
 
 #if !defined(_WIN32)
-#include <csignal>
-#include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#  include <csignal>
+#  include <sys/time.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
 #endif
 
 #if defined(__SANITIZE_THREAD__)
@@ -33,12 +33,12 @@ namespace {
 class watchdog_c {
 public:
     explicit watchdog_c(int seconds) : thread_([this, seconds] {
-        for (int i = 0; i < seconds * 100 && !done_.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!done_.load()) {
-            std::fprintf(stderr, "watchdog: the test hangs\n");
-            std::_Exit(3);
-        }
-    }) {}
+                                           for (int i = 0; i < seconds * 100 && !done_.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                           if (!done_.load()) {
+                                               std::fprintf(stderr, "watchdog: the test hangs\n");
+                                               std::_Exit(3);
+                                           }
+                                       }) {}
     ~watchdog_c() { done(); }
     void done() {
         done_.store(true);
@@ -130,12 +130,12 @@ TEST_F(HostSafetyConcurrent, SignalHandlerTracesWhileTheThreadIsInsideTheLibrary
 // Children forked while other threads trace (and hold the library's locks
 // now and then) trace a line each and exit; the parent goes on tracing.
 TEST_F(HostSafetyConcurrent, ForkedChildrenTraceWhileOtherThreadsTrace) {
-#if defined(__SANITIZE_ADDRESS__)
+#  if defined(__SANITIZE_ADDRESS__)
     // This compiler's address sanitizer does not lock its allocator around
     // fork: a child can hang in malloc when another thread held it. The
     // native and thread-sanitizer runs cover fork.
     GTEST_SKIP() << "the address sanitizer's allocator is not fork-safe";
-#endif
+#  endif
     load("DefaultLoggingRank trace fatal error warning\nKeepStack on");
     std::atomic<bool> stop{false};
     std::vector<std::thread> tracers;

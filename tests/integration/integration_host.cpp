@@ -20,13 +20,13 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <windows.h>
-#define HOST_WIDE(s) L##s
+#  include <windows.h>
+#  define HOST_WIDE(s) L##s
 #else
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
-#define HOST_WIDE(s) u##s
+#  include <csignal>
+#  include <sys/wait.h>
+#  include <unistd.h>
+#  define HOST_WIDE(s) u##s
 #endif
 
 namespace demo {

@@ -46,7 +46,8 @@ protected:
 
 TEST_F(IntegrationTest, ScopeWithTwoMessagesInTheLogFile) {
     ASSERT_EQ(run("scope", "PrintLine on\nPrintFile on\nKeepStack on\nDoIndentation on\n"
-                           "DefaultLoggingRank trace error warning\nPrintToDebugVew Off"), 0)
+                           "DefaultLoggingRank trace error warning\nPrintToDebugVew Off"),
+              0)
         << read_file(path("err.txt"));
     std::string text = log();
     const std::string t = R"(\(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\) )";
@@ -115,9 +116,9 @@ TEST_F(IntegrationTest, ConcurrentUnloadWhileThreadsLive) {
 // threads trace either trace and leave with exit() or exec at once. (Not a
 // thread-sanitizer test: the front-end fork test covers fork there.)
 TEST_F(IntegrationTest, ForkedChildrenExitOrExec) {
-#if defined(__SANITIZE_ADDRESS__)
+#  if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer's allocator is not fork-safe (see the front-end fork test)";
-#endif
+#  endif
     ASSERT_EQ(run("fork", "DefaultLoggingRank error"), 0) << read_file(path("err.txt"));
     EXPECT_EQ(read_file(path("out.txt")), "children=10 ok=10\n");
     const std::string text = log();

@@ -12,11 +12,14 @@ char digit(void* p) { return p ? static_cast<char>('0' + *static_cast<int*>(p)) 
 
 // The content as digits, walked with an external cursor that leaves the list's own alone.
 std::string content(ptr_list_c& l) {
-    std::string out; ptr_list_c::position_t pos = nullptr;
+    std::string out;
+    ptr_list_c::position_t pos = nullptr;
     for (void* p = l.first(&pos); p; p = l.next(&pos)) out += digit(p);
     return out;
 }
-void fill(ptr_list_c& l, const char* digits) { while (*digits) l.append(v(*digits++ - '0')); }
+void fill(ptr_list_c& l, const char* digits) {
+    while (*digits) l.append(v(*digits++ - '0'));
+}
 // Cursor steps (f first, l last, n next, p prev, c current, r remove_current, b remove_current_move_back)
 // on the list's own cursor or on pos; what each answered, '-' for null.
 std::string steps(ptr_list_c& l, const char* ops, ptr_list_c::position_t* pos = nullptr) {
@@ -46,7 +49,8 @@ TEST(PtrList, WalkRemoveAndStopPastTheEnd) {
 }
 
 TEST(PtrList, ExternalPositionLeavesListCursorAlone) {
-    ptr_list_c l; ptr_list_c::position_t pos = nullptr;
+    ptr_list_c l;
+    ptr_list_c::position_t pos = nullptr;
     fill(l, "0123");
     EXPECT_EQ(steps(l, "fn"), "01");
     EXPECT_EQ(steps(l, "lp", &pos), "32");
@@ -60,7 +64,10 @@ TEST(PtrList, ExternalPositionLeavesListCursorAlone) {
 }
 
 TEST(PtrList, SortIsStableAndKeepsCursor) {
-    struct item_s { int key; char label; } items[15];
+    struct item_s {
+        int key;
+        char label;
+    } items[15];
     const char* keys = "312310231022130";  // ties a non-stable sort disturbs
     ptr_list_c l;
     for (int i = 0; i < 15; ++i) l.append(&(items[i] = {keys[i] - '0', static_cast<char>('a' + i)}));

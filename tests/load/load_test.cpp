@@ -89,8 +89,8 @@ class LoadConcurrent : public temp_dir_test {
 protected:
     trace_manager_c* m = nullptr;
     site_s sites[kThreads][kLevels];
-    std::string banners[kThreads];  // each thread's banner line
-    std::string jot, reload_tail;   // reload_tail: what follows the time text of a reload banner
+    std::string banners[kThreads];             // each thread's banner line
+    std::string jot, reload_tail;              // reload_tail: what follows the time text of a reload banner
     std::vector<std::string> found[kThreads];  // each thread's lines, oldest file first
     unsigned reload_banners = 0;
 
@@ -249,13 +249,14 @@ protected:
         const bool all = keep >= 1000000;
         jot = path("load.jot");
         write_file(jot, "# load test\nLogDirectoryName " + dir() + "/log/\nLogFileSize 4096\n"
-                        "LogNumberOfFilesToKeep " + std::to_string(keep) + "\n"
-                        "DefaultLoggingRank trace error warning debug\n"
-                        "PrintTime on\nPrintLine on\nPrintFile on\nPrintFunction on\n"
-                        "KeepStack on\nDoIndentation on\nPrintToDebugVew Off\n"
-                        "AditionalRanks net dbase\nModuleContent netmod net_*.cpp socket.cpp\n"
-                        "ModuleRank netmod +net -debug\nFile legacy.cpp error\n"
-                        "Class Other +log\nFunction Other::send* -warning\nThreadByName idle* off\n");
+                                                                   "LogNumberOfFilesToKeep " +
+                            std::to_string(keep) + "\n"
+                                                   "DefaultLoggingRank trace error warning debug\n"
+                                                   "PrintTime on\nPrintLine on\nPrintFile on\nPrintFunction on\n"
+                                                   "KeepStack on\nDoIndentation on\nPrintToDebugVew Off\n"
+                                                   "AditionalRanks net dbase\nModuleContent netmod net_*.cpp socket.cpp\n"
+                                                   "ModuleRank netmod +net -debug\nFile legacy.cpp error\n"
+                                                   "Class Other +log\nFunction Other::send* -warning\nThreadByName idle* off\n");
         tr_stream_c msgs, report;
         ASSERT_TRUE(m->reparse_file(jot.c_str(), nullptr, msgs)) << msgs.c_str();
         ASSERT_EQ(std::string(), msgs.c_str());

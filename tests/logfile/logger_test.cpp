@@ -10,13 +10,13 @@
 #include "common/fault.h"
 #include "common/planted.h"
 #include "common/temp_dir.h"
-#include "logfile/logger.h"   // with the configuration, string lists and the platform layer
+#include "logfile/logger.h"  // with the configuration, string lists and the platform layer
 #include "logfile/path_ops.h"
 
 #if defined(__linux__)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#  include <sys/resource.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -38,7 +38,10 @@ std::string banner_tail(unsigned n) {
 }
 bool ends_with(const std::string& s, const std::string& t) { return s.size() >= t.size() && s.substr(s.size() - t.size()) == t; }
 std::string str(const tr_stream_c& s) { return s.c_str(); }
-std::string backslashed(std::string s) { std::replace(s.begin(), s.end(), '/', '\\'); return s; }
+std::string backslashed(std::string s) {
+    std::replace(s.begin(), s.end(), '/', '\\');
+    return s;
+}
 strings list_of(str_list_c& list) {
     strings v;
     for (void* p = list.first(); p; p = list.next()) v.push_back(static_cast<const char*>(p));
@@ -60,7 +63,9 @@ class LogFile : public temp_dir_test {
 protected:
     std::string d() const { return dir() + "/"; }
     bool exists(const std::string& name) const { return path_exists(path(name).c_str()); }
-    void touch(std::initializer_list<const char*> names) { for (const char* n : names) write_file(path(n), n); }
+    void touch(std::initializer_list<const char*> names) {
+        for (const char* n : names) write_file(path(n), n);
+    }
     strings files(const std::string& sub = "") const {
         strings v;
         for (auto& e : fs::directory_iterator(fs::u8path(dir() + sub))) v.push_back(e.path().filename().u8string());
@@ -84,35 +89,35 @@ protected:
 
 TEST_F(LogFile, OpenWriteAndRotateAtTheLimit) {
     logger_c l;
-    l.write("dropped", 7, nullptr, 0);   // no file yet
+    l.write("dropped", 7, nullptr, 0);  // no file yet
     setup(l, 1u << 20);
     write_file(path("host.log"), "old\n");
     tr_stream_c err;
     l.open_file(&err);
     EXPECT_EQ(str(err), "");
-    EXPECT_EQ(l.rotated_files.num(), 0u);   // the first open never rotates
+    EXPECT_EQ(l.rotated_files.num(), 0u);  // the first open never rotates
     const std::string content = read_file(path("host.log"));
     EXPECT_EQ(content.compare(0, 7, "old\n" + BOM), 0);
     EXPECT_TRUE(ends_with(content, banner_tail(0))) << content;
-    EXPECT_GT(content.size(), 7 + banner_tail(0).size());   // time first
-    EXPECT_EQ(l.bytes_written, content.size() - 3);   // the content found counts, the mark does not
-    l.write("pre|", 4, "body\r\n", 6);   // null pieces count as empty; nothing is held back
+    EXPECT_GT(content.size(), 7 + banner_tail(0).size());  // time first
+    EXPECT_EQ(l.bytes_written, content.size() - 3);        // the content found counts, the mark does not
+    l.write("pre|", 4, "body\r\n", 6);                     // null pieces count as empty; nothing is held back
     l.write(nullptr, 5, "x\r\n", 3), l.write("y\r\n", 3, nullptr, 9);
     EXPECT_EQ(read_file(path("host.log")), content + "pre|body\r\nx\r\ny\r\n");
     EXPECT_EQ(l.bytes_written, content.size() - 3 + 16);
     const std::string first = read_file(path("host.log")), line = std::string(18, 'a') + "\r\n";
-    l.max_file_size = l.bytes_written + 30;   // 20 bytes stay, 20 more rotate
+    l.max_file_size = l.bytes_written + 30;  // 20 bytes stay, 20 more rotate
     l.write(line.data(), 10, line.data() + 10, 10);
     EXPECT_FALSE(exists("host.log.1"));
-    l.write_piece = 7;   // a text longer than a piece: every piece, then one rotation
+    l.write_piece = 7;  // a text longer than a piece: every piece, then one rotation
     l.write(line.data(), 20, nullptr, 0);
     l.write_piece = LOG_WRITE_PIECE;
     EXPECT_EQ(read_file(path("host.log.1")), first + line + line);
     EXPECT_TRUE(ends_with(read_file(path("host.log")), banner_tail(1)));
-    l.max_file_size = l.bytes_written + 20;   // exactly at the limit rotates too
+    l.max_file_size = l.bytes_written + 20;  // exactly at the limit rotates too
     l.write(line.data(), 20, nullptr, 0);
     EXPECT_TRUE(exists("host.log.2"));
-    l.max_file_size = 4294967296ull;   // the counter is 32 bits wide: never reached
+    l.max_file_size = 4294967296ull;  // the counter is 32 bits wide: never reached
     l.bytes_written = 0xFFFFFFF0u;
     l.write(line.data(), 20, nullptr, 0);
     EXPECT_EQ(l.bytes_written, 4u);
@@ -143,7 +148,7 @@ TEST_F(LogFile, OpenFailuresAreReportedOnceAndRetried) {
         quiet.open_file(nullptr), quiet.open_file(nullptr);
         l.write("dropped\r\n", 9, nullptr, 0);
     }
-    l.write("early\r\n", 7, nullptr, 0);   // less than a second after the failure
+    l.write("early\r\n", 7, nullptr, 0);  // less than a second after the failure
     const std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(str(err), "Unable to open logfile " + path("host.log") + ", err=" + code + "\r\n");
     EXPECT_EQ(out, "Unable to open logfile " + path("host.log") + "! Error code=" + code + "\n");
@@ -180,13 +185,13 @@ TEST_F(LogFile, FullDiskClosesTheLogAndASecondLaterItReopens) {
     const unsigned counted = l.bytes_written;
     testing::internal::CaptureStderr();
     {
-        fault_c full(PLAT_CALL_WRITE, PLAT_FAULT_NO_SPACE, -1, 1, 4);   // 4 bytes, then no space
+        fault_c full(PLAT_CALL_WRITE, PLAT_FAULT_NO_SPACE, -1, 1, 4);  // 4 bytes, then no space
         l.write("lost|", 5, "line\r\n", 6);
         l.write("dropped\r\n", 9, nullptr, 0);
         EXPECT_EQ(l.file, PLAT_NO_FILE);
         EXPECT_EQ(l.bytes_written, counted);
         plat_sleep_ms(logger_c::REOPEN_DELAY_MS + 100);
-        l.write("still full\r\n", 12, nullptr, 0);   // rotates, the new file fails quietly
+        l.write("still full\r\n", 12, nullptr, 0);  // rotates, the new file fails quietly
     }
     l.write("early\r\n", 7, nullptr, 0);
     EXPECT_EQ(l.file, PLAT_NO_FILE);
@@ -195,7 +200,7 @@ TEST_F(LogFile, FullDiskClosesTheLogAndASecondLaterItReopens) {
     const std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(out, "Unable to write to file " + path("host.log") + "! Error code=" + code + "\n");
     EXPECT_EQ(read_file(path("host.log.1")), before + "lost");
-    EXPECT_FALSE(exists("host.log.2"));   // one rotation per episode
+    EXPECT_FALSE(exists("host.log.2"));  // one rotation per episode
     const std::string now = read_file(path("host.log"));
     EXPECT_EQ(now.compare(0, 3, BOM), 0) << now;
     EXPECT_EQ(count(now, BOM), 1u) << now;
@@ -221,7 +226,7 @@ TEST_F(LogFile, FailedRenameDuringRotationKeepsTheFile) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     const std::string content = read_file(path("host.log"));
     EXPECT_TRUE(ends_with(content, "a\r\nb\r\n")) << content;
-    EXPECT_EQ(files(), (strings{"host.log", "host.log.2"}));   // .1 was the refused number
+    EXPECT_EQ(files(), (strings{"host.log", "host.log.2"}));  // .1 was the refused number
     const std::string next = read_file(path("host.log.2"));
     EXPECT_EQ(next.compare(0, 3, BOM), 0) << next;
     EXPECT_TRUE(ends_with(next, "c\r\n")) << next;
@@ -253,7 +258,7 @@ TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
     EXPECT_EQ(read_file(path(moved)), "host.log");
     EXPECT_FALSE(exists("host.log"));
     for (const std::string& n : foreign) EXPECT_TRUE(exists(n)) << n;
-    l.file_number = 9;   // the same directory in another form is counted once; the number never goes down
+    l.file_number = 9;  // the same directory in another form is counted once; the number never goes down
     EXPECT_TRUE(l.set_directory(backslashed(dir()).c_str(), nullptr, false));
     EXPECT_EQ(l.rotated_files.num(), 4u);
     EXPECT_EQ(l.file_number, 9u);
@@ -277,19 +282,19 @@ TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
         EXPECT_EQ(order, "cabed") << bulk;
     }
 
-    touch({"a%u.log.1", "a5.log.2", "a%u_3.log"});   // the module name is taken literally, not as a format
+    touch({"a%u.log.1", "a5.log.2", "a%u_3.log"});  // the module name is taken literally, not as a format
     m.set_directory(dir().c_str(), "a%u", false);
     EXPECT_EQ(list_of(m.rotated_files), (strings{d() + "a%u_3.log.2", d() + "a%u.log.1"}));
 }
 
 TEST_F(LogFile, CurrentFilesOfOtherProcessesAndNames) {
     logger_c a, b, l, def;
-    touch({"host_1.log", "host_2.log"});   // the first met is rotated, the other deleted
+    touch({"host_1.log", "host_2.log"});  // the first met is rotated, the other deleted
     a.set_directory(dir().c_str(), "host", false);
     const strings left = files();
     EXPECT_TRUE(left == strings{"host_1.log.1"} || left == strings{"host_2.log.1"}) << left.size();
     fs::remove(fs::u8path(path(left[0])));
-    touch({"host_1.log", "host.log", "host_2.log"});   // the file without a process id wins
+    touch({"host_1.log", "host.log", "host_2.log"});  // the file without a process id wins
     b.set_directory(dir().c_str(), "host", false);
     EXPECT_EQ(files(), strings{"host.log.1"});
     EXPECT_EQ(read_file(path("host.log.1")), "host.log");
@@ -325,8 +330,8 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     EXPECT_EQ(l.max_file_size, 1000u);
     EXPECT_EQ(l.files_to_keep, 3u);
     EXPECT_EQ(str(l.file_name), path("first/host.log"));
-    l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);   // a load starts a new file, a parse
-    l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);   // changing nothing opens nothing
+    l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);      // a load starts a new file, a parse
+    l.reconfigure(cfg, &err, OPEN_WHEN_MOVED, nullptr, nullptr, SCAN_DIRECTORY);  // changing nothing opens nothing
     EXPECT_EQ(l.file_number, 1u);
     // The text without its trailing '/' names the same directory: parses
     // change nothing, each load rotates once, retention keeps 3 real files.
@@ -339,19 +344,19 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
     EXPECT_EQ(list_of(l.rotated_files), (strings{first + "4", first + "3", first + "2"}));
     for (const char* n : {"4", "3", "2"}) EXPECT_TRUE(path_exists((first + n).c_str())) << n;
     EXPECT_FALSE(exists("first/host.log.1"));
-    cfg.log_files_to_keep = 0;   // none kept: the next load deletes every rotated file
+    cfg.log_files_to_keep = 0;  // none kept: the next load deletes every rotated file
     l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
     EXPECT_EQ(l.rotated_files.num(), 0u);
     EXPECT_EQ(files(), strings{"first"});
     EXPECT_EQ(files("/first"), strings{"host.log"});
     cfg.log_files_to_keep = 3;
-    f.reconfigure(empty, &err, OPEN_WHEN_MOVED, path("fallback").c_str(), "host", SKIP_SCAN);   // only without a directory
+    f.reconfigure(empty, &err, OPEN_WHEN_MOVED, path("fallback").c_str(), "host", SKIP_SCAN);  // only without a directory
     EXPECT_EQ(str(f.directory), path("fallback") + "/");
     EXPECT_FALSE(f.opened);
 
     EXPECT_FALSE(l.set_log_directory(cfg, path("first/host.log/x").c_str(), &e1, nullptr, SCAN_DIRECTORY));
     EXPECT_EQ(str(e1), "Unable to create directory " + path("first/host.log/x"));
-    EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, SCAN_DIRECTORY));   // no error text: no crash
+    EXPECT_FALSE(l.set_log_directory(cfg, "x", nullptr, nullptr, SCAN_DIRECTORY));  // no error text: no crash
     EXPECT_FALSE(l.set_log_directory(cfg, nullptr, nullptr, nullptr, SCAN_DIRECTORY));
     // Relative paths are refused; on POSIX drive and network paths are relative.
     const strings relative = {"x", "C:/x", "c:\\x", "\\\\srv\\share"};
@@ -384,14 +389,14 @@ TEST_F(LogFile, ProcessIdChange) {
     config_parser_c cfg;
     logger_c l;
     tr_stream_c err;
-    l.change_pid(10);   // nothing open: only the id changes
+    l.change_pid(10);  // nothing open: only the id changes
     setup(l, cfg, err, "/pid/");
-    l.change_pid(12), l.change_pid(10);   // the name has no id: no new file
+    l.change_pid(12), l.change_pid(10);  // the name has no id: no new file
     EXPECT_EQ(l.file_number, 0u);
     l.set_add_pid(cfg, true, &err);
     l.write("ten\r\n", 5, nullptr, 0);
     const unsigned number = l.file_number;
-    l.change_pid(10);   // same id: nothing; a new one rotates the old file, then open_file's
+    l.change_pid(10);  // same id: nothing; a new one rotates the old file, then open_file's
     l.change_pid(11);
     EXPECT_EQ(l.file_number, number + 2);
     EXPECT_TRUE(ends_with(read_file(path("pid/host_10.log." + std::to_string(number + 1))), "ten\r\n"));
@@ -408,9 +413,12 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
     using planted::kind;
     const std::string kept = path("kept.log"), made = path("made.log"), line = std::string(30, 'x') + "\r\n";
     write_file(kept, "outside");
-    const struct { kind k; const char* at; std::string to; } cases[] = {
-        {kind::fifo, "host.log", ""}, {kind::symlink, "host.log", made}, {kind::directory, "host.log", ""},
-        {kind::fifo, "host.log.1", ""}, {kind::symlink, "host.log.1", kept}, {kind::directory, "host.log.1", ""}};
+    const struct {
+        kind k;
+        const char* at;
+        std::string to;
+    } cases[] = {
+        {kind::fifo, "host.log", ""}, {kind::symlink, "host.log", made}, {kind::directory, "host.log", ""}, {kind::fifo, "host.log.1", ""}, {kind::symlink, "host.log.1", kept}, {kind::directory, "host.log.1", ""}};
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const auto& c = cases[i];
         const std::string sub = "/c" + std::to_string(i) + "/", at = dir() + sub + c.at;
@@ -421,12 +429,12 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
         tr_stream_c err;
         testing::internal::CaptureStderr();
         // As a load opens the log; two rotations; a second load.
-        EXPECT_TRUE(planted::finishes_within(std::chrono::seconds(3), [&] {
+        EXPECT_TRUE(planted::finishes_within(
+            std::chrono::seconds(3), [&] {
             setup(l, cfg, err, sub);
             l.max_file_size = l.bytes_written + line.size();
             for (int n = 0; n < 2; ++n) l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
-            l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
-        }, [&] { planted::free_pipe(at); }));
+            l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY); }, [&] { planted::free_pipe(at); }));
         const std::string out = testing::internal::GetCapturedStderr(), rotated = dir() + sub + "host.log.";
         EXPECT_EQ(count(out, at), 1u) << out;
         EXPECT_EQ(count(out, "not a regular file"), 1u) << out;
@@ -437,7 +445,7 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
             EXPECT_EQ(l.file, PLAT_NO_FILE);
             EXPECT_FALSE(l.opened);
             EXPECT_EQ(l.rotated_files.num(), 0u);
-        } else {   // .1 is skipped; the second load's rotation gives .4
+        } else {  // .1 is skipped; the second load's rotation gives .4
             EXPECT_EQ(list_of(l.rotated_files), (strings{rotated + "4", rotated + "3", rotated + "2"}));
         }
     }
@@ -484,7 +492,7 @@ TEST_F(LogFile, RotationNeverReplacesAFileNorWraps) {
         l.max_file_size = l.bytes_written + line.size();
         l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
     };
-    touch({"host.log.1", "host.log.2"});   // no scan ran: the writer does not know them
+    touch({"host.log.1", "host.log.2"});  // no scan ran: the writer does not know them
     logger_c l;
     setup(l, 1u << 20);
     l.open_file(nullptr);
@@ -550,7 +558,7 @@ TEST_F(LogFile, TwoWritersOfOneNameShareNoFile) {
     // file behind a later number when one appends to a file the other just
     // closed).
     auto check = [&](const std::string& sub, unsigned lines, bool in_order) {
-        std::vector<std::pair<unsigned long long, std::string>> ordered;   // by number, the current one last
+        std::vector<std::pair<unsigned long long, std::string>> ordered;  // by number, the current one last
         for (auto& e : fs::directory_iterator(fs::u8path(dir() + sub))) {
             const std::string f = e.path().filename().u8string();
             ordered.emplace_back(f == "host.log" ? ~0ull : std::stoull(f.substr(9)), dir() + sub + f);
@@ -578,7 +586,7 @@ TEST_F(LogFile, TwoWritersOfOneNameShareNoFile) {
         write_lines("/turns/", {&a, &b}, 300, 'a');
     }
     check("/turns/", 300, true);
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)   // the address sanitizer's allocator is not fork-safe
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)  // the address sanitizer's allocator is not fork-safe
     fs::create_directory(fs::u8path(path("at_once")));
     pid_t writers[2];
     for (int w = 0; w < 2; ++w) {
@@ -600,21 +608,21 @@ TEST_F(LogFile, TwoWritersOfOneNameShareNoFile) {
 // (which the manager runs without its lock, one caller at a time); it stops
 // when done, after its last attempt, or when its file is the one in use.
 TEST_F(LogFile, HeldFilesAreTriedAgainLater) {
-    touch({"host.log", "host_7.log"});   // current files of other writers, held open
+    touch({"host.log", "host_7.log"});  // current files of other writers, held open
     plat_file_t held = plat_file_open_append(path("host.log").c_str()),
                 held7 = plat_file_open_append(path("host_7.log").c_str());
     ASSERT_NE(held, PLAT_NO_FILE);
     config_parser_c cfg;
     logger_c l;
     tr_stream_c err;
-    setup(l, cfg, err);   // the scan moves host.log and deletes host_7.log: both held
+    setup(l, cfg, err);  // the scan moves host.log and deletes host_7.log: both held
     EXPECT_EQ(str(l.continued), path("host.log.2"));
     EXPECT_EQ(l.retries.num(), 2u);
     EXPECT_TRUE(l.claim_retry());
     EXPECT_FALSE(l.claim_retry());
     EXPECT_TRUE(l.retry_held_files(false));
     plat_file_close(held), plat_file_close(held7);
-    l.retries.append(new logger_c::retry_list_s::item_s{l.continued, tr_stream_c(), 1});   // the file in use
+    l.retries.append(new logger_c::retry_list_s::item_s{l.continued, tr_stream_c(), 1});  // the file in use
     EXPECT_FALSE(l.retry_held_files(false));
     EXPECT_EQ(files(), (strings{"host.log.1", "host.log.2"}));
     EXPECT_EQ(read_file(path("host.log.1")), "host.log");
@@ -622,7 +630,7 @@ TEST_F(LogFile, HeldFilesAreTriedAgainLater) {
     l.files_to_keep = 0, l.apply_retention();
     EXPECT_TRUE(l.claim_retry());
     for (unsigned round = 1; round < logger_c::RETRY_ROUNDS; ++round) EXPECT_TRUE(l.retry_held_files(false));
-    EXPECT_FALSE(l.retry_held_files(true));   // the last attempt
+    EXPECT_FALSE(l.retry_held_files(true));  // the last attempt
     EXPECT_FALSE(l.claim_retry());
     plat_file_close(held);
     EXPECT_TRUE(exists("host.log.1"));
@@ -631,18 +639,30 @@ TEST_F(LogFile, HeldFilesAreTriedAgainLater) {
 TEST(PathText, FormsFullPathsAndTooLong) {
     // Long form null: not checked. A dot where a network share stands is resolved too.
     const struct { const char *in, *canonical, *long_form; } cases[] = {
-        {"C:\\logs\\\\app\\", "C:/logs/app", "\\\\?\\C:\\logs\\app"}, {"C:/", "C:/", "\\\\?\\C:\\"},
-        {"C:", "C:", nullptr}, {"\\\\?\\D:\\x\\y", "D:/x/y", "\\\\?\\D:\\x\\y"},
+        {"C:\\logs\\\\app\\", "C:/logs/app", "\\\\?\\C:\\logs\\app"},
+        {"C:/", "C:/", "\\\\?\\C:\\"},
+        {"C:", "C:", nullptr},
+        {"\\\\?\\D:\\x\\y", "D:/x/y", "\\\\?\\D:\\x\\y"},
         {"C:/l\xC3\xB6gs/\xE6\x97\xA5", "C:/l\xC3\xB6gs/\xE6\x97\xA5", "\\\\?\\C:\\l\xC3\xB6gs\\\xE6\x97\xA5"},
         {"\\\\server/share//logs/", "\\\\server/share/logs", "\\\\?\\UNC\\server\\share\\logs"},
         {"\\\\?\\UNC\\server\\share\\d", "\\\\server/share/d", "\\\\?\\UNC\\server\\share\\d"},
-        {"\\\\srv\\sh\\a\\..\\..\\..", "\\\\srv/sh", nullptr}, {"\\\\srv\\.\\x", "\\\\srv/x", nullptr},
+        {"\\\\srv\\sh\\a\\..\\..\\..", "\\\\srv/sh", nullptr},
+        {"\\\\srv\\.\\x", "\\\\srv/x", nullptr},
         {"\\\\srv\\..\\x\\y", "\\\\srv/x/y", nullptr},
         {"\\\\?\\UNC\\srv\\.\\sh\\d", "\\\\srv/sh/d", "\\\\?\\UNC\\srv\\sh\\d"},
-        {"logs/x", "logs/x", "logs\\x"}, {"//var//log//", "/var/log", "\\var\\log"}, {"/", "/", nullptr},
-        {".hidden/.b/c..d", ".hidden/.b/c..d", nullptr}, {"/a/./b/../c", "/a/c", nullptr}, {"a/..", ".", nullptr},
-        {"C:\\x\\..", "C:/", nullptr}, {"./x", "x", nullptr}, {"x/.", "x", nullptr}, {"C:/..", "C:/", nullptr},
-        {"/../a", "/a", nullptr}, {"a/../../b", "b", nullptr}, {nullptr, "<refused:>", "<refused:>"},
+        {"logs/x", "logs/x", "logs\\x"},
+        {"//var//log//", "/var/log", "\\var\\log"},
+        {"/", "/", nullptr},
+        {".hidden/.b/c..d", ".hidden/.b/c..d", nullptr},
+        {"/a/./b/../c", "/a/c", nullptr},
+        {"a/..", ".", nullptr},
+        {"C:\\x\\..", "C:/", nullptr},
+        {"./x", "x", nullptr},
+        {"x/.", "x", nullptr},
+        {"C:/..", "C:/", nullptr},
+        {"/../a", "/a", nullptr},
+        {"a/../../b", "b", nullptr},
+        {nullptr, "<refused:>", "<refused:>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.in ? c.in : "null");
@@ -658,10 +678,24 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     resolve_dots(nullptr);
 
     // Full paths by either system's rules, on every build; the native rules by default.
-    const struct { const char* p; bool windows, posix; } full_paths[] = {
-        {"C:\\x", true, false}, {"c:/x", true, false}, {"\\\\s", true, false}, {"\\\\?\\C:\\x", true, false},
-        {"/x", false, true}, {"/", false, true}, {"C:", false, false}, {"C:x", false, false}, {"1:/x", false, false},
-        {"\\\\", false, false}, {"\\x", false, false}, {"logs/x", false, false}, {"", false, false}, {nullptr, false, false},
+    const struct {
+        const char* p;
+        bool windows, posix;
+    } full_paths[] = {
+        {"C:\\x", true, false},
+        {"c:/x", true, false},
+        {"\\\\s", true, false},
+        {"\\\\?\\C:\\x", true, false},
+        {"/x", false, true},
+        {"/", false, true},
+        {"C:", false, false},
+        {"C:x", false, false},
+        {"1:/x", false, false},
+        {"\\\\", false, false},
+        {"\\x", false, false},
+        {"logs/x", false, false},
+        {"", false, false},
+        {nullptr, false, false},
     };
     for (const auto& c : full_paths) {
         const char* shown = c.p ? c.p : "null";
@@ -678,13 +712,12 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     EXPECT_FALSE(normalize_path("x", nullptr));
     EXPECT_FALSE(plat_long_path("x", nullptr, 1));
     // Any path text the system is handed: dots are left for the system to resolve, unprefixed.
-    for (auto c : {std::make_pair("C:/a/../b", "C:\\a\\..\\b"), {"\\\\s\\.\\x", "\\\\s\\.\\x"},
-                   {"\\\\?\\C:\\x", "\\\\?\\C:\\x"}, {"D:\\\\x", "\\\\?\\D:\\x"}, {"\\\\s//sh", "\\\\?\\UNC\\s\\sh"}}) {
+    for (auto c : {std::make_pair("C:/a/../b", "C:\\a\\..\\b"), {"\\\\s\\.\\x", "\\\\s\\.\\x"}, {"\\\\?\\C:\\x", "\\\\?\\C:\\x"}, {"D:\\\\x", "\\\\?\\D:\\x"}, {"\\\\s//sh", "\\\\?\\UNC\\s\\sh"}}) {
         char out[16];
         EXPECT_TRUE(plat_long_path(c.first, out, sizeof out)) << c.first;
         EXPECT_STREQ(out, c.second);
     }
-    const std::string too_long = "/tmp/" + std::string(LOG_PATH_SIZE, 'd');   // file operations refuse these too
+    const std::string too_long = "/tmp/" + std::string(LOG_PATH_SIZE, 'd');  // file operations refuse these too
     for (const char* p : {static_cast<const char*>(nullptr), "", too_long.c_str()}) {
         EXPECT_FALSE(path_exists(p)) << (p ? p : "null");
         EXPECT_FALSE(create_directories(p)) << (p ? p : "null");

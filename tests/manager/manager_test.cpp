@@ -24,11 +24,27 @@
 
 namespace {
 
-unsigned registered(trace_manager_c& m) { m.threads->lock(); const unsigned n = m.threads->num(); m.threads->unlock(); return n; }
-std::string threads_report(trace_manager_c& m) { tr_stream_c out; m.print_threads(out); return out.c_str(); }
-std::string stack_report(trace_manager_c& m, unsigned long id) { tr_stream_c out; m.print_stack(out, id); return out.c_str(); }
+unsigned registered(trace_manager_c& m) {
+    m.threads->lock();
+    const unsigned n = m.threads->num();
+    m.threads->unlock();
+    return n;
+}
+std::string threads_report(trace_manager_c& m) {
+    tr_stream_c out;
+    m.print_threads(out);
+    return out.c_str();
+}
+std::string stack_report(trace_manager_c& m, unsigned long id) {
+    tr_stream_c out;
+    m.print_stack(out, id);
+    return out.c_str();
+}
 bool contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
-std::string exe_stem() { const std::string n = mix_n::get_exe_name(nullptr); return n.substr(0, n.find('.')); }
+std::string exe_stem() {
+    const std::string n = mix_n::get_exe_name(nullptr);
+    return n.substr(0, n.find('.'));
+}
 
 // Runs fn on a new thread with a support-library name; it detaches at its end as DllMain would.
 template <class F>
@@ -38,13 +54,13 @@ void on_named_thread(trace_manager_c& m, const char* name, unsigned appl_id, F f
 
 TEST(ManagerLifecycle, LoadNotificationsAndRecords) {
     ASSERT_EQ(nullptr, katr_manager());
-    katr_on_thread_attach(), katr_on_thread_detach();   // without a manager everything is a no-op
+    katr_on_thread_attach(), katr_on_thread_detach();  // without a manager everything is a no-op
     katr_remove_trace(plat_thread_id()), katr_reset_thread_trace_name("nobody"), katr_on_process_detach();
 
     katr_on_process_attach();
     trace_manager_c* m = katr_manager();
     ASSERT_NE(nullptr, m);
-    katr_on_process_attach();   // a second attach keeps the first manager
+    katr_on_process_attach();  // a second attach keeps the first manager
     EXPECT_EQ(m, katr_manager());
     static const char host_name[] = "host-main";
     katr_reset_thread_trace_name(host_name);
@@ -55,7 +71,7 @@ TEST(ManagerLifecycle, LoadNotificationsAndRecords) {
         katr_on_thread_detach();
     }).join();
     EXPECT_EQ(1u, registered(*m));
-    katr_remove_trace(plat_thread_id() + 1000000);   // no such thread
+    katr_remove_trace(plat_thread_id() + 1000000);  // no such thread
     katr_remove_trace(plat_thread_id());
     EXPECT_EQ(0u, registered(*m));
     katr_on_process_detach();
@@ -66,7 +82,7 @@ TEST(ManagerLifecycle, LoadNotificationsAndRecords) {
     for (int i = 0; i < 4; ++i)
         std::thread([m] {
             m->push(m->get_thread_record(), "a.cpp", "f");
-            plat_tls_set(m->tls_index, nullptr);   // as if the exit went unnoticed
+            plat_tls_set(m->tls_index, nullptr);  // as if the exit went unnoticed
         }).join();
     EXPECT_EQ(5u, registered(*m));
     delete m;
@@ -82,21 +98,25 @@ TEST(Registry, LookupAndThreadRules) {
     EXPECT_TRUE(main_rec->enabled.load());
     on_named_thread(m, "worker1", 5, [&] {
         thread_trace_s* r = m.get_thread_record();
-        EXPECT_EQ(5u, r->appl_id); EXPECT_FALSE(r->enabled.load()); EXPECT_STREQ("worker1", r->name);
+        EXPECT_EQ(5u, r->appl_id);
+        EXPECT_FALSE(r->enabled.load());
+        EXPECT_STREQ("worker1", r->name);
     });
     on_named_thread(m, "worker2", 0, [&] {
         m.on_thread_attach();
         thread_trace_s* r = m.get_thread_record();
         EXPECT_TRUE(r->enabled.load());
         EXPECT_FALSE(m.parse_buffer("", quiet));
-        EXPECT_FALSE(r->enabled.load()); EXPECT_EQ(0u, quiet.length);
+        EXPECT_FALSE(r->enabled.load());
+        EXPECT_EQ(0u, quiet.length);
     });
     // With "on" only the named threads are enabled; names match without case.
     EXPECT_TRUE(m.parse_buffer("ThreadByName worker* on\n", msgs));
     EXPECT_FALSE(main_rec->enabled.load());
     on_named_thread(m, "Worker9", 0, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
     EXPECT_TRUE(m.parse_buffer("ThreadResume\n", msgs));
-    EXPECT_TRUE(main_rec->enabled.load()); EXPECT_EQ(1u, registered(m));
+    EXPECT_TRUE(main_rec->enabled.load());
+    EXPECT_EQ(1u, registered(m));
     // Application ids match by id (a trace name: see LateThreadInfoUpdatesTheRecord).
     EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
     EXPECT_FALSE(main_rec->enabled.load());
@@ -115,7 +135,9 @@ TEST(Registry, LateThreadInfoUpdatesTheRecord) {
         thread_trace_s* r = m.get_thread_record();
         EXPECT_TRUE(r->enabled.load());
         m.set_thread_info("late-worker", 42);
-        EXPECT_STREQ("late-worker", r->name); EXPECT_EQ(42u, r->appl_id); EXPECT_FALSE(r->enabled.load());
+        EXPECT_STREQ("late-worker", r->name);
+        EXPECT_EQ(42u, r->appl_id);
+        EXPECT_FALSE(r->enabled.load());
         EXPECT_TRUE(contains(threads_report(m), "- ID=" + std::to_string(r->sys_id) + ", name=late-worker : 42"))
             << threads_report(m);
         static const char traced_as[] = "renamed";
@@ -125,25 +147,31 @@ TEST(Registry, LateThreadInfoUpdatesTheRecord) {
         EXPECT_FALSE(r->enabled.load());
         EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 7 off\n", msgs)) << msgs.c_str();
         m.set_thread_info(nullptr, 7);
-        EXPECT_EQ(7u, r->appl_id); EXPECT_FALSE(r->enabled.load()); EXPECT_STRNE("late-worker", r->name);
+        EXPECT_EQ(7u, r->appl_id);
+        EXPECT_FALSE(r->enabled.load());
+        EXPECT_STRNE("late-worker", r->name);
     });
 }
 
 TEST(Registry, ScopeStackSlotsAndReports) {
     trace_manager_c m;
     thread_trace_s* r = m.get_thread_record();
-    m.pop(r);   // depth 0: nothing
+    m.pop(r);  // depth 0: nothing
     m.push(r, "a.cpp", "f");
-    ASSERT_EQ(1, r->depth); ASSERT_EQ(1, r->stack_count); ASSERT_EQ(10, r->stack_capacity);
-    EXPECT_EQ(0, std::memcmp(r->stack[0], "  26 a.cpp:f", 13));   // 5 + 1 + 20 bytes
+    ASSERT_EQ(1, r->depth);
+    ASSERT_EQ(1, r->stack_count);
+    ASSERT_EQ(10, r->stack_capacity);
+    EXPECT_EQ(0, std::memcmp(r->stack[0], "  26 a.cpp:f", 13));  // 5 + 1 + 20 bytes
     for (int i = 0; i < 10; ++i) m.push(r, "nested.cpp", "Nested::call");
-    EXPECT_EQ(11, r->depth); EXPECT_EQ(11, r->stack_count); EXPECT_EQ(20, r->stack_capacity);
+    EXPECT_EQ(11, r->depth);
+    EXPECT_EQ(11, r->stack_count);
+    EXPECT_EQ(20, r->stack_capacity);
     EXPECT_STREQ("nested.cpp:Nested::call", r->slot_text(10));
     // Re-entering at one depth reuses the slot while the text fits.
     char* slot = r->stack[10];
     m.pop(r), m.push(r, "b.cpp", "short");
     EXPECT_EQ(slot, r->stack[10]);
-    EXPECT_EQ(0, std::memcmp(slot, "  42 b.cpp:short", 17));   // keeps its original size
+    EXPECT_EQ(0, std::memcmp(slot, "  42 b.cpp:short", 17));  // keeps its original size
     m.pop(r), m.push(r, "b.cpp", std::string(40, 'L').c_str());
     EXPECT_EQ("  65 b.cpp:" + std::string(40, 'L'), r->stack[10]);
     // Null names and names beyond the 4-digit header stay inside the block.
@@ -152,8 +180,9 @@ TEST(Registry, ScopeStackSlotsAndReports) {
     m.push(r, std::string(20000, 'h').c_str(), "f");
     EXPECT_EQ(0, std::memcmp(r->stack[12], "9999 ", 5));
     EXPECT_EQ(9999u - 5 - 1, std::strlen(r->slot_text(12)));
-    for (int i = 0; i < 14; ++i) m.pop(r);   // one more than pushed
-    EXPECT_EQ(0, r->depth); EXPECT_EQ(0, r->stack_count);
+    for (int i = 0; i < 14; ++i) m.pop(r);  // one more than pushed
+    EXPECT_EQ(0, r->depth);
+    EXPECT_EQ(0, r->stack_count);
 
     const std::string me = std::to_string(r->sys_id), name = r->name;
     const std::string line = "+ ID=" + me + ", name=" + name + " : 0, depth=0";
@@ -194,11 +223,14 @@ TEST_F(ReloadTest, FileLoadsTextParsesAndBanners) {
     EXPECT_FALSE(m.reparse_file(cfg.c_str(), arg_dir.c_str(), msgs2));
     const std::string shown = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(contains(msgs2.c_str(), "Incomplete result. 1 error is found")) << msgs2.c_str();
-    EXPECT_EQ(1u, m.generation.load()); EXPECT_TRUE(m.keep_stack.load()); EXPECT_TRUE(path_exists(arg_dir.c_str()));
-    const std::string log = logs + "/" + exe_stem() + ".log";   // the configuration's directory wins
+    EXPECT_EQ(1u, m.generation.load());
+    EXPECT_TRUE(m.keep_stack.load());
+    EXPECT_TRUE(path_exists(arg_dir.c_str()));
+    const std::string log = logs + "/" + exe_stem() + ".log";  // the configuration's directory wins
     EXPECT_EQ(log, m.logger->file_name.c_str());
     const std::string banner = " JOT Trace config file \"" + cfg + "\" is tobe reparsed, Log directory is " + arg_dir +
-                               ":\n(tls_index=", listing = ")\n# Config filename \"" + cfg + "\"";
+                               ":\n(tls_index=",
+                      listing = ")\n# Config filename \"" + cfg + "\"";
     const std::string content = read_file(log);
     EXPECT_TRUE(contains(content, banner)) << content;
     EXPECT_TRUE(contains(content, listing)) << content;
@@ -211,7 +243,8 @@ TEST_F(ReloadTest, FileLoadsTextParsesAndBanners) {
     config_parser_c* live = m.config;
     EXPECT_FALSE(m.reparse_file(path("absent.jot").c_str(), nullptr, msgs));
     EXPECT_TRUE(contains(msgs.c_str(), "Unable to open katrace configuration file")) << msgs.c_str();
-    EXPECT_EQ(1u, m.generation.load()); EXPECT_EQ(live, m.config);
+    EXPECT_EQ(1u, m.generation.load());
+    EXPECT_EQ(live, m.config);
     EXPECT_TRUE(m.reparse_file(cfg.c_str(), nullptr, msgs)) << msgs.c_str();
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ(content, read_file(log + ".1"));
@@ -220,7 +253,9 @@ TEST_F(ReloadTest, FileLoadsTextParsesAndBanners) {
     live = m.config;
     const std::string before = read_file(log);
     EXPECT_TRUE(m.parse_buffer("KeepStack on\nPrintLine on\n", msgs)) << msgs.c_str();
-    EXPECT_EQ(live, m.config); EXPECT_TRUE(m.keep_stack.load()); EXPECT_TRUE(m.print_line.load());
+    EXPECT_EQ(live, m.config);
+    EXPECT_TRUE(m.keep_stack.load());
+    EXPECT_TRUE(m.print_line.load());
     EXPECT_EQ(3u, m.generation.load());
     // A text parse writes no banner; "logs" is the directory in use ("logs/"): the file stays.
     EXPECT_EQ(before, read_file(log));
@@ -358,7 +393,7 @@ TEST_F(ManagerConcurrent, ProcessDetachWhileThreadsTrace) {
     std::vector<std::thread> ts;
     for (int i = 0; i < 4; ++i) ts.emplace_back([&] { trace_through_global(stop); });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    katr_on_process_detach();   // threads may be inside the manager right now
+    katr_on_process_detach();  // threads may be inside the manager right now
     EXPECT_EQ(nullptr, katr_manager());
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     stop = true;
@@ -370,7 +405,7 @@ TEST_F(ManagerConcurrent, ProcessDetachWhileThreadsTrace) {
 TEST(ManagerExitConcurrent, ProcessExitWhileThreadsTrace) {
     if (std::getenv("KATR_MANAGER_EXIT_CHILD")) {
         katr_on_process_attach();
-        std::atexit(katr_on_process_detach);   // what the library's destructor does
+        std::atexit(katr_on_process_detach);  // what the library's destructor does
         static std::atomic<bool> never{false};
         for (int i = 0; i < 4; ++i) std::thread([] { trace_through_global(never); }).detach();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

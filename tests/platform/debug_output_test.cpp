@@ -41,11 +41,11 @@ class PlatformDebugViewer : public temp_dir_test {};
 TEST_F(PlatformDebugViewer, ReceivesWhatIsSentAndTakesOverAStaleSocket) {
     const std::string ep = path("v.sock");
     plat_set_debug_endpoint(ep.c_str());
-    EXPECT_FALSE(plat_debug_output_active());   // nobody listens
+    EXPECT_FALSE(plat_debug_output_active());  // nobody listens
     const intptr_t v = plat_debug_viewer_open(ep.c_str());
     ASSERT_NE(v, -1);
-    EXPECT_EQ(plat_debug_viewer_open(ep.c_str()), -1);   // a live viewer keeps its endpoint
-    plat_set_debug_endpoint(ep.c_str());                  // probe again at once
+    EXPECT_EQ(plat_debug_viewer_open(ep.c_str()), -1);  // a live viewer keeps its endpoint
+    plat_set_debug_endpoint(ep.c_str());                // probe again at once
     EXPECT_TRUE(plat_debug_output_active());
     emit("caf\xC3\xA9 \xF0\x9F\x98\x80\r\n");
     plat_debug_output(nullptr, 4);
@@ -65,7 +65,7 @@ TEST_F(PlatformDebugViewer, ReceivesWhatIsSentAndTakesOverAStaleSocket) {
     EXPECT_NE(again, -1);
     plat_debug_viewer_close(again);
     EXPECT_EQ(plat_path_access(stale.c_str()), 0);
-    EXPECT_EQ(plat_debug_viewer_open(path(std::string(200, 'p')).c_str()), -1);   // too long for a socket
+    EXPECT_EQ(plat_debug_viewer_open(path(std::string(200, 'p')).c_str()), -1);  // too long for a socket
     plat_set_debug_endpoint(("/tmp/" + std::string(200, 'p')).c_str());
     EXPECT_FALSE(plat_debug_output_active());
     plat_set_debug_endpoint(nullptr);

@@ -19,7 +19,12 @@ TEST_F(PlatformFault, EachCallFailsWithTheFaultAndRecovers) {
     unsigned slot = 0;
     void* block = nullptr;
     plat_mapping_s m;
-    const struct { plat_call_e call; plat_fault_e fault; unsigned long code; std::function<bool()> op; } cases[] = {
+    const struct {
+        plat_call_e call;
+        plat_fault_e fault;
+        unsigned long code;
+        std::function<bool()> op;
+    } cases[] = {
         {PLAT_CALL_OPEN, PLAT_FAULT_TOO_MANY_FILES, ERR_TOO_MANY_FILES,
          [&] { plat_file_t f = plat_file_open_append(file.c_str()); plat_file_close(f); return f != PLAT_NO_FILE; }},
         {PLAT_CALL_WRITE, PLAT_FAULT_NO_SPACE, ERR_NO_SPACE,
@@ -49,7 +54,7 @@ TEST_F(PlatformFault, EachCallFailsWithTheFaultAndRecovers) {
         }
         EXPECT_TRUE(c.op());
     }
-    EXPECT_EQ(read_file(file), "");   // the last case deleted it
+    EXPECT_EQ(read_file(file), "");  // the last case deleted it
 }
 
 // A write that the system cuts short is continued until the line is whole,

@@ -19,7 +19,7 @@ TEST_F(PlatformFile, AppendSizeAndTwoPieceWrites) {
     plat_file_t f = plat_file_open_append(p.c_str());
     ASSERT_NE(f, PLAT_NO_FILE);
     EXPECT_EQ(plat_file_size(f), 4);
-    std::string big(200000, 'z');   // larger than any pipe or stack buffer
+    std::string big(200000, 'z');  // larger than any pipe or stack buffer
     EXPECT_TRUE(plat_file_write(f, "abc", 3));
     EXPECT_TRUE(plat_file_write2(f, "", 0, "d", 1));
     EXPECT_TRUE(plat_file_write2(f, "e", 1, nullptr, 0));
@@ -44,10 +44,10 @@ TEST_F(PlatformFile, MappingEndsInNulAtEverySize) {
         ASSERT_TRUE(plat_map_file(p.c_str(), &m));
         ASSERT_NE(m.data, nullptr);
         EXPECT_EQ(m.size, size);
-        EXPECT_EQ(std::string(m.data), content);   // reads up to data[size], the NUL
+        EXPECT_EQ(std::string(m.data), content);  // reads up to data[size], the NUL
         plat_unmap_file(&m);
         EXPECT_EQ(m.data, nullptr);
-        plat_unmap_file(&m);   // a second release is harmless
+        plat_unmap_file(&m);  // a second release is harmless
     }
     plat_mapping_s m;
     EXPECT_FALSE(plat_map_file(path("missing").c_str(), &m));
@@ -63,9 +63,9 @@ TEST_F(PlatformFile, MoveNeverReplacesDeleteAndExistence) {
     write_file(c, "C");
     EXPECT_TRUE(plat_move_file(a.c_str(), b.c_str()));
     EXPECT_EQ(plat_path_access(a.c_str()), 0);
-    EXPECT_FALSE(plat_move_file(c.c_str(), b.c_str()));   // never replaces
+    EXPECT_FALSE(plat_move_file(c.c_str(), b.c_str()));  // never replaces
     EXPECT_EQ(read_file(b) + read_file(c), "AC");
-    EXPECT_FALSE(plat_move_file(a.c_str(), c.c_str()));   // source gone
+    EXPECT_FALSE(plat_move_file(a.c_str(), c.c_str()));  // source gone
     EXPECT_FALSE(plat_move_file(nullptr, b.c_str()));
     EXPECT_TRUE(plat_path_opens(dir().c_str()));
     EXPECT_EQ(plat_path_access(b.c_str()), 1);
@@ -108,16 +108,19 @@ TEST_F(PlatformFile, PlantedEntriesAreLeftAlone) {
     const std::string target = path("out/target.log"), made = path("out/made.log");
     ASSERT_TRUE(planted::plant(kind::directory, path("out")));
     write_file(target, "outside");
-    const struct { kind k; const char* name; std::string to; } cases[] = {
-        {kind::fifo, "pipe.log", ""}, {kind::symlink, "link.log", target}, {kind::symlink, "dangling.log", made},
-        {kind::directory, "dir.log", ""}};
+    const struct {
+        kind k;
+        const char* name;
+        std::string to;
+    } cases[] = {
+        {kind::fifo, "pipe.log", ""}, {kind::symlink, "link.log", target}, {kind::symlink, "dangling.log", made}, {kind::directory, "dir.log", ""}};
     for (const auto& c : cases) planted::plant(c.k, path(c.name), c.to);
     std::vector<std::string> names;
     EXPECT_TRUE(plat_list_files(dir().c_str(), collect, &names));
     EXPECT_EQ(names, std::vector<std::string>{});
     for (const auto& c : cases) {
         const std::string at = path(c.name);
-        if (planted::at(at) != c.k) continue;   // no pipes on Windows, no links under Wine
+        if (planted::at(at) != c.k) continue;  // no pipes on Windows, no links under Wine
         SCOPED_TRACE(c.name);
         plat_file_t f = PLAT_NO_FILE;
         EXPECT_TRUE(planted::finishes_within(

@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
         front_test::SetUp();
         ASSERT_TRUE(m->ok());
-        katr_get_log_filename(nullptr, len_without_file);   // before the log directory is set
+        katr_get_log_filename(nullptr, len_without_file);  // before the log directory is set
         unsigned long long len = 0;
         ASSERT_TRUE(katr_set_log_directory(nullptr, len, dir().c_str(), nullptr, false));
     }
@@ -71,11 +71,20 @@ TEST(RemoteProcess, FixedRepliesWithoutManager) {
     // Line feeds of a request come back as CR LF; without a manager the
     // control functions answer for themselves and output switches are not run.
     const std::pair<const char*, std::string> cases[] = {
-        {"", empty}, {"hello", bad("hello")}, {"!$12", bad("!$12")}, {"!$11", bad("!$11")}, {"!$x", bad("!$x")},
-        {"!$4294967296", bad("!$4294967296")}, {"!$-1", bad("!$-1")}, {"a\nb", bad("a\r\nb")},
+        {"", empty},
+        {"hello", bad("hello")},
+        {"!$12", bad("!$12")},
+        {"!$11", bad("!$11")},
+        {"!$x", bad("!$x")},
+        {"!$4294967296", bad("!$4294967296")},
+        {"!$-1", bad("!$-1")},
+        {"a\nb", bad("a\r\nb")},
         {"!$", "Version = " + std::to_string(KATR_VERSION_MAJOR) + "." + std::to_string(KATR_VERSION_MINOR) +
                    ", Build Number = 0"},
-        {"!$9", no_manager}, {"!$1 Verbose On", no_manager}, {"!$7 f x.cpp", no_manager}, {"!$2 t", bad("!$2 t")},
+        {"!$9", no_manager},
+        {"!$1 Verbose On", no_manager},
+        {"!$7 f x.cpp", no_manager},
+        {"!$2 t", bad("!$2 t")},
     };
     for (const auto& c : cases) EXPECT_EQ(str(p.process_received_string(c.first)), c.second) << c.first;
 
@@ -122,7 +131,7 @@ TEST_F(remote_test, EveryCommandThroughPrepareAndProcess) {
     EXPECT_TRUE(std::filesystem::exists(log_name)) << log_name;
     EXPECT_EQ(send(proc.prepare_string_to_send(rp::tc_print_log_rank, "Conn::send", "c.cpp"), "!$7 Conn::send c.cpp"),
               "fatal +error ");
-    tr_stream_c expected;   // the configuration report is far longer than the first 128-byte area
+    tr_stream_c expected;  // the configuration report is far longer than the first 128-byte area
     m->config_content(expected);
     ASSERT_GT(expected.length, 127u);
     expected.to_crlf();
@@ -141,20 +150,32 @@ TEST_F(remote_test, RequestTexts) {
     const std::string missing = path("missing.jot");
     const unsigned generation = m->generation.load();
     const std::pair<std::string, std::string> cases[] = {
-        {"!$2 t", done}, {"!$2\t f", done}, {"!$2 true", bad("!$2 true")}, {"!$2", bad("!$2")}, {"!$3 f", done},
-        {"!$3 t", done}, {"!$4 t", pid_ok}, {"!$4 x", bad("!$4 x")}, {"!$4 f", pid_ok},
+        {"!$2 t", done},
+        {"!$2\t f", done},
+        {"!$2 true", bad("!$2 true")},
+        {"!$2", bad("!$2")},
+        {"!$3 f", done},
+        {"!$3 t", done},
+        {"!$4 t", pid_ok},
+        {"!$4 x", bad("!$4 x")},
+        {"!$4 f", pid_ok},
         {"!$0 " + missing, "Unable to open katrace configuration file " + missing + "\r\n"},
-        {"!$0  \t  " + path("my.jot"), file_ok}, {"!$1", bad("!$1")},
-        {"!$1 AditionalRanks db net", buffer_ok}, {"!$1 Function Conn::send fatal net", buffer_ok},
-        {"!$7 Conn::send\tconn.cpp", "fatal +net "}, {"!$7 Conn::send", bad("!$7 Conn::send")},
-        {"!$1 Class Zero -fatal -error", buffer_ok}, {"!$7 Zero::f z.cpp", bad("!$7 Zero::f z.cpp")},
-        {"!$5 logs", "Error! \"logs\" is not full path"}, {"!$10 abc", bad("!$10 abc")},
+        {"!$0  \t  " + path("my.jot"), file_ok},
+        {"!$1", bad("!$1")},
+        {"!$1 AditionalRanks db net", buffer_ok},
+        {"!$1 Function Conn::send fatal net", buffer_ok},
+        {"!$7 Conn::send\tconn.cpp", "fatal +net "},
+        {"!$7 Conn::send", bad("!$7 Conn::send")},
+        {"!$1 Class Zero -fatal -error", buffer_ok},
+        {"!$7 Zero::f z.cpp", bad("!$7 Zero::f z.cpp")},
+        {"!$5 logs", "Error! \"logs\" is not full path"},
+        {"!$10 abc", bad("!$10 abc")},
     };
     for (const auto& c : cases) EXPECT_EQ(run(c.first.c_str()), c.second) << c.first;
     EXPECT_EQ(m->screen_ranks.load(), 0u);
     EXPECT_EQ(m->debugger_ranks.load(), KATR_RANK_ALL);
     EXPECT_FALSE(m->logger->add_pid);
-    EXPECT_EQ(m->generation.load(), generation + 4);   // a missing file changes nothing
+    EXPECT_EQ(m->generation.load(), generation + 4);  // a missing file changes nothing
     EXPECT_EQ(run("!$6 ignored"), m->logger->file_name.c_str());
     EXPECT_NE(run("!$1 NoSuchKeyword"), buffer_ok);
     EXPECT_EQ(run("!$10").rfind("Found 1 threads:\r\n#1 + ID=", 0), 0u);
@@ -178,19 +199,19 @@ TEST_F(remote_test, ReplyConvention) {
     EXPECT_EQ(out[0], '\0');
     EXPECT_EQ(len, 44u);
     EXPECT_TRUE(m->config->add_pid_to_log_filename);
-    char exact[44];   // exactly the size needed fits
+    char exact[44];  // exactly the size needed fits
     len = sizeof exact;
     katr_add_PID_to_log_fn(exact, len, false);
     EXPECT_EQ(exact, pid_ok);
     EXPECT_FALSE(m->config->add_pid_to_log_filename);
-    out[0] = 'u';   // a size of 0 leaves the buffer alone
+    out[0] = 'u';  // a size of 0 leaves the buffer alone
     len = 0;
     katr_print_threads(out, len);
     EXPECT_EQ(out[0], 'u');
     EXPECT_GT(len, 1u);
 
     char big[256];
-    auto sized = [&]() -> unsigned long long& { return len = sizeof big; };   // a fresh size
+    auto sized = [&]() -> unsigned long long& { return len = sizeof big; };  // a fresh size
     EXPECT_FALSE(katr_reparse_file(big, sized(), path("none.jot").c_str()));
     EXPECT_FALSE(katr_parse_buffer(big, sized(), ""));
     EXPECT_EQ(big, buffer_ok);

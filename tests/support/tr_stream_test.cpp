@@ -15,10 +15,13 @@ std::string text(  // the text by its length, which must end at the NUL
 TEST(TrStream, TextCharactersNumbersAndClearing) {
     tr_stream_c s, other, own, n;
     s.append(static_cast<const char*>(nullptr)).append("").append('\0').append_n(nullptr, 3).append_n("zz", 0);
-    EXPECT_EQ(s.length, 0u); EXPECT_EQ(s.capacity, 5u);
+    EXPECT_EQ(s.length, 0u);
+    EXPECT_EQ(s.capacity, 5u);
     char* before = s.append("abc").buffer;
     s.append('\x01');  // clears in place
-    EXPECT_EQ(s.length, 0u); EXPECT_EQ(s.buffer, before); EXPECT_EQ(s.buffer[0], '\0');
+    EXPECT_EQ(s.length, 0u);
+    EXPECT_EQ(s.buffer, before);
+    EXPECT_EQ(s.buffer[0], '\0');
     s.append("V ").append(1).append('.').append(2u).append(' ').append(other.append("xy")).append(tr_stream_c());
     s.append_n("hello world", 5).append(s);  // self-append
     EXPECT_STREQ(s.buffer, "V 1.2 xyhelloV 1.2 xyhello");
@@ -42,8 +45,7 @@ TEST(TrStream, EditingInPlace) {
     EXPECT_EQ(text(s), "\rA\rb\r");
     std::string in, out;  // many short lines: one CR per line feed
     for (int i = 0; i < 300; ++i) in += "line\n", out += "line\r\n";
-    const std::string crlf[][2] = {{"a\nb\n", "a\r\nb\r\n"}, {"a\r\nb", "a\r\nb"}, {"\n", "\r\n"}, {"\r\n\n", "\r\n\r\n"},
-                                   {"\n\n\n", "\r\n\r\n\r\n"}, {"no line feed", "no line feed"}, {"", ""}, {in, out}};
+    const std::string crlf[][2] = {{"a\nb\n", "a\r\nb\r\n"}, {"a\r\nb", "a\r\nb"}, {"\n", "\r\n"}, {"\r\n\n", "\r\n\r\n"}, {"\n\n\n", "\r\n\r\n\r\n"}, {"no line feed", "no line feed"}, {"", ""}, {in, out}};
     for (const auto& c : crlf) {
         tr_stream_c t;
         t.append(c[0].c_str()).to_crlf();
@@ -54,11 +56,19 @@ TEST(TrStream, EditingInPlace) {
 TEST(TrStream, CompareCopyAndAssign) {
     tr_stream_c s, empty, none;
     s.append("Alpha");
-    const struct { const tr_stream_c* stream; const char* other; bool case_sensitive; int result; } cases[] = {
-        {&s, "Alpha", true, 0}, {&s, "alpha", true, -1}, {&s, "ALPHA", false, 0}, {&s, "alphb", false, -1},
-        {&s, "alph", false, 1}, {&s, "Alphaz", true, -1}, {&s, "\xC3\xA9", true, -1},  // bytes compare unsigned
-        {&s, nullptr, true, 1}, {&empty, nullptr, true, 0}, {&empty, "", false, 0}, {&none, nullptr, true, 0},
-        {&none, "", true, 0}, {&none, "x", true, -1},  // none: a buffer gone, the defensive case callers guard for
+    const struct {
+        const tr_stream_c* stream;
+        const char* other;
+        bool case_sensitive;
+        int result;
+    } cases[] = {
+        {&s, "Alpha", true, 0}, {&s, "alpha", true, -1}, {&s, "ALPHA", false, 0}, {&s, "alphb", false, -1}, {&s, "alph", false, 1}, {&s, "Alphaz", true, -1}, {&s, "\xC3\xA9", true, -1},  // bytes compare unsigned
+        {&s, nullptr, true, 1},
+        {&empty, nullptr, true, 0},
+        {&empty, "", false, 0},
+        {&none, nullptr, true, 0},
+        {&none, "", true, 0},
+        {&none, "x", true, -1},  // none: a buffer gone, the defensive case callers guard for
     };
     delete[] none.buffer, none.buffer = nullptr;
     EXPECT_STREQ(none.c_str(), "");
@@ -75,7 +85,10 @@ TEST(TrStream, CompareCopyAndAssign) {
 // at least doubles, so building one by many appends copies it a logarithmic
 // number of times and keeps every byte.
 TEST(TrStream, GrowthByRequestThenDoubling) {
-    const struct { size_t n; unsigned long long capacity; } fresh[] = {{5, 17}, {100, 121}, {600, 601}};
+    const struct {
+        size_t n;
+        unsigned long long capacity;
+    } fresh[] = {{5, 17}, {100, 121}, {600, 601}};
     for (const auto& f : fresh) {
         tr_stream_c s;
         s.append_n(std::string(f.n, 'x').c_str(), f.n);
@@ -97,13 +110,17 @@ TEST(TrStream, GrowthByRequestThenDoubling) {
 }
 
 TEST(TerminalText, ControlCharactersBecomeVisibleEscapes) {
-    struct { std::string in, out; } cases[] = {
-        {"plain text\r\n", "plain text\n"},                       // CR LF becomes LF
-        {"a\tb\rc\n", "a\tb\rc\n"},                               // TAB, lone CR, LF stay
-        {"\x1b]0;owned\x07 done", "\\x1b]0;owned\\x07 done"},     // a title sequence cannot retitle
-        {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},                         // erase screen, DEL
+    struct {
+        std::string in, out;
+    } cases[] = {
+        {"plain text\r\n", "plain text\n"},                    // CR LF becomes LF
+        {"a\tb\rc\n", "a\tb\rc\n"},                            // TAB, lone CR, LF stay
+        {"\x1b]0;owned\x07 done", "\\x1b]0;owned\\x07 done"},  // a title sequence cannot retitle
+        {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},                      // erase screen, DEL
         {std::string("nul\0x", 5), "nul\\x00x"},
-        {"csi \xc2\x9b" "31m, \xc3\xa9 stays", "csi \\u009b31m, \xc3\xa9 stays"},  // C1 in UTF-8
+        {"csi \xc2\x9b"
+         "31m, \xc3\xa9 stays",
+         "csi \\u009b31m, \xc3\xa9 stays"},  // C1 in UTF-8
     };
     for (const auto& c : cases) {
         char out[64];
@@ -112,6 +129,9 @@ TEST(TerminalText, ControlCharactersBecomeVisibleEscapes) {
     }
     // A short buffer gets a cut, terminated text and the full length.
     char small[4];
-    EXPECT_EQ(terminal_text("\x1b" "abc", 4, small, sizeof small), 7u);
+    EXPECT_EQ(terminal_text("\x1b"
+                            "abc",
+                            4, small, sizeof small),
+              7u);
     EXPECT_EQ(std::string(small), "\\x1");
 }

@@ -123,7 +123,7 @@ int sender_socket() {
     int fresh = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fresh < 0) return -1;
     if (g_sender.compare_exchange_strong(s, fresh, std::memory_order_acq_rel)) return fresh;
-    close(fresh);   // another thread was first
+    close(fresh);  // another thread was first
     return s;
 }
 

@@ -64,7 +64,7 @@ bool prepare_private_directory(const char* path) {
 // True when a datagram socket can connect to the address: a viewer listens.
 bool someone_listens(const sockaddr_un& addr) {
     const int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return true;   // unknown: leave the file alone
+    if (s < 0) return true;  // unknown: leave the file alone
     const bool ok = connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
     const bool refused = !ok && errno == ECONNREFUSED;
     close(s);

@@ -68,7 +68,7 @@ bool plat_file_write(plat_file_t f, const void* data, size_t size) {
         const struct iovec piece = {const_cast<char*>(p), size};
         ssize_t n = plat_sys_writev(static_cast<int>(f), &piece, 1);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;   // a zero-byte write would never finish
+        if (n <= 0) return false;  // a zero-byte write would never finish
         p += n;
         size -= static_cast<size_t>(n);
     }

@@ -4,8 +4,8 @@
 // then the backend's own leaf lock; after it both processes release them in
 // reverse order. The child first forgets the thread id cached for the
 // parent's thread, so that everything after sees its own.
-#include "platform/platform.h"
 #include "platform/posix/fork_posix.h"
+#include "platform/platform.h"
 
 #include <atomic>
 #include <pthread.h>

@@ -27,7 +27,7 @@ const unsigned char* decode_utf8(const unsigned char* p, uint32_t* cp) {
     unsigned lo = 0x80, hi = 0xBF;
     uint32_t value;
     if (b0 < 0xC2) {
-        *cp = REPLACEMENT;   // continuation byte or overlong two-byte lead
+        *cp = REPLACEMENT;  // continuation byte or overlong two-byte lead
         return p + 1;
     } else if (b0 < 0xE0) {
         more = 1;
@@ -35,13 +35,13 @@ const unsigned char* decode_utf8(const unsigned char* p, uint32_t* cp) {
     } else if (b0 < 0xF0) {
         more = 2;
         value = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;        // overlong
-        if (b0 == 0xED) hi = 0x9F;        // encoded surrogates
+        if (b0 == 0xE0) lo = 0xA0;  // overlong
+        if (b0 == 0xED) hi = 0x9F;  // encoded surrogates
     } else if (b0 < 0xF5) {
         more = 3;
         value = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;        // overlong
-        if (b0 == 0xF4) hi = 0x8F;        // above U+10FFFF
+        if (b0 == 0xF0) lo = 0x90;  // overlong
+        if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
     } else {
         *cp = REPLACEMENT;
         return p + 1;
@@ -52,7 +52,7 @@ const unsigned char* decode_utf8(const unsigned char* p, uint32_t* cp) {
         return q;
     }
     if (*q < lo || *q > hi) {
-        *cp = REPLACEMENT;   // overlong, surrogate or too large: both bytes go
+        *cp = REPLACEMENT;  // overlong, surrogate or too large: both bytes go
         return q + 1;
     }
     value = (value << 6) | (*q++ & 0x3F);

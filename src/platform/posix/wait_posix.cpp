@@ -30,6 +30,7 @@ void plat_spin_pause() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #else
-    __asm__ __volatile__("" ::: "memory");
+    __asm__ __volatile__("" ::
+                             : "memory");
 #endif
 }

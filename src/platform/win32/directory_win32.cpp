@@ -1,6 +1,6 @@
 // Directories: creating one level and listing the files in one.
-#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
+#include "platform/win32/fault_win32.h"
 
 #include <cwchar>
 

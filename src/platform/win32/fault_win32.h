@@ -2,8 +2,8 @@
 #ifndef KATRACE_FAULT_WIN32_H
 #define KATRACE_FAULT_WIN32_H
 
-#include "platform/fault_table.h"
 #include "platform/win32/win32_util.h"
+#include "platform/fault_table.h"
 
 // The Win32 error code of a portable fault.
 inline DWORD plat_fault_code(plat_fault_e fault) {

@@ -1,7 +1,7 @@
 // The log file: CreateFileW for writing, shared for reading only, never
 // inherited by child processes; writes go to the end.
-#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
+#include "platform/win32/fault_win32.h"
 
 #include <new>
 

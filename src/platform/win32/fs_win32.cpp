@@ -3,8 +3,8 @@
 // act only on regular files, never on reparse points. A move or delete that
 // meets a file another process holds open fails at once with the sharing
 // violation: the caller retries it without holding its own locks.
-#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
+#include "platform/win32/fault_win32.h"
 
 #include <cerrno>
 #include <io.h>

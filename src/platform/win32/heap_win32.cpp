@@ -1,6 +1,6 @@
 // The process heap.
-#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
+#include "platform/win32/fault_win32.h"
 
 void* plat_process_heap() {
     return GetProcessHeap();

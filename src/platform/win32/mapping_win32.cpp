@@ -2,13 +2,16 @@
 // after the end of the file in its last page read as zero; a file that ends
 // exactly on a page boundary has no such bytes and is read into a heap
 // buffer with a NUL behind it instead.
-#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
+#include "platform/win32/fault_win32.h"
 
 namespace {
 
 // What backs a mapping, kept in plat_mapping_s::os_handle.
-enum map_kind { MAP_KIND_NONE = 0, MAP_KIND_EMPTY, MAP_KIND_VIEW, MAP_KIND_HEAP };
+enum map_kind { MAP_KIND_NONE = 0,
+                MAP_KIND_EMPTY,
+                MAP_KIND_VIEW,
+                MAP_KIND_HEAP };
 
 char g_empty_text[1] = {0};
 

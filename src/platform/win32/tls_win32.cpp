@@ -1,7 +1,7 @@
 // Thread-local slots over TlsAlloc. Thread exit reaches the library through
 // DllMain's thread-detach notification, so on_exit is not used here.
-#include "platform/win32/fault_win32.h"
 #include "platform/win32/win32_util.h"
+#include "platform/win32/fault_win32.h"
 
 bool plat_tls_alloc(unsigned* index, void (*on_exit)(void* value)) {
     (void)on_exit;
