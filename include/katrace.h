@@ -133,10 +133,14 @@ private:
      * the rank test and the thread's enabled flag; true when it passes. */
     bool _passes(unsigned rank);
     /* The formatted forms; a named rank is given by rank_name. */
-    enum line_end_e { AS_FORMATTED,
-                      NEW_LINE };
-    enum rank_kind_e { FIXED_RANK,
-                       NAMED_RANK };
+    enum line_end_e {
+        AS_FORMATTED,
+        NEW_LINE
+    };
+    enum rank_kind_e {
+        FIXED_RANK,
+        NAMED_RANK
+    };
     void _print_va(line_end_e end, rank_kind_e kind, unsigned rank, const char* rank_name, int line,
                    const char* format, va_list arguments);
     void _create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line,

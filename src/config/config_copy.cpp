@@ -21,9 +21,11 @@ void copy_strings(const str_list_c& from, str_list_c& to) {
 }
 
 // What a rule list holds: log_rank_s, module_rank_s or thread_rank_c.
-enum rule_kind_e { RANK_RULES,
-                   MODULES,
-                   THREAD_RULES };
+enum rule_kind_e {
+    RANK_RULES,
+    MODULES,
+    THREAD_RULES
+};
 
 // A copy of one record of the given kind.
 config_parser_c::log_rank_s* copy_rule(const config_parser_c::log_rank_s* r, rule_kind_e kind) {

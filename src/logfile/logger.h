@@ -33,11 +33,15 @@
 
 // Whether reconfigure opens the log file also when nothing moved it (a
 // configuration load starts a new file; a text parse does not).
-enum open_mode_e { OPEN_WHEN_MOVED,
-                   OPEN_ALWAYS };
+enum open_mode_e {
+    OPEN_WHEN_MOVED,
+    OPEN_ALWAYS
+};
 // Whether a directory newly taken is scanned for the files of earlier runs.
-enum scan_mode_e { SCAN_DIRECTORY,
-                   SKIP_SCAN };
+enum scan_mode_e {
+    SCAN_DIRECTORY,
+    SKIP_SCAN
+};
 
 // The most bytes one system call of the writer carries (a 32-bit count on
 // Windows); a longer text is written in pieces of this size.

@@ -269,9 +269,11 @@ private:
     bool _banner_due_locked(unsigned id) KATR_REQUIRES(lock_);
     // The rule lists' critical sections, entered, left or (in a forked
     // child) made anew, in one fixed order.
-    enum rule_lists_e { LISTS_ENTER,
-                        LISTS_LEAVE,
-                        LISTS_RESET };
+    enum rule_lists_e {
+        LISTS_ENTER,
+        LISTS_LEAVE,
+        LISTS_RESET
+    };
     void _rule_lists(rule_lists_e what) KATR_REQUIRES(lock_);
     // Whether before_fork took the locks (and the after steps must release).
     bool fork_locked_ = false;

@@ -22,8 +22,10 @@ const size_t PLAT_MAX_PATH = 4196;
 // The path rules of the system: Windows (drive and network paths are full,
 // names compare without regard to case) or POSIX ('/' starts a full path,
 // names compare exactly).
-enum plat_path_style_e { PLAT_PATH_POSIX,
-                         PLAT_PATH_WINDOWS };
+enum plat_path_style_e {
+    PLAT_PATH_POSIX,
+    PLAT_PATH_WINDOWS
+};
 #if defined(_WIN32)
 const plat_path_style_e PLAT_PATH_NATIVE = PLAT_PATH_WINDOWS;
 #else
@@ -133,9 +135,11 @@ bool plat_delete_file(const char* path);
 // What stands at path, its last component not followed: PLAT_ENTRY_NONE,
 // PLAT_ENTRY_FILE (a regular file), PLAT_ENTRY_OTHER (a link or reparse
 // point, directory, pipe, device or socket), or -1 when it cannot be told.
-enum { PLAT_ENTRY_NONE = 0,
-       PLAT_ENTRY_FILE = 1,
-       PLAT_ENTRY_OTHER = 2 };
+enum {
+    PLAT_ENTRY_NONE = 0,
+    PLAT_ENTRY_FILE = 1,
+    PLAT_ENTRY_OTHER = 2
+};
 int plat_entry_kind(const char* path);
 // Existence test (_waccess / access with mode 0): 1 exists, 0 does not
 // exist, -1 access denied (unknown; try plat_path_opens).

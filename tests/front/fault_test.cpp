@@ -18,10 +18,12 @@ TEST_F(FrontFaultConcurrent, FullDiskWithFourThreadsReopensASecondAfterSpaceCome
     load("DefaultLoggingRank error");
     site().print_nl(KATR_RANK_ERROR, 1, "before the fault");
     const std::string first_file = log_name();
-    enum { FULL,
-           SPACE_BACK,
-           SECOND_LATER,
-           STOP };
+    enum {
+        FULL,
+        SPACE_BACK,
+        SECOND_LATER,
+        STOP
+    };
     std::atomic<int> phase{FULL};
     std::vector<int> late(4, 0);
     testing::internal::CaptureStderr();

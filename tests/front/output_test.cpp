@@ -13,9 +13,11 @@
 #include "support/tr_stream.h"
 
 namespace {
-enum kind_e { LINE,
-              LINE_NL,
-              CALLBACK };
+enum kind_e {
+    LINE,
+    LINE_NL,
+    CALLBACK
+};
 std::string formatted(kind_e kind, const char* format, ...) {
     std::vector<char> buf(kind == CALLBACK ? KATR_CALLBACK_BUFFER : KATR_LINE_BUFFER);  // exact: asan sees overruns
     va_list a;

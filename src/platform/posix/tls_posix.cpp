@@ -16,9 +16,11 @@ namespace {
 const unsigned SLOT_COUNT = 64;
 
 // Entry states: free, being claimed by plat_tls_alloc, ready for use.
-enum { SLOT_FREE = 0,
-       SLOT_CLAIMED,
-       SLOT_READY };
+enum {
+    SLOT_FREE = 0,
+    SLOT_CLAIMED,
+    SLOT_READY
+};
 
 struct slot_s {
     std::atomic<int> state{SLOT_FREE};

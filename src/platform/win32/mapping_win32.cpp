@@ -8,10 +8,12 @@
 namespace {
 
 // What backs a mapping, kept in plat_mapping_s::os_handle.
-enum map_kind { MAP_KIND_NONE = 0,
-                MAP_KIND_EMPTY,
-                MAP_KIND_VIEW,
-                MAP_KIND_HEAP };
+enum map_kind {
+    MAP_KIND_NONE = 0,
+    MAP_KIND_EMPTY,
+    MAP_KIND_VIEW,
+    MAP_KIND_HEAP
+};
 
 char g_empty_text[1] = {0};
 
