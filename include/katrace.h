@@ -123,6 +123,9 @@ public:
         if (file_name && file_name[0] == '.' && file_name[1] == '\\') file_name += 2;
         initialised = true;
     }
+    /* The library's part of the first use when more is due: the scope
+     * stack push (KeepStack) or the enter line. */
+    KATR_API void _first_use();
 
 private:
     void _check_init2();
@@ -251,9 +254,9 @@ inline const char* katr_base_name(const char* path) {
 /* Whether a message of rank at an entry may pass: false when no manager
  * exists, or when the site's mask is current and lacks every bit of rank
  * (the library would print nothing either). An object not used yet is
- * initialised inline when the library's initialisation would do nothing
- * more: the mask is current, the scope stack is not kept and no enter line
- * is due. Otherwise the library is asked. */
+ * initialised once the mask is current: inline when the library's
+ * initialisation would do nothing more, else by the library (scope stack
+ * push, enter line). A stale mask always asks the library. */
 inline bool katr_may_pass(katr_entry_c& e, unsigned rank) {
     const unsigned flags = KATR_LOAD_U32_(&katr_state_flags);
     if (!(flags & KATR_STATE_MANAGER)) return false;
@@ -261,8 +264,10 @@ inline bool katr_may_pass(katr_entry_c& e, unsigned rank) {
     const unsigned* live = KATR_LOAD_PTR_(&katr_generation_source);
     if (KATR_LOAD_U32_(e.generation_cache) < KATR_LOAD_U32_(live)) return true;
     if (!e.initialised) {
-        if ((flags & KATR_STATE_KEEP_STACK) || (e.enter_leave && (mask & KATR_RANK_TRACE))) return true;
-        e._initialise_quietly();
+        if ((flags & KATR_STATE_KEEP_STACK) || (e.enter_leave && (mask & KATR_RANK_TRACE)))
+            e._first_use();
+        else
+            e._initialise_quietly();
     }
     return (mask & rank) != 0;
 }
@@ -287,9 +292,9 @@ inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation,
   static const char* const id##_katr_fn =                  \
       katr_function_name(KATR_SIGNATURE_, id##_katr_fnbuf, sizeof(id##_katr_fnbuf))
 
-/* A traced scope with enter and leave lines; var is the entry object. It
- * calls the library twice per scope (the first use and the destruction),
- * also when every rank of the site is disabled. */
+/* A traced scope with enter and leave lines; var is the entry object. While
+ * the site's ranks lack trace and KeepStack is off, the library is not
+ * called unless a message passes. */
 #define KATR_SCOPE(var)                                                          \
   KATR_SITE_(var);                                                               \
   katr_entry_c var(var##_katr_fn, KATR_FILE_, &var##_katr_mask, &var##_katr_gen, \

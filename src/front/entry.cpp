@@ -79,21 +79,27 @@ void katr_entry_c::_use_stand_in_site() {
 katr_entry_c::katr_entry_c(const katr_entry_c& other) = default;
 katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) = default;
 
+// Neither the pop nor the record lookup changes the last error code, and
+// the leave line keeps it itself.
 void katr_entry_c::_leave() {
     trace_manager_c* m = katr_manager();
     if (!m || !initialised) return;
     const bool leave_line = enter_leave && !first_line && (load_site(rank_mask_cache) & KATR_RANK_TRACE);
-    const bool stack = m->keep_stack.load(std::memory_order_relaxed);
-    if (!leave_line && !stack) return;
-    last_error_keeper_c keep;
     // The leave line checks for a busy thread itself.
     if (leave_line) print(KATR_RANK_TRACE, -1, "<-leave%s", "\r\n");
-    if (stack) {
+    if (m->keep_stack.load(std::memory_order_relaxed)) {
         katr_api_run([&] {
             if (!thread_record) thread_record = m->get_thread_record();
             if (thread_record && thread_record->depth != 0) m->pop(thread_record);
         });
     }
+}
+
+// Called inline once the site's mask is current: the push keeps the last
+// error code itself and the enter line goes through print, which keeps it.
+void katr_entry_c::_first_use() {
+    if (initialised || !katr_manager()) return;
+    katr_api_run([&] { _check_init2(); });
 }
 
 void katr_entry_c::_check_init2() {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "config/config_parser.h"
 #include "kor/api_call.h"
@@ -77,6 +78,20 @@ void write_slot_header(char* slot, size_t size) {
     }
     slot[SLOT_HEADER - 1] = ' ';
 }
+
+// Preserves the thread's last error code across heap and
+// system calls, which may set it.
+class error_keeper_c {
+public:
+    error_keeper_c() : saved_(plat_last_error()) {}
+    ~error_keeper_c() {
+        if (plat_last_error() != saved_) plat_set_last_error(saved_);
+    }
+    error_keeper_c(const error_keeper_c&) = delete;
+    error_keeper_c& operator=(const error_keeper_c&) = delete;
+private:
+    unsigned long saved_;
+};
 
 // Copies text into out, at most room bytes; returns the bytes copied.
 size_t copy_cut(char* out, const char* text, size_t length, size_t room) {
@@ -210,8 +225,9 @@ thread_trace_s* trace_manager_c::get_thread_record() {
     if (r && (r->sys_id != 0 || r->appl_id != 0)) return r;
 
     // Until the record is registered and judged, the thread must not come
-    // here again from a signal handler.
+    // here again from a signal handler. The caller's last error survives.
     busy_region_c busy;
+    error_keeper_c keep;
     if (!r) {
         r = _create_record();
         if (!r) return nullptr;
@@ -263,6 +279,69 @@ void trace_manager_c::apply_thread_rules(thread_trace_s* record) {
     for (void* e = threads->first(); e; e = threads->next()) _judge(static_cast<thread_trace_s*>(e));
 }
 
+namespace {
+
+// The owner's write section of a record's sequence lock: the sequence is odd
+// from before the first store of the section until after the last, so a
+// report that copied meanwhile sees a different sequence and copies again.
+// Plain stores in program order, no atomic read-modify-write. While a report
+// holds the guard the owner waits for it first, so that a report copying
+// one record at a time is never starved by an owner that pushes and pops
+// without pause.
+class stack_write_c {
+public:
+    explicit stack_write_c(thread_trace_s* r) : r_(r), seq_(r->stack_seq.load(std::memory_order_relaxed)) {
+        for (unsigned spins = 0; r_->guard.held(); ++spins)
+            if (spins < 64)
+                plat_spin_pause();
+            else
+                std::this_thread::yield();
+        r_->stack_seq.store(seq_ + 1, std::memory_order_relaxed);
+        stack_seq_fence();
+    }
+    ~stack_write_c() { r_->stack_seq.store(seq_ + 2, std::memory_order_release); }
+    stack_write_c(const stack_write_c&) = delete;
+    stack_write_c& operator=(const stack_write_c&) = delete;
+private:
+    thread_trace_s* r_;
+    unsigned seq_;
+};
+
+inline void store_counter(unsigned short* p, unsigned v) {
+    __atomic_store_n(p, static_cast<unsigned short>(v), __ATOMIC_RELAXED);
+}
+
+}  // namespace
+
+void trace_manager_c::_grow_stack(thread_trace_s* r) {
+    error_keeper_c keep;
+    unsigned capacity = r->stack_capacity + STACK_STEP;
+    char** grown = static_cast<char**>(heap_allocate(capacity * sizeof(char*)));
+    if (!grown) return;
+    for (unsigned i = 0; i < capacity; ++i) grown[i] = i < r->stack_capacity ? r->stack[i] : nullptr;
+    char** old = r->stack;
+    r->guard.enter();
+    r->stack = grown;
+    r->stack_capacity = static_cast<unsigned short>(capacity);
+    r->guard.leave();
+    heap_release(old);
+}
+
+char* trace_manager_c::_fit_slot(thread_trace_s* r, size_t needed) {
+    char* slot = r->stack[r->stack_count];
+    if (slot && slot_size(slot) >= needed) return slot;
+    error_keeper_c keep;
+    char* fresh = static_cast<char*>(heap_allocate(needed));
+    if (fresh) write_slot_header(fresh, needed);
+    // A report with an older count may still read the old block: it is
+    // replaced and freed under the guard.
+    r->guard.enter();
+    r->stack[r->stack_count] = fresh;
+    r->guard.leave();
+    heap_release(slot);
+    return fresh;
+}
+
 void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char* function_name) {
     if (!r) return;
     // The owner changes its stack outside the guard, so the whole push is a
@@ -271,68 +350,44 @@ void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char*
     if (!file_name) file_name = "";
     if (!function_name) function_name = "";
 
-    // Only the owning thread changes its stack, so everything is prepared
-    // outside the guard; a report reads only slots below stack_count, the
-    // array pointer and the counters, which change under the guard.
-    if (r->stack_count >= r->stack_capacity && r->stack_capacity + STACK_STEP <= STACK_LIMIT) {
-        unsigned capacity = r->stack_capacity + STACK_STEP;
-        char** grown = static_cast<char**>(heap_allocate(capacity * sizeof(char*)));
-        if (grown) {
-            for (unsigned i = 0; i < capacity; ++i) grown[i] = i < r->stack_capacity ? r->stack[i] : nullptr;
-            char** old = r->stack;
-            r->guard.enter();
-            r->stack = grown;
-            r->stack_capacity = static_cast<unsigned short>(capacity);
-            r->guard.leave();
-            heap_release(old);
-        }
-    }
+    // Only the owning thread changes its stack. Blocks are allocated
+    // outside the guard and swapped in under it; the text and the counters
+    // are written in a sequence-lock section.
+    if (r->stack_count >= r->stack_capacity && r->stack_capacity + STACK_STEP <= STACK_LIMIT) _grow_stack(r);
 
+    char* slot = nullptr;
     bool slot_taken = false;
+    size_t file_length = 0, function_length = 0;
     if (r->stack_count < r->stack_capacity) {
-        const size_t file_length = std::strlen(file_name), function_length = std::strlen(function_name);
+        file_length = std::strlen(file_name);
+        function_length = std::strlen(function_name);
         size_t needed = file_length + function_length + 20;
         if (needed > SLOT_MAX) needed = SLOT_MAX;
-        char*& slot = r->stack[r->stack_count];
-        size_t size = 0;
-        if (slot) {
-            size = slot_size(slot);
-            if (size < needed) {
-                heap_release(slot);
-                slot = nullptr;
-            }
-        }
-        if (!slot) {
-            slot = static_cast<char*>(heap_allocate(needed));
-            size = needed;
-            if (slot) write_slot_header(slot, needed);
-        }
-        if (slot) {
-            // "file:function", cut to the slot with its NUL.
-            char* text = slot + SLOT_HEADER;
-            const size_t room = size - SLOT_HEADER - 1;
-            size_t t = copy_cut(text, file_name, file_length, room);
-            t += copy_cut(text + t, ":", 1, room - t);
-            t += copy_cut(text + t, function_name, function_length, room - t);
-            text[t] = 0;
-        }
+        slot = _fit_slot(r, needed);
         // A slot that could not be allocated stays empty but still counts,
         // so that the counters stay in step with the open scopes.
         slot_taken = true;
     }
 
-    r->guard.enter();
-    if (r->depth < 0xFFFF) ++r->depth;
-    if (slot_taken) ++r->stack_count;
-    r->guard.leave();
+    stack_write_c section(r);
+    if (slot) {
+        // "file:function", cut to the slot with its NUL.
+        char* text = slot + SLOT_HEADER;
+        const size_t room = slot_size(slot) - SLOT_HEADER - 1;
+        size_t t = copy_cut(text, file_name, file_length, room);
+        t += copy_cut(text + t, ":", 1, room - t);
+        t += copy_cut(text + t, function_name, function_length, room - t);
+        text[t] = 0;
+    }
+    if (r->depth < 0xFFFF) store_counter(&r->depth, r->depth + 1u);
+    if (slot_taken) store_counter(&r->stack_count, r->stack_count + 1u);
 }
 
 void trace_manager_c::pop(thread_trace_s* r) {
     if (!r || r->depth == 0) return;
-    r->guard.enter();
-    --r->depth;
-    if (r->stack_count != 0) --r->stack_count;
-    r->guard.leave();
+    stack_write_c section(r);
+    store_counter(&r->depth, r->depth - 1u);
+    if (r->stack_count != 0) store_counter(&r->stack_count, r->stack_count - 1u);
 }
 
 void trace_manager_c::remove_trace(unsigned long thread_id) {

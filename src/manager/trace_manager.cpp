@@ -67,7 +67,7 @@ void trace_manager_c::withdraw_generation() {
 
 void record_guard_c::enter() {
     plat_busy_enter();
-    while (flag_.test_and_set(std::memory_order_acquire)) {
+    while (held_.exchange(true, std::memory_order_acquire)) {
         // Only a report holds the guard of a record it does not own, and
         // only for the few appends of one record line.
         std::this_thread::yield();

@@ -19,9 +19,15 @@
 // Per-record data and who may touch it:
 //   - identity (`sys_id`, `appl_id`, `name`): written by the owning thread
 //     while it holds the `threads` critical section; read by others under it;
-//   - `depth`, the stack counters, `stack` and its slots, `trace_name`:
-//     written by the owning thread while it holds the record's `guard`; read
-//     by other threads only under it (the owner reads them freely);
+//   - `stack` (the slot array) and the slot blocks, `trace_name`: replaced
+//     or freed by the owning thread only while it holds the record's
+//     `guard`; read by other threads only under it;
+//   - `depth`, `stack_count` and the slot texts: written by the owning
+//     thread without a lock inside a `stack_seq` write section (odd while it
+//     writes); another thread, holding `guard` so that no block goes away,
+//     copies them and keeps the copy only when `stack_seq` was even and
+//     unchanged around it (a sequence lock: the owner's push and pop take no
+//     atomic read-modify-write). The owner reads them freely;
 //   - `enabled`: relaxed atomic, written by the thread-rule passes under the
 //     manager's lock, read by the owning thread without a lock.
 #ifndef KATRACE_TRACE_MANAGER_H
@@ -48,25 +54,47 @@ class record_guard_c {
 public:
     void enter();
     void leave() {
-        flag_.clear(std::memory_order_release);
+        held_.store(false, std::memory_order_release);
         plat_busy_leave();
     }
+    // Whether some thread holds it now (a plain load, no ordering).
+    bool held() const { return held_.load(std::memory_order_relaxed); }
 private:
-    std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+    std::atomic<bool> held_{false};
 };
+
+#if defined(__SANITIZE_THREAD__)
+#  define KATR_TSAN_BUILD 1
+#elif defined(__has_feature)
+#  if __has_feature(thread_sanitizer)
+#    define KATR_TSAN_BUILD 1
+#  endif
+#endif
+
+// Orders the plain slot-text accesses of a stack's sequence lock against its
+// counter. The thread sanitizer models no fences (and does not watch those
+// accesses): its builds get the compiler barrier, which is all x86-64 needs.
+inline void stack_seq_fence() {
+#if defined(KATR_TSAN_BUILD)
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+#else
+    std::atomic_thread_fence(std::memory_order_acq_rel);
+#endif
+}
 
 // The per-thread trace record.
 struct thread_trace_s {
-    std::atomic<bool> enabled;      // lines of this thread are written; true at creation
-    unsigned short depth;           // open scopes counted while KeepStack is on
-    unsigned short stack_capacity;  // slots in `stack`
-    unsigned short stack_count;     // slots in use
-    unsigned sys_id;                // system thread id, 0 when unknown
-    unsigned appl_id;               // application-level thread id, 0 when unknown
-    const char* name;               // support library's name, "Undefined" when none; owned copy
-                                    // (freed with the record or when the name changes)
-    const char* trace_name;         // host-set name, may be null; not owned
-    char** stack;                   // stack_capacity slot pointers from the process heap
+    std::atomic<bool> enabled;           // lines of this thread are written; true at creation
+    unsigned short depth;                // open scopes counted while KeepStack is on
+    unsigned short stack_capacity;       // slots in `stack`
+    unsigned short stack_count;          // slots in use
+    std::atomic<unsigned> stack_seq{0};  // odd while the owner changes depth, count or a slot text
+    unsigned sys_id;                     // system thread id, 0 when unknown
+    unsigned appl_id;                    // application-level thread id, 0 when unknown
+    const char* name;                    // support library's name, "Undefined" when none; owned copy
+                                         // (freed with the record or when the name changes)
+    const char* trace_name;              // host-set name, may be null; not owned
+    char** stack;                        // stack_capacity slot pointers from the process heap
 
     // Bookkeeping of the manager (not part of the reported state).
     record_guard_c guard;          // see the header comment
@@ -245,6 +273,10 @@ private:
 
     thread_trace_s* _create_record();
     void _destroy_record(thread_trace_s* record);
+    // Push helpers of the owning thread: ten more slots; the slot at
+    // stack_count with room for needed bytes (null without memory).
+    static void _grow_stack(thread_trace_s* record);
+    static char* _fit_slot(thread_trace_s* record, size_t needed);
     // Fills identity fields from the support library ("Undefined" rule).
     // The record's name copy is replaced; the old one is freed.
     static void _fill_identity(thread_trace_s* record);

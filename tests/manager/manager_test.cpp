@@ -363,6 +363,43 @@ TEST_F(ManagerConcurrent, TracingGoesOnWhileLargeParsesRun) {
     EXPECT_GT(finished_during.load(), 2u);
 }
 
+// Owners push and pop (reusing, outgrowing and replacing slots) while
+// another thread reads their stacks: every reported entry is a whole text
+// one of them pushed, never a torn or freed one.
+TEST_F(ManagerConcurrent, StackReportsWhileOwnersPushAndPop) {
+    trace_manager_c m;
+    const std::string long_name(300, 'L');
+    const std::string texts[] = {"a.cpp:A::f", "b.cpp:" + long_name, "c.cpp:g"};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> owners;
+    for (int t = 0; t < 2; ++t)
+        owners.emplace_back([&] {
+            thread_trace_s* r = m.get_thread_record();
+            for (int i = 0; !stop.load(); ++i) {
+                const int depth = 1 + i % 13;  // crosses the 10-slot step
+                for (int d = 0; d < depth; ++d) {
+                    const std::string& text = texts[(i + d) % 3];
+                    const size_t colon = text.find(':');
+                    m.push(r, text.substr(0, colon).c_str(), text.c_str() + colon + 1);
+                }
+                for (int d = 0; d < depth; ++d) m.pop(r);
+            }
+            m.on_thread_detach();
+        });
+    std::string bad;
+    for (int round = 0; round < 3000 && bad.empty(); ++round) {
+        const std::string report = stack_report(m, 0);
+        for (size_t pos = report.find("\t#"); pos != std::string::npos && bad.empty(); pos = report.find("\t#", pos + 1)) {
+            const size_t start = report.find(' ', pos) + 1, end = report.find_first_of("\r;", start);
+            const std::string entry = report.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            if (std::find(std::begin(texts), std::end(texts), entry) == std::end(texts)) bad = entry;
+        }
+    }
+    stop = true;
+    for (auto& t : owners) t.join();
+    EXPECT_EQ("", bad);
+}
+
 #if !defined(_WIN32)
 // What a trace site does with its two shared variables (the front's refresh).
 unsigned site_mask(trace_manager_c& m, unsigned* mask_cache, unsigned* gen_cache, const char* fn, const char* file) {
