@@ -327,10 +327,9 @@ void trace_manager_c::_grow_stack(thread_trace_s* r) {
     heap_release(old);
 }
 
-char* trace_manager_c::_fit_slot(thread_trace_s* r, size_t needed) {
-    char* slot = r->stack[r->stack_count];
-    if (slot && slot_size(slot) >= needed) return slot;
+char* trace_manager_c::_replace_slot(thread_trace_s* r, size_t needed) {
     error_keeper_c keep;
+    char* old = r->stack[r->stack_count];
     char* fresh = static_cast<char*>(heap_allocate(needed));
     if (fresh) write_slot_header(fresh, needed);
     // A report with an older count may still read the old block: it is
@@ -338,7 +337,7 @@ char* trace_manager_c::_fit_slot(thread_trace_s* r, size_t needed) {
     r->guard.enter();
     r->stack[r->stack_count] = fresh;
     r->guard.leave();
-    heap_release(slot);
+    heap_release(old);
     return fresh;
 }
 
@@ -356,6 +355,7 @@ void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char*
     if (r->stack_count >= r->stack_capacity && r->stack_capacity + STACK_STEP <= STACK_LIMIT) _grow_stack(r);
 
     char* slot = nullptr;
+    size_t size = 0;
     bool slot_taken = false;
     size_t file_length = 0, function_length = 0;
     if (r->stack_count < r->stack_capacity) {
@@ -363,7 +363,13 @@ void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char*
         function_length = std::strlen(function_name);
         size_t needed = file_length + function_length + 20;
         if (needed > SLOT_MAX) needed = SLOT_MAX;
-        slot = _fit_slot(r, needed);
+        // The slot at this depth is reused while the text fits.
+        slot = r->stack[r->stack_count];
+        size = slot ? slot_size(slot) : 0;
+        if (size < needed) {
+            slot = _replace_slot(r, needed);
+            size = slot ? needed : 0;
+        }
         // A slot that could not be allocated stays empty but still counts,
         // so that the counters stay in step with the open scopes.
         slot_taken = true;
@@ -373,9 +379,9 @@ void trace_manager_c::push(thread_trace_s* r, const char* file_name, const char*
     if (slot) {
         // "file:function", cut to the slot with its NUL.
         char* text = slot + SLOT_HEADER;
-        const size_t room = slot_size(slot) - SLOT_HEADER - 1;
+        const size_t room = size - SLOT_HEADER - 1;
         size_t t = copy_cut(text, file_name, file_length, room);
-        t += copy_cut(text + t, ":", 1, room - t);
+        if (t < room) text[t++] = ':';
         t += copy_cut(text + t, function_name, function_length, room - t);
         text[t] = 0;
     }

@@ -273,10 +273,10 @@ private:
 
     thread_trace_s* _create_record();
     void _destroy_record(thread_trace_s* record);
-    // Push helpers of the owning thread: ten more slots; the slot at
-    // stack_count with room for needed bytes (null without memory).
+    // Push helpers of the owning thread: ten more slots; a new block of
+    // needed bytes for the slot at stack_count (null without memory).
     static void _grow_stack(thread_trace_s* record);
-    static char* _fit_slot(thread_trace_s* record, size_t needed);
+    static char* _replace_slot(thread_trace_s* record, size_t needed);
     // Fills identity fields from the support library ("Undefined" rule).
     // The record's name copy is replaced; the old one is freed.
     static void _fill_identity(thread_trace_s* record);
