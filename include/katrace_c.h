@@ -206,7 +206,7 @@ KATR_C_INLINE int katr_c_may_pass(katr_c_scope* s, unsigned rank) {
     unsigned mask;
     const unsigned* live;
     unsigned char* initialised;
-    if (!(flags & KATR_STATE_MANAGER) || !s->katr_live_) return 0;
+    if (!(flags & KATR_STATE_MANAGER) || !s || !s->katr_live_) return 0;
     mask = KATR_C_LOAD_U32_(s->mask);
     live = KATR_C_LOAD_PTR_(&katr_generation_source);
     if (KATR_C_LOAD_U32_(s->generation) < KATR_C_LOAD_U32_(live)) return 1;

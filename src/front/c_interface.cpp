@@ -3,6 +3,7 @@
 // scope holds a katr_entry_c in the caller's storage, built there by
 // katr_c_scope_begin and destroyed by katr_c_scope_end.
 #include <cstddef>
+#include <cstdio>
 #include <new>
 
 #include "katrace.h"
@@ -42,7 +43,11 @@ extern "C" {
 
 KATR_C_API void katr_c_scope_begin(katr_c_scope* s, const char* function, const char* file, unsigned* mask,
                                    unsigned* generation, int line, int enter_leave) {
-    if (!s) return;
+    if (!s) {
+        // Nothing to build the scope in; the scope's later calls find null too.
+        std::fprintf(stderr, "katrace: katr_c_scope_begin called with a null scope\n");
+        return;
+    }
     katr_entry_c* e = new (s->katr_entry_) katr_entry_c(function, file, mask, generation, line, enter_leave != 0);
     s->mask = e->rank_mask_cache;
     s->generation = e->generation_cache;
