@@ -13,7 +13,10 @@ static_assert(sizeof(katr_entry_c) <= sizeof(katr_c_scope::katr_entry_),
               "the C scope's storage holds the entry object");
 static_assert(alignof(katr_entry_c) <= alignof(void*), "the C scope's storage is aligned for the entry object");
 
-// The entry object's members the inline test of katrace_c.h reaches by offset.
+// What the C functions need of katr_entry_c beyond its public operations
+// (the class names it a friend): the entry in a scope's storage, the
+// va_list forms of the print family, and the offsets of the two members the
+// inline test of katrace_c.h writes (initialised flag, file name).
 struct katr_c_facade_s {
     static katr_entry_c* entry(katr_c_scope* s) {
         return s && s->katr_live_ ? std::launder(reinterpret_cast<katr_entry_c*>(s->katr_entry_)) : nullptr;
