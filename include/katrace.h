@@ -128,6 +128,8 @@ public:
     KATR_API void _first_use();
 
 private:
+    /* The C interface's scopes (katrace_c.h) reach the va_list forms. */
+    friend struct katr_c_facade_s;
     void _check_init2();
     KATR_API void _use_stand_in_site();
     /* The destructor's work in the library: leave line and stack pop. */

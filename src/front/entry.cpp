@@ -15,6 +15,7 @@
 #include "kor/api_call.h"
 #include "kor/mix.h"
 #include "manager/trace_manager.h"
+#include "platform/compiler.h"
 #include "platform/platform.h"
 #include "support/tr_stream.h"
 
@@ -22,8 +23,8 @@ namespace {
 
 // The host's call-site variables are shared by every thread passing the
 // site and read and written without a lock.
-inline unsigned load_site(const unsigned* p) { return __atomic_load_n(p, __ATOMIC_RELAXED); }
-inline void store_site(unsigned* p, unsigned v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
+inline unsigned load_site(const unsigned* p) { return katr_load_relaxed(p); }
+inline void store_site(unsigned* p, unsigned v) { katr_store_relaxed(p, v); }
 
 // Stand-ins for call-site variables a host did not give (null pointers).
 unsigned g_orphan_mask = KATR_RANK_SITE_DEFAULT;
@@ -58,7 +59,7 @@ std::atomic<const char*> g_bit_names[32];
 inline const char* fixed_rank_name(trace_manager_c* m, unsigned rank) {
     if (rank == KATR_RANK_TRACE || rank == KATR_RANK_DEBUG) return nullptr;
     if (!rank || (rank & (rank - 1))) return m->get_rank_name(rank);
-    std::atomic<const char*>& slot = g_bit_names[__builtin_ctz(rank)];
+    std::atomic<const char*>& slot = g_bit_names[katr_lowest_bit(rank)];
     const char* name = slot.load(std::memory_order_relaxed);
     if (!name) {
         name = m->get_rank_name(rank);

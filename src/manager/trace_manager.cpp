@@ -9,6 +9,7 @@
 #include "config/config_parser.h"
 #include "kor/crit_section.h"
 #include "logfile/logger.h"
+#include "platform/compiler.h"
 #include "platform/platform.h"
 
 std::atomic<trace_manager_c*> g_katr_manager{nullptr};
@@ -38,31 +39,29 @@ KATR_API const unsigned* katr_generation_source = &g_no_generation;
 KATR_API unsigned katr_state_flags = 0;
 
 bool trace_manager_c::_is_published() const {
-    return __atomic_load_n(&katr_generation_source, __ATOMIC_RELAXED) ==
+    return katr_load_relaxed(&katr_generation_source) ==
            reinterpret_cast<const unsigned*>(&generation);
 }
 
 void trace_manager_c::_publish_flags() {
     const unsigned flags = KATR_STATE_MANAGER | (keep_stack.load(std::memory_order_relaxed) ? KATR_STATE_KEEP_STACK : 0u);
-    __atomic_store_n(&katr_state_flags, flags, __ATOMIC_RELAXED);
+    katr_store_relaxed(&katr_state_flags, flags);
 }
 
 void trace_manager_c::publish_generation() {
-    __atomic_store_n(&katr_generation_source, reinterpret_cast<const unsigned*>(&generation), __ATOMIC_RELAXED);
+    katr_store_relaxed(&katr_generation_source, reinterpret_cast<const unsigned*>(&generation));
     _publish_flags();
 }
 
 void trace_manager_c::withdraw_generation() {
     const unsigned* mine = reinterpret_cast<const unsigned*>(&generation);
-    if (!__atomic_compare_exchange_n(&katr_generation_source, &mine, &g_no_generation, false, __ATOMIC_RELAXED,
-                                     __ATOMIC_RELAXED))
-        return;
+    if (!katr_compare_exchange_pointer(&katr_generation_source, mine, &g_no_generation)) return;
     // The process's manager, when another one, is read by the sites again.
     trace_manager_c* global = g_katr_manager.load(std::memory_order_acquire);
     if (global && global != this)
         global->publish_generation();
     else
-        __atomic_store_n(&katr_state_flags, 0u, __ATOMIC_RELAXED);
+        katr_store_relaxed(&katr_state_flags, 0u);
 }
 
 void record_guard_c::enter() {
@@ -176,7 +175,7 @@ unsigned trace_manager_c::get_rank_mask(const char* function_name, const char* f
     multi_reader_lock_c hold(lock_);
     // The host shares this variable between every thread passing the site.
     if (generation_out)
-        __atomic_store_n(generation_out, generation.load(std::memory_order_relaxed), __ATOMIC_RELAXED);
+        katr_store_relaxed(generation_out, generation.load(std::memory_order_relaxed));
     return config->evaluate_rank(function_name, file_name);
 }
 

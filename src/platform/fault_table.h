@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "platform/compiler.h"
 #include "platform/platform.h"
 
 extern std::atomic<plat_fault_hook_f> g_plat_fault_hooks[PLAT_CALL_COUNT];
@@ -13,7 +14,7 @@ extern std::atomic<plat_fault_hook_f> g_plat_fault_hooks[PLAT_CALL_COUNT];
 // normal runs this is one load and one branch that is never taken.
 inline plat_fault_e plat_fault_for(plat_call_e call, size_t* size) {
     const plat_fault_hook_f hook = g_plat_fault_hooks[call].load(std::memory_order_relaxed);
-    if (__builtin_expect(hook == nullptr, 1)) return PLAT_FAULT_NONE;
+    if (KATR_LIKELY(hook == nullptr)) return PLAT_FAULT_NONE;
     return hook(call, size);
 }
 

@@ -16,17 +16,8 @@ namespace {
 
 const char* const reply_no_manager = "katrace module has not been properly set";
 
-// Copies the reply with its NUL when out has room for it, else empties out;
-// len always becomes the size the reply needs.
 void hand_over(const tr_stream_c& reply, char* out, unsigned long long& len) {
-    unsigned long long required = reply.length + 1;
-    if (out) {
-        if (len >= required)
-            std::memcpy(out, reply.c_str(), static_cast<size_t>(required));
-        else if (len > 0)
-            out[0] = 0;
-    }
-    len = required;
+    remote_hand_over(reply.c_str(), static_cast<size_t>(reply.length), out, len);
 }
 
 // The reply without a manager.
@@ -74,6 +65,17 @@ bool with_manager(char* out, unsigned long long& len, const char* success, F&& b
 }
 
 }  // namespace
+
+void remote_hand_over(const char* reply, size_t length, char* out, unsigned long long& len) {
+    unsigned long long required = static_cast<unsigned long long>(length) + 1;
+    if (out) {
+        if (len >= required)
+            std::memcpy(out, reply, length + 1);
+        else if (len > 0)
+            out[0] = 0;
+    }
+    len = required;
+}
 
 bool remote_set_output_switch(output_switch_e which, bool on) {
     return katr_api_call(false, [&] {

@@ -1,0 +1,51 @@
+# Compares the export table of katrace.dll (objdump -p) with katrace.def:
+# every name the DLL exports is listed, and every listed name is exported.
+# Usage: cmake -DOBJDUMP=... -DLIBRARY=katrace.dll -DDEF=katrace.def -P check_exports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed (${rc})")
+endif()
+# The name pointer table: lines "\t[   n] name" after its heading.
+string(FIND "${dump}" "[Ordinal/Name Pointer] Table" at)
+if(at LESS 0)
+  message(FATAL_ERROR "${LIBRARY} has no export name table")
+endif()
+string(SUBSTRING "${dump}" ${at} -1 table)
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" rows "${table}")
+set(exported "")
+foreach(row ${rows})
+  string(REGEX REPLACE "\n\t\\[ *[0-9]+\\] " "" name "${row}")
+  list(APPEND exported ${name})
+endforeach()
+
+# The .def: the first word of each line after EXPORTS; ';' starts a comment.
+file(STRINGS ${DEF} def_lines)
+set(listed "")
+set(in_exports FALSE)
+foreach(line ${def_lines})
+  string(REGEX REPLACE ";.*" "" line "${line}")
+  string(STRIP "${line}" line)
+  if(line STREQUAL "")
+    continue()
+  elseif(line STREQUAL "EXPORTS")
+    set(in_exports TRUE)
+  elseif(in_exports)
+    string(REGEX REPLACE "[ \t].*" "" name "${line}")
+    list(APPEND listed ${name})
+  endif()
+endforeach()
+
+set(missing ${exported})
+list(REMOVE_ITEM missing ${listed})
+set(extra ${listed})
+list(REMOVE_ITEM extra ${exported})
+list(LENGTH exported n_exported)
+list(LENGTH listed n_listed)
+if(missing OR extra OR n_exported EQUAL 0)
+  list(JOIN missing "\n  " missing_text)
+  list(JOIN extra "\n  " extra_text)
+  message(FATAL_ERROR "katrace.def and the DLL's exports differ\n"
+                      "exported but not in ${DEF}:\n  ${missing_text}\n"
+                      "in ${DEF} but not exported:\n  ${extra_text}")
+endif()
+message(STATUS "katrace.def matches the ${n_exported} exports of ${LIBRARY}")

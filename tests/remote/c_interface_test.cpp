@@ -1,0 +1,122 @@
+// The C interface (katrace_c.h) against the C++ one: the same lines for the
+// same calls, and bad arguments refused without a crash.
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <string>
+#include <vector>
+
+#include "front/front_fixture.h"
+#include "katrace_c.h"
+
+namespace {
+
+class c_interface_test : public front_test {
+protected:
+    // The log since the last load, without thread banners (whether one is
+    // due depends on the lines before).
+    std::string lines_since_load() {
+        std::string text = since_load(), out;
+        for (size_t at = 0; at < text.size();) {
+            size_t end = text.find('\n', at);
+            end = end == std::string::npos ? text.size() : end + 1;
+            if (text.compare(at, 10, "== Thread ") != 0) out += text.substr(at, end - at);
+            at = end;
+        }
+        return out;
+    }
+};
+
+void vprint_nl(katr_c_scope* s, unsigned rank, int line, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    katr_c_vprint_nl(s, rank, line, format, arguments);
+    va_end(arguments);
+}
+
+void vprint_named_nl(katr_c_scope* s, const char* rank_name, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    katr_c_vprint_user_defined_nl(s, rank_name, format, arguments);
+    va_end(arguments);
+}
+
+const char* const config = "PrintLine on\nPrintFile on\nPrintFunction on\nKeepStack on\nDoIndentation on\nAditionalRanks db\n"
+                           "DefaultLoggingRank trace error db";
+
+}  // namespace
+
+TEST_F(c_interface_test, ScopesPrintWhatTheEntryObjectPrints) {
+    load(config);
+    {
+        katr_entry_c e("Conn::send", ".\\conn.c", &mask, &gen, 3, true);
+        e.print_nl(KATR_RANK_ERROR, 7, "n=%d", 5);
+        e.print_nl(KATR_RANK_DEBUG, 8, "hidden");
+        e.print_user_defined_nl("db", "x=%s", "y");
+        e.print_user_defined("nodb", "hidden");
+        e.print_long_string(KATR_RANK_ERROR, 9, "long\r\n", 6);
+        e.print_user_defined_long_string("db", "named long\r\n", 12);
+        EXPECT_TRUE(e.is_set(KATR_RANK_TRACE) && e.is_set_user_defined("db") && !e.is_set(KATR_RANK_DEBUG));
+    }
+    const std::string cxx = lines_since_load();
+    ASSERT_NE(cxx.find("3: . conn.c:Conn::send:enter->"), std::string::npos) << cxx;
+
+    load(config);
+    unsigned c_mask = KATR_RANK_SITE_DEFAULT, c_gen = 0;
+    katr_c_scope s;
+    katr_c_scope_begin(&s, "Conn::send", ".\\conn.c", &c_mask, &c_gen, 3, 1);
+    vprint_nl(&s, KATR_RANK_ERROR, 7, "n=%d", 5);
+    KATR_C_PRINT_NL(s, KATR_RANK_DEBUG, "hidden");
+    vprint_named_nl(&s, "db", "x=%s", "y");
+    katr_c_print_user_defined(&s, "nodb", "hidden");
+    katr_c_print_long_string(&s, KATR_RANK_ERROR, 9, "long\r\n", 6);
+    katr_c_print_user_defined_long_string(&s, "db", "named long\r\n", 12);
+    EXPECT_TRUE(katr_c_is_set(&s, KATR_RANK_TRACE) && katr_c_is_set_user_defined(&s, "db") &&
+                !katr_c_is_set(&s, KATR_RANK_DEBUG));
+    katr_c_scope_end(&s);
+    katr_c_scope_end(&s);  // a second end does nothing
+    EXPECT_EQ(depth(), 0);
+    EXPECT_EQ(lines_since_load(), cxx);
+}
+
+TEST_F(c_interface_test, BadArgumentsAreRefusedWithoutACrash) {
+    load("DefaultLoggingRank all");
+    katr_c_print(nullptr, KATR_RANK_ERROR, 1, "x");
+    katr_c_print_long_string(nullptr, KATR_RANK_ERROR, 1, "x", 1);
+    EXPECT_EQ(katr_c_is_set(nullptr, KATR_RANK_ALL), 0);
+    katr_c_scope_end(nullptr);
+    // Null site variables: the library's stand-ins.
+    katr_c_scope s;
+    katr_c_scope_begin(&s, nullptr, nullptr, nullptr, nullptr, 1, 0);
+    katr_c_print_nl(&s, KATR_RANK_ERROR, 1, "%s", "stand-in site");
+    katr_c_scope_end(&s);
+    EXPECT_NE(since_load().find("stand-in site\r\n"), std::string::npos);
+
+    testing::internal::CaptureStderr();
+    katr_c_scope_begin(nullptr, "f", "a.c", nullptr, nullptr, 1, 1);
+    katr_c_get_log_filename(nullptr, nullptr);
+    EXPECT_EQ(katr_c_reparse_file(nullptr, nullptr, "x.jot"), 0);
+    katr_c_command("!$6", nullptr, nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("katr_c_scope_begin called with a null scope"), std::string::npos) << err;
+    EXPECT_NE(err.find("katr_c_reparse_file called with a null length pointer"), std::string::npos) << err;
+    EXPECT_NE(err.find("katr_c_command called with a null length pointer"), std::string::npos) << err;
+}
+
+TEST_F(c_interface_test, CommandAnswersInTheReplyConvention) {
+    load("DefaultLoggingRank error");
+    char small[4] = "abc";
+    katr_c_len_t len = sizeof small;
+    katr_c_command("!$6", small, &len);
+    EXPECT_EQ(small[0], 0);
+    ASSERT_EQ(len, log_name().size() + 1);
+    std::vector<char> reply(static_cast<size_t>(len));
+    katr_c_command("!$6", reply.data(), &len);
+    EXPECT_EQ(std::string(reply.data()), log_name());
+    const std::string bad = "Badly formatted string \"hello\" has been passed to katrace procesor";
+    len = 0;
+    katr_c_command("hello", nullptr, &len);
+    EXPECT_EQ(len, bad.size() + 1);
+    katr_c_len_t parse_len = 0;
+    EXPECT_EQ(katr_c_parse_buffer(nullptr, &parse_len, "DefaultLoggingRank error warning"), 1);
+}
