@@ -156,16 +156,20 @@ intptr_t plat_control_listen(char* why, size_t why_size) {
         SetLastError(code);
         return PLAT_NO_ENDPOINT;
     }
-    if (!create_instance(l, true)) {
-        const DWORD code = GetLastError();
-        snprintf(why, why_size, "cannot create the pipe %s (error %lu%s)", name, code,
-                 code == ERROR_ACCESS_DENIED ? ": the name is taken" : "");
-        delete[] reinterpret_cast<unsigned char*>(l->acl);
-        delete l;
-        SetLastError(code);
-        return PLAT_NO_ENDPOINT;
+    // FILE_FLAG_FIRST_PIPE_INSTANCE refuses a name that is served already;
+    // Wine ignores the flag, so a served name is also looked for first.
+    if (WaitNamedPipeW(l->name, 1) || GetLastError() == ERROR_SEM_TIMEOUT) {
+        SetLastError(ERROR_ACCESS_DENIED);
+    } else if (create_instance(l, true)) {
+        return reinterpret_cast<intptr_t>(l);
     }
-    return reinterpret_cast<intptr_t>(l);
+    const DWORD code = GetLastError();
+    snprintf(why, why_size, "cannot create the pipe %s (error %lu%s)", name, code,
+             code == ERROR_ACCESS_DENIED ? ": the name is taken" : "");
+    delete[] reinterpret_cast<unsigned char*>(l->acl);
+    delete l;
+    SetLastError(code);
+    return PLAT_NO_ENDPOINT;
 }
 
 intptr_t plat_control_accept(intptr_t listener, unsigned timeout_ms) {
