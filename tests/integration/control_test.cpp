@@ -46,7 +46,10 @@ protected:
         if (started_) {
             write_file(path("stop"), "");
             write_file(path("exit"), "");
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            // The host ends before its directory goes (Windows keeps open files).
+            char name[256];
+            for (int i = 0; i < 50 && pid_ && plat_process_name(pid_, name, sizeof name); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         temp_dir_test::TearDown();
     }
@@ -61,7 +64,8 @@ protected:
 #endif
         if (std::system(cmd.c_str()) != 0) return 0;
         started_ = true;
-        return wait_for("pid") ? std::stoul(read_file(path("pid"))) : 0;
+        pid_ = wait_for("pid") ? std::stoul(read_file(path("pid"))) : 0;
+        return pid_;
     }
     bool wait_for(const std::string& name) {
         for (int i = 0; i < 600 && !fs::exists(fs::u8path(path(name))); ++i)
@@ -83,6 +87,7 @@ protected:
 
     std::string out_;
     bool started_ = false;
+    unsigned long pid_ = 0;
 };
 
 // A framed request: the 4-byte little-endian length, then the text.
