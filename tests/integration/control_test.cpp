@@ -172,6 +172,8 @@ TEST_F(ControlTest, ConcurrentTracingSteeredFromOutside) {
     EXPECT_NE(got.find("control_host.log"), std::string::npos) << got;
 
     // Usage errors and an unknown process.
+    EXPECT_EQ(ctl("--help"), 0);
+    EXPECT_EQ(out_.find("usage: katrctl list"), 0u) << out_;
     EXPECT_EQ(ctl(id + " verbose maybe"), 2);
     EXPECT_NE(out_.find("usage: katrctl"), std::string::npos);
     EXPECT_EQ(ctl("bogus"), 2);

@@ -4,7 +4,8 @@
 // created with FILE_FLAG_FIRST_PIPE_INSTANCE, so that a pipe someone else
 // made under the name is refused rather than joined, and a new instance is
 // made before a connected one is handed out, so the name is never free.
-// A client's process must run as the same user (checked from its token),
+// A client's process must run as the same user (checked from its token,
+// which also guards where the descriptor is not enforced, as under Wine),
 // and a client checks that the pipe's server is the process it asked for.
 #include "platform/win32/win32_util.h"
 
