@@ -38,8 +38,9 @@
 extern "C" {
 #endif
 
-/* Opens the endpoint and starts its listener thread: 0, or a non-zero error
- * code (with a message on standard error) when the endpoint cannot be made.
+/* Opens the endpoint and starts its listener thread: 0, or with a message
+ * on standard error 1 when the endpoint cannot be made (e.g. its directory
+ * is not the user's own with mode 0700) or 2 when its thread cannot start.
  * A call while the endpoint is open does nothing and returns 0. */
 KATR_CONTROL_API int katr_control_start(void);
 

@@ -140,6 +140,10 @@ TEST_F(ControlTest, ConcurrentTracingSteeredFromOutside) {
 
     ASSERT_EQ(ctl(id + " rank demo::Worker::run control_host.cpp"), 0);
     EXPECT_EQ(out_, "fatal +error +warning +debug " + NL);
+    write_file(path("rule.txt"), "Function demo::Worker::run +note\n");
+    ASSERT_EQ(ctl(id + " parse - < \"" + path("rule.txt") + "\""), 0);  // the text from standard input
+    ASSERT_EQ(ctl(id + " rank demo::Worker::run control_host.cpp"), 0);
+    EXPECT_NE(out_.find("+note"), std::string::npos) << out_;
     ASSERT_EQ(ctl(id + " config"), 0);
     EXPECT_NE(out_.find("DefaultLoggingRank fatal +error +warning"), std::string::npos) << out_;
     EXPECT_NE(out_.find("demo::Worker"), std::string::npos) << out_;
