@@ -1,13 +1,19 @@
 // katrace demo: a small host that writes its configuration beside itself,
 // traces from several threads through nested scopes of a few classes,
-// reloads a changed configuration half way, and finally shows the log
-// directory and the current log file.
+// reloads a changed configuration half way, steers itself from a shell
+// through its control endpoint (katrctl), and finally shows the log
+// directory and the current log file. With --linger SECONDS it keeps the
+// endpoint open and two threads tracing for that long afterwards, for
+// katrctl sessions of one's own.
 #include <katrace.h>
+#include <katrace_control.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -15,6 +21,12 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(_WIN32)
+#  include <process.h>
+#else
+#  include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -75,6 +87,12 @@ std::string read_text(const fs::path& file) {
     return s.str();
 }
 
+#if defined(_WIN32)
+int katr_demo_pid() { return _getpid(); }
+#else
+int katr_demo_pid() { return static_cast<int>(getpid()); }
+#endif
+
 void section(const std::string& title) { std::cout << "\n===== " << title << " =====\n"; }
 
 const char* const FIRST_CONFIG =
@@ -113,7 +131,7 @@ const char* const SECOND_CONFIG =
 }  // namespace
 
 int main(int argc, char** argv) {
-    (void)argc;
+    const int linger = argc == 3 && std::strcmp(argv[1], "--linger") == 0 ? std::atoi(argv[2]) : 0;
     fs::path exe = exe_path(argv[0]);
     fs::path jot = exe;
     jot.replace_extension(".jot");
@@ -128,6 +146,9 @@ int main(int argc, char** argv) {
     katr_get_log_filename(name, len);
     fs::path log_file = name;
     std::cout << "-> katr_init loaded it; log file: " << log_file.string() << "\n";
+    // The control endpoint: katrctl reaches this process through it.
+    if (katr_control_start() != 0) std::cout << "-> no control endpoint (see the message above)\n";
+    const std::string pid = std::to_string(katr_demo_pid());
 
     section("2. three threads trace through Store::save -> Parser::parse -> Conn::send");
     const int rounds = 8;
@@ -151,7 +172,12 @@ int main(int argc, char** argv) {
         });
     while (done < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    section("3. half way: a changed configuration is reloaded");
+    section("3. half way, from a shell: katrctl " + pid + " threads");
+    std::cout.flush();
+    const std::string katrctl = (exe.parent_path() / "katrctl").string();
+    if (std::system(("\"" + katrctl + "\" " + pid + " threads").c_str()) != 0) std::cout << "-> katrctl failed\n";
+
+    section("4. a changed configuration is reloaded");
     write_text(jot, SECOND_CONFIG);
     std::cout << SECOND_CONFIG;
     char reply[256];
@@ -164,7 +190,7 @@ int main(int argc, char** argv) {
     len = sizeof name;
     katr_get_log_filename(name, len);
     log_file = name;
-    section("4. the log directory " + log_file.parent_path().string());
+    section("5. the log directory " + log_file.parent_path().string());
     std::vector<fs::directory_entry> entries(fs::directory_iterator(log_file.parent_path()), {});
     std::sort(entries.begin(), entries.end(),
               [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
@@ -180,7 +206,7 @@ int main(int argc, char** argv) {
             (before.empty() || fs::last_write_time(e.path()) >= fs::last_write_time(before)))
             before = e.path();
     if (!before.empty()) {
-        section("5. the last lines before the reload, from " + before.filename().string());
+        section("6. the last lines before the reload, from " + before.filename().string());
         std::string old = read_text(before);
         if (old.compare(0, 3, "\xEF\xBB\xBF") == 0) old.erase(0, 3);
         size_t from = old.size();
@@ -191,7 +217,7 @@ int main(int argc, char** argv) {
         std::cout << (from == std::string::npos ? old : old.substr(from + 1));
     }
 
-    section("6. the current log file " + log_file.string());
+    section("7. the current log file " + log_file.string());
     std::string text = read_text(log_file);
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // byte-order mark
     std::cout << text;
@@ -201,5 +227,26 @@ int main(int argc, char** argv) {
                  "silent, no notes, Conn with debug lines. Both show the audit rank the host added by name.\n"
                  "Each line shows time, line number, rank, depth (\" . \"), file and function;\n"
                  "\"== Thread ==\" marks a change of thread.\n";
+    if (linger > 0) {
+        std::cout << "\nThe control endpoint stays open for " << linger << " s while two threads trace; try\n"
+                  << "  " << katrctl << " list\n  " << katrctl << " " << pid << " threads\n  " << katrctl << " " << pid
+                  << " parse \"Class shop::Parser +debug\"\n  " << katrctl << " " << pid << " config\n";
+        std::cout.flush();
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> lingering;
+        for (int i = 0; i < 2; ++i)
+            lingering.emplace_back([&, i] {
+                katr_set_thread_info(i ? "linger-2" : "linger-1", static_cast<unsigned long>(200 + i));
+                shop::Store store;
+                for (int r = 0; !stop; ++r) {
+                    store.save(r, "item");
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                }
+            });
+        std::this_thread::sleep_for(std::chrono::seconds(linger));
+        stop = true;
+        for (auto& t : lingering) t.join();
+    }
+    katr_control_stop();
     return 0;
 }

@@ -317,6 +317,68 @@ typedef plat_fault_e (*plat_fault_hook_f)(plat_call_e call, size_t* size);
 // whichever thread makes the call.
 void plat_set_fault_hook(plat_call_e call, plat_fault_hook_f hook);
 
+// ------------------------------------------------------------------ threads
+// A thread the library starts itself (the control endpoint's listener).
+// Only companion libraries start threads; the trace library never does.
+typedef intptr_t plat_thread_t;
+const plat_thread_t PLAT_NO_THREAD = 0;
+// Starts a thread that runs fn(arg). POSIX: every signal is blocked in it,
+// so that the host's signal handlers run on the host's threads, and it is
+// named name (at most 15 bytes kept). Windows: the module holding fn stays
+// loaded for the rest of the process. PLAT_NO_THREAD on failure.
+plat_thread_t plat_thread_start(void (*fn)(void*), void* arg, const char* name);
+// Waits for the thread to end and releases it; PLAT_NO_THREAD is ignored.
+void plat_thread_join(plat_thread_t t);
+
+// --------------------------------------------------------- control endpoint
+// A per-process endpoint through which a tool of the same user talks to the
+// process: a Unix stream socket on POSIX, a named pipe on Windows. Both
+// carry a byte stream; listeners and connections are handles, -1 for none.
+//
+// POSIX: the socket <dir>/<pid>.sock, where <dir> is $XDG_RUNTIME_DIR/katrace
+// when that variable holds a full path, else /tmp/katrace-<uid>. The
+// directory is created 0700 and used only while it is a directory of the
+// calling user that admits no one else (the rule of the debugger output's
+// directory); the socket file is 0600, and a connection whose peer runs
+// under another effective uid (SO_PEERCRED) is closed unanswered.
+// Windows: the pipe \\.\pipe\katrace-<pid>, whose security descriptor
+// grants access to the current user only; local clients only.
+const intptr_t PLAT_NO_ENDPOINT = -1;
+// The endpoint's name for process pid (the socket path or the pipe name);
+// false (buf empty) when it does not fit or no directory can be named.
+bool plat_control_endpoint(unsigned long pid, char* buf, size_t size);
+// Creates the calling process's endpoint, replacing a socket file that no
+// process listens on. -1 on failure, with a reason in why (UTF-8, NUL-
+// terminated, cut to why_size) naming the endpoint and what is wrong.
+intptr_t plat_control_listen(char* why, size_t why_size);
+// Waits up to timeout_ms for a client and returns its connection; -1 on
+// timeout, on error and for a client of another user (closed unanswered).
+intptr_t plat_control_accept(intptr_t listener, unsigned timeout_ms);
+// Closes the endpoint; with remove, its socket file is removed too (not in
+// a forked child, whose parent still listens there).
+void plat_control_close(intptr_t listener, bool remove);
+// A client's connection to process pid's endpoint, waiting up to timeout_ms
+// while the endpoint is busy. -1 when there is none, when it belongs to
+// another user (POSIX: the directory is not private or the peer's uid
+// differs; Windows: the pipe's server is not process pid), or on failure.
+intptr_t plat_control_connect(unsigned long pid, unsigned timeout_ms);
+// Receives up to size bytes, waiting up to timeout_ms for the first: the
+// count received, 0 on timeout, -1 when the peer closed or on error.
+int plat_conn_receive(intptr_t conn, void* buf, size_t size, unsigned timeout_ms);
+// Sends every byte within timeout_ms; false on failure or timeout. A peer
+// that has gone never raises a signal.
+bool plat_conn_send(intptr_t conn, const void* data, size_t size, unsigned timeout_ms);
+// Closes a connection; -1 is ignored.
+void plat_conn_close(intptr_t conn);
+// Calls visit(pid, ctx) for every process of the calling user with a live
+// endpoint, in no particular order. POSIX: a socket file nobody listens on
+// whose process has ended is removed. False when the listing failed.
+typedef void (*plat_pid_visit_f)(unsigned long pid, void* ctx);
+bool plat_control_list(plat_pid_visit_f visit, void* ctx);
+// The file name of process pid's executable (UTF-8); false (buf empty)
+// when it cannot be read or does not fit.
+bool plat_process_name(unsigned long pid, char* buf, size_t size);
+
 // ------------------------------------------------------ load notifications
 // Implemented by the trace manager; the backends' library entry points
 // (DllMain, or the ELF constructor/destructor plus the thread-exit hook)

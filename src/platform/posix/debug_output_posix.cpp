@@ -4,6 +4,7 @@
 // is probed at most once a second.
 #include "platform/platform.h"
 #include "platform/posix/fork_posix.h"
+#include "platform/posix/unix_socket_posix.h"
 
 #include <atomic>
 #include <cerrno>
@@ -89,8 +90,7 @@ bool directory_is_private(const char* path) {
     char* slash = strrchr(dir, '/');
     if (!slash || slash == dir) return false;
     *slash = 0;
-    struct stat st;
-    return lstat(dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
+    return posix_private_directory(dir, POSIX_PRIVATE_CHECK);
 }
 
 // The socket address of the endpoint; false when there is none usable.

@@ -2,6 +2,7 @@
 // bound at the endpoint the senders probe. The handle is the socket's file
 // descriptor; its bound path comes back from getsockname when it closes.
 #include "platform/platform.h"
+#include "platform/posix/unix_socket_posix.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,26 +17,9 @@
 
 namespace {
 
-// The socket address of path; false (errno set) when it is empty or too long.
-bool socket_address(const char* path, sockaddr_un* addr) {
-    memset(addr, 0, sizeof *addr);
-    addr->sun_family = AF_UNIX;
-    if (!path || !path[0]) {
-        errno = EINVAL;
-        return false;
-    }
-    if (strlen(path) >= sizeof addr->sun_path) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    strcpy(addr->sun_path, path);
-    return true;
-}
-
 // The directory of the default endpoint: senders send there only while it
-// belongs to the user and admits no one else. Created 0700 when missing;
-// opened without following a link, so that the checks and the permission
-// change apply to the directory itself.
+// belongs to the user and admits no one else. Created 0700 when missing and
+// closed to others when it is open.
 bool prepare_private_directory(const char* path) {
     char dir[sizeof(sockaddr_un::sun_path)];
     snprintf(dir, sizeof dir, "%s", path);
@@ -45,56 +29,18 @@ bool prepare_private_directory(const char* path) {
         return false;
     }
     *slash = 0;
-    if (mkdir(dir, 0700) != 0 && errno != EEXIST) return false;
-    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0;
-    if (ok && (!S_ISDIR(st.st_mode) || st.st_uid != getuid())) {
-        errno = EACCES;
-        ok = false;
-    }
-    if (ok && (st.st_mode & 077) != 0) ok = fchmod(fd, 0700) == 0;
-    const int saved = errno;
-    close(fd);
-    errno = saved;
-    return ok;
-}
-
-// True when a datagram socket can connect to the address: a viewer listens.
-bool someone_listens(const sockaddr_un& addr) {
-    const int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return true;  // unknown: leave the file alone
-    const bool ok = connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    const bool refused = !ok && errno == ECONNREFUSED;
-    close(s);
-    return !refused;
-}
-
-// Binds s at the address. A socket file whose viewer is gone (connecting to
-// it is refused) is removed first; anything else at the path is kept.
-bool bind_endpoint(int s, const sockaddr_un& addr) {
-    const sockaddr* sa = reinterpret_cast<const sockaddr*>(&addr);
-    if (bind(s, sa, sizeof addr) == 0) return true;
-    if (errno != EADDRINUSE) return false;
-    struct stat st;
-    if (lstat(addr.sun_path, &st) != 0 || !S_ISSOCK(st.st_mode) || someone_listens(addr)) {
-        errno = EADDRINUSE;
-        return false;
-    }
-    if (unlink(addr.sun_path) != 0 && errno != ENOENT) return false;
-    return bind(s, sa, sizeof addr) == 0;
+    return posix_private_directory(dir, POSIX_PRIVATE_TIGHTEN);
 }
 
 }  // namespace
 
 intptr_t plat_debug_viewer_open(const char* endpoint) {
     sockaddr_un addr;
-    if (!socket_address(endpoint ? endpoint : plat_debug_endpoint(), &addr)) return -1;
+    if (!posix_socket_address(endpoint ? endpoint : plat_debug_endpoint(), &addr)) return -1;
     if (!endpoint && !prepare_private_directory(addr.sun_path)) return -1;
     const int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s < 0) return -1;
-    if (!bind_endpoint(s, addr)) {
+    if (!posix_bind_endpoint(s, SOCK_DGRAM, addr)) {
         const int saved = errno;
         close(s);
         errno = saved;
