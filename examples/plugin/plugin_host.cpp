@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
     dir = slash == std::string::npos ? "." : dir.substr(0, slash);
 #if defined(_WIN32)
     HMODULE plugin = LoadLibraryA((dir + "\\katr_example_plugin.dll").c_str());
-    work_f work = plugin ? reinterpret_cast<work_f>(GetProcAddress(plugin, "plugin_work")) : nullptr;
+    // Through void*: a FARPROC is not the plug-in function's type.
+    void* found = plugin ? reinterpret_cast<void*>(GetProcAddress(plugin, "plugin_work")) : nullptr;
+    work_f work = reinterpret_cast<work_f>(found);
 #else
     void* plugin = dlopen((dir + "/libkatr_example_plugin.so").c_str(), RTLD_NOW);
     work_f work = plugin ? reinterpret_cast<work_f>(dlsym(plugin, "plugin_work")) : nullptr;
