@@ -84,9 +84,11 @@ extern "C" KATR_API void mix_trace_long_str(unsigned rank, int line, const katr_
 KATR_API void katr_init(const char* config_file, const char* log_directory) {
     katr_api_run([&] {
         tr_stream_c messages;
-        if (trace_manager_c* m = katr_manager())
+        if (trace_manager_c* m = katr_manager()) {
+            // The host's arguments win over the environment's.
+            m->cancel_self_start();
             m->reparse_file(config_file, log_directory, messages);
-        else
+        } else
             messages.append("katrace module has not been properly set");
         if (messages.length) std::fprintf(stderr, "Error in trace initialisation:\n%s\n", messages.c_str());
     });

@@ -2,12 +2,14 @@
 // rank queries of trace call sites.
 #include "manager/trace_manager.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <thread>
 
 #include "config/config_parser.h"
 #include "kor/crit_section.h"
+#include "kor/mix.h"
 #include "logfile/logger.h"
 #include "platform/compiler.h"
 #include "platform/platform.h"
@@ -82,6 +84,7 @@ trace_manager_c::trace_manager_c()
     config = new (std::nothrow) config_parser_c;
     if (!ok()) return;
     copy_settings();
+    _read_environment();
     publish_generation();
 
     has_tls = plat_tls_alloc(&tls_index, &tls_exit_hook);
@@ -170,8 +173,35 @@ void trace_manager_c::set_print_to_debug_vew(bool on) {
     debugger_ranks.store(config->debugger_ranks, std::memory_order_relaxed);
 }
 
+void trace_manager_c::_read_environment() {
+    char value[KOR_MAX_PATH];
+    if (plat_environment("KATRACE_CONFIG", value, sizeof value)) self_config_.append(value);
+    if (plat_environment("KATRACE_LOG_DIR", value, sizeof value)) self_log_dir_.append(value);
+    if (!self_config_.length && !self_log_dir_.length) return;
+    // Sites ask the manager at their next use only once the generation is
+    // above theirs: the first of them makes the start.
+    generation.store(1, std::memory_order_relaxed);
+    self_start_pending_.store(true, std::memory_order_release);
+}
+
+void trace_manager_c::_self_start() {
+    kor_lock_c updating(&update_cs_);
+    if (!self_start_pending_.load(std::memory_order_relaxed)) return;
+    tr_stream_c messages;
+    reparse_file(self_config_.length ? self_config_.c_str() : nullptr,
+                 self_log_dir_.length ? self_log_dir_.c_str() : nullptr, messages);
+    self_start_pending_.store(false, std::memory_order_release);
+    if (messages.length) std::fprintf(stderr, "Error in trace initialisation:\n%s\n", messages.c_str());
+}
+
+void trace_manager_c::cancel_self_start() {
+    kor_lock_c updating(&update_cs_);
+    self_start_pending_.store(false, std::memory_order_release);
+}
+
 unsigned trace_manager_c::get_rank_mask(const char* function_name, const char* file_name,
                                         unsigned* generation_out) {
+    if (self_start_pending()) _self_start();
     multi_reader_lock_c hold(lock_);
     // The host shares this variable between every thread passing the site.
     if (generation_out)
@@ -181,6 +211,7 @@ unsigned trace_manager_c::get_rank_mask(const char* function_name, const char* f
 
 unsigned trace_manager_c::get_user_rank_bit(const char* rank_name) {
     if (!rank_name) return 0;
+    if (self_start_pending()) _self_start();
     multi_reader_lock_c hold(lock_);
     return config->additional_rank_mask(rank_name);
 }

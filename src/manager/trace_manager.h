@@ -210,6 +210,13 @@ public:
     // file: the default file beside the executable). False when the file
     // cannot be opened (nothing changes) or had errors (installed anyway).
     bool reparse_file(const char* config_file, const char* log_directory, tr_stream_c& messages);
+    // The start a process environment asks for (KATRACE_CONFIG, a
+    // configuration file, and KATRACE_LOG_DIR, a log directory: read at
+    // construction) is made by the first rank query, as the host's
+    // katr_init would make it; the host's own katr_init cancels it first
+    // and then counts as a reload. Problems go to the standard error stream.
+    bool self_start_pending() const { return self_start_pending_.load(std::memory_order_acquire); }
+    void cancel_self_start();
     // Parses text into the live configuration (into a copy whose content
     // then replaces the live content); false for empty text or errors.
     bool parse_buffer(const char* text, tr_stream_c& messages);
@@ -259,11 +266,20 @@ private:
     single_writer_multi_reader_c lock_;  // guards config, logger, last_thread_id
     // Serialises every change of the configuration (file reload, buffer
     // parse, output switches, log directory and add-pid changes); taken
-    // before lock_ and never by a tracing thread. While it is held the live
+    // before lock_ and never by a tracing thread but for the environment's
+    // start (below). While it is held the live
     // configuration neither changes nor goes away, so the holder may read it
     // without lock_, and the long work (parsing, copying, reporting) runs
     // outside lock_.
     kor_crit_section_c update_cs_;
+    // The environment's start, not made yet (see self_start_pending); the
+    // thread that makes it holds update_cs_, the only time a tracing
+    // thread takes it, once per process.
+    std::atomic<bool> self_start_pending_{false};
+    tr_stream_c self_config_;   // KATRACE_CONFIG, empty when unset
+    tr_stream_c self_log_dir_;  // KATRACE_LOG_DIR, empty when unset
+    void _read_environment();
+    void _self_start();
     // The live configuration, read under a short hold of the reader lock;
     // the caller holds update_cs_, which keeps it alive and unchanged.
     config_parser_c* _settled_config();

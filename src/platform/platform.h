@@ -253,6 +253,13 @@ const unsigned char* plat_exe_image();
 // does not fit.
 bool plat_exe_path(char* buf, size_t size);
 
+// ------------------------------------------------------------- environment
+// The value of an environment variable the process may act on, UTF-8; false
+// (buf empty) when it is unset or empty, does not fit, or (POSIX) the
+// process runs set-user-id or set-group-id, where the environment of the
+// caller must not choose what the process opens.
+bool plat_environment(const char* name, char* buf, size_t size);
+
 // ------------------------------------------------------- time and identity
 // Seconds since the epoch.
 long long plat_time();

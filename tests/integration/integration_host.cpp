@@ -6,6 +6,8 @@
 //   disk <jot>              lines while the log file cannot be written
 //   console <out>           writes katr_is_console_application() to <out>
 //   early -                 traces to standard output before katr_init
+//   late <jot>              traces "before init", then katr_init(jot), then
+//                           traces "after init" (the environment's start)
 //   threads <jot>           thread records while three threads live and after
 //   fork <jot>              (POSIX) children forked while threads trace: some
 //                           trace and exit(), some exec; prints "children=N ok=N"
@@ -148,6 +150,13 @@ int katr_host_main(int argc, char** argv) {
         return std::fclose(f);
     }
     if (!std::strcmp(mode, "early")) return trace_before_init();
+    if (!std::strcmp(mode, "late")) {
+        KATR_SCOPE_QUIET(t);
+        KATR_PRINT_NL(t, KATR_RANK_ERROR, "before init");
+        katr_init(argv[2], NULL);
+        KATR_PRINT_NL(t, KATR_RANK_ERROR, "after init");
+        return 0;
+    }
     katr_init(std::strcmp(argv[2], "-") ? argv[2] : NULL, NULL);
     if (!std::strcmp(mode, "scope")) {
         demo::Conn().send(7);

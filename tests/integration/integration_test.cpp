@@ -12,6 +12,11 @@
 
 #include "common/temp_dir.h"
 
+#if defined(__linux__)
+#  include <sys/stat.h>
+#  include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -24,6 +29,23 @@ std::string host_command(const std::string& args, bool windowed = false) {
 #else
     (void)windowed;
     return "./integration_host " + args;
+#endif
+}
+
+// cmd run with one environment variable set.
+std::string with_env(const std::string& name, const std::string& value, const std::string& cmd) {
+#if defined(_WIN32)
+    return "set \"" + name + "=" + value + "\"&& " + cmd;
+#else
+    return name + "='" + value + "' " + cmd;
+#endif
+}
+
+std::string plugin_host() {
+#if defined(_WIN32)
+    return "plugin_host.exe";
+#else
+    return "./plugin_host";
 #endif
 }
 
@@ -159,3 +181,70 @@ TEST_F(IntegrationTest, ConsoleSubsystem) {
     EXPECT_EQ(read_file(path("console.txt")), "console=0");  // an ELF executable
 #endif
 }
+
+// KATRACE_CONFIG starts the library at the first trace of a host that
+// calls no katr_init; the host's own katr_init later takes over as a reload
+// with its arguments, and one made before any trace leaves the variable
+// unused.
+TEST_F(IntegrationTest, EnvironmentStartsTheLibraryUntilTheHostInitialises) {
+    write_file(path("env.jot"), "LogDirectoryName " + dir() + "/envlog/\nDefaultLoggingRank error\n");
+    write_file(path("host.jot"), "LogDirectoryName " + dir() + "/log/\nDefaultLoggingRank error\n");
+    const std::string out = " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
+    ASSERT_EQ(std::system(with_env("KATRACE_CONFIG", path("env.jot"), host_command("late \"" + path("host.jot") + "\"") + out).c_str()), 0);
+    EXPECT_EQ(read_file(path("err.txt")), "");
+    // The reload into another directory rotated the first file away there.
+    const std::string before = read_file(dir() + "/envlog/integration_host.log.1");
+    EXPECT_NE(before.find("before init\r\n"), std::string::npos) << before;
+    EXPECT_EQ(before.find("after init"), std::string::npos) << before;
+    EXPECT_NE(log().find("after init\r\n"), std::string::npos) << log();
+
+    fs::remove_all(dir() + "/envlog");
+    fs::remove_all(dir() + "/log");
+    ASSERT_EQ(std::system(with_env("KATRACE_CONFIG", path("env.jot"), host_command("scope \"" + path("host.jot") + "\"") + out).c_str()), 0);
+    EXPECT_NE(log().find("sending 7"), std::string::npos) << log();
+    EXPECT_FALSE(fs::exists(dir() + "/envlog"));
+}
+
+// A plug-in traces in a host that knows nothing of katrace: with the
+// variable set its lines reach the log, without it nothing is written and
+// nothing is said.
+TEST_F(IntegrationTest, PluginTracesOnlyWithTheEnvironment) {
+    write_file(path("plugin.jot"), "LogDirectoryName " + dir() + "/plog/\nDefaultLoggingRank trace error\nPrintToDebugVew Off\n");
+    const std::string out = " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
+    ASSERT_EQ(std::system(with_env("KATRACE_CONFIG", path("plugin.jot"), plugin_host() + out).c_str()), 0) << read_file(path("err.txt"));
+    EXPECT_EQ(read_file(path("out.txt")).find("result 14"), 0u);
+    EXPECT_EQ(read_file(path("err.txt")), "");
+    const std::string text = read_file(dir() + "/plog/plugin_host.log");
+    EXPECT_NE(text.find("shapes::Square::area:enter->\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("error->   negative side -1\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("side 1"), std::string::npos) << text;  // debug is off
+
+    fs::remove_all(dir() + "/plog");
+    ASSERT_EQ(std::system((plugin_host() + out).c_str()), 0);
+    EXPECT_EQ(read_file(path("out.txt")).find("result 14"), 0u);
+    EXPECT_EQ(read_file(path("err.txt")), "");
+    EXPECT_FALSE(fs::exists(dir() + "/plog"));
+}
+
+#if defined(__linux__)
+// A set-user-id process does not let its caller's environment choose what it
+// opens. The same copy of the host reads the variable without the bit; set-
+// user-id to nobody it never looks at it: nothing is written and nothing is
+// said about the file or the directory it names.
+TEST_F(IntegrationTest, EnvironmentIgnoredWhenSetUserId) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-user-id copy";
+    write_file(path("env.jot"), "LogDirectoryName " + dir() + "/envlog/\nDefaultLoggingRank error\n");
+    fs::copy_file("integration_host", path("suid_host"));
+    const std::string run = with_env("KATRACE_CONFIG", path("env.jot"), "\"" + path("suid_host") + "\" early -") +
+                            " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
+    ASSERT_EQ(std::system(run.c_str()), 0) << read_file(path("err.txt"));
+    ASSERT_TRUE(fs::exists(dir() + "/envlog/suid_host.log")) << read_file(path("err.txt"));
+    fs::remove_all(dir() + "/envlog");
+    ASSERT_EQ(chown(path("suid_host").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(path("suid_host").c_str(), 04755), 0);
+    ASSERT_EQ(std::system(run.c_str()), 0) << read_file(path("err.txt"));
+    EXPECT_EQ(read_file(path("err.txt")).find(dir()), std::string::npos) << read_file(path("err.txt"));
+    EXPECT_NE(read_file(path("out.txt")).find("mix error"), std::string::npos);  // it did trace
+    EXPECT_FALSE(fs::exists(dir() + "/envlog"));
+}
+#endif
