@@ -45,7 +45,8 @@ def examples(page):
 
 
 def main():
-    page, work, command = sys.argv[1], sys.argv[2], sys.argv[3:]
+    page, work = sys.argv[1], sys.argv[2]
+    command = sys.argv[3:-1] + [os.path.abspath(sys.argv[-1])]
     os.makedirs(work, exist_ok=True)
     with open(page, encoding="utf-8") as f:
         cases = examples(f.read())
