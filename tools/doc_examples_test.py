@@ -7,7 +7,10 @@ Each ```jot block is written to WORK_DIR/example.jot and checked with
 `katr_check --quiet example.jot`. When a ```text block follows it (only blank
 lines between), the checker's messages (standard error) must be exactly that
 block and the exit status 1; otherwise there must be no message and exit
-status 0. Prints one line per failing example and a closing count.
+status 0. A ```console block runs its "$ katr_check ..." lines on the last
+jot block's file; the lines up to the next "$ " line are the expected output
+(standard error, then standard output). Prints one line per failing example
+and a closing count.
 """
 import os
 import re
@@ -33,6 +36,10 @@ def examples(page):
         i = j + 1
     found = []
     for k, (info, first, text, after) in enumerate(blocks):
+        if info == "console" and found:
+            for m in re.finditer(r"^\$ katr_check (.*)\n((?:(?!\$ ).*(?:\n|$))*)", text + "\n", re.M):
+                found.append((first, found[-1][1], (m.group(1).split(), m.group(2))))
+            continue
         if info != "jot":
             continue
         expected = None
@@ -54,10 +61,16 @@ def main():
     for line, config, expected in cases:
         with open(os.path.join(work, "example.jot"), "w", encoding="utf-8", newline="\n") as f:
             f.write(config)
-        run = subprocess.run(command + ["--quiet", "example.jot"], cwd=work, capture_output=True, timeout=120)
-        got = run.stderr.decode("utf-8", "replace").replace("\r\n", "\n").rstrip("\n")
+        if isinstance(expected, tuple):  # a console line: its own arguments
+            args, expected = expected
+            run = subprocess.run(command + args, cwd=work, capture_output=True, timeout=120)
+            got = (run.stderr + run.stdout).decode("utf-8", "replace").replace("\r\n", "\n").rstrip("\n")
+            want_rc = 0
+        else:
+            run = subprocess.run(command + ["--quiet", "example.jot"], cwd=work, capture_output=True, timeout=120)
+            got = run.stderr.decode("utf-8", "replace").replace("\r\n", "\n").rstrip("\n")
+            want_rc = 1 if expected is not None else 0
         want = (expected or "").rstrip("\n")
-        want_rc = 1 if expected is not None else 0
         if got == want and run.returncode == want_rc:
             passed += 1
         else:

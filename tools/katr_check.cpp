@@ -5,11 +5,13 @@
 // count; the configuration as the library understood it (the configuration
 // report) on standard output. Besides the library's messages it warns where
 // a value is accepted but read differently from what it says (check_values).
+// --rank asks which ranks a trace site of a function and file would get.
 // Exit status 0 when nothing was reported, 1 when any error or warning was
 // counted (also for a file that cannot be read), 2 for bad arguments.
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check_values.h"
@@ -23,13 +25,16 @@
 namespace {
 
 int usage(FILE* out) {
-    std::fputs("usage: katr_check [--report-only | --quiet] FILE.jot\n"
+    std::fputs("usage: katr_check [--report-only | --quiet] [--rank FUNCTION FILE]... FILE.jot\n"
                "Checks a katrace configuration file: its messages on standard error as\n"
                "FILE:LINE: message, then the configuration as katrace reads it on standard\n"
                "output. Exit status 0 when nothing was reported, 1 when errors or warnings were.\n"
                "  --report-only  print only the configuration report (the exit status still\n"
                "                 tells whether the file had errors or warnings)\n"
                "  --quiet        print only the messages, not the report\n"
+               "  --rank FUNCTION FILE\n"
+               "                 print the ranks a trace site in function FUNCTION\n"
+               "                 (ns::Class::method) of source file FILE gets\n"
                "  --version      print the version and exit\n",
                out);
     return out == stdout ? 0 : 2;
@@ -109,12 +114,20 @@ void check_lines(const char* file, const char* text, config_parser_c& config, co
 int run(const std::vector<std::string>& args) {
     bool report_only = false, quiet = false;
     const char* file = nullptr;
+    std::vector<std::pair<std::string, std::string>> sites;  // --rank queries
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--report-only") {
             report_only = true;
         } else if (a == "--quiet" || a == "-q") {
             quiet = true;
+        } else if (a == "--rank") {
+            if (i + 2 >= args.size()) {
+                std::fprintf(stderr, "katr_check: --rank needs a function and a file name\n");
+                return usage(stderr);
+            }
+            sites.emplace_back(args[i + 1], args[i + 2]);
+            i += 2;
         } else if (a == "--help" || a == "-h") {
             return usage(stdout);
         } else if (a == "--version") {
@@ -174,6 +187,13 @@ int run(const std::vector<std::string>& args) {
                      counts.warnings == 1 ? "" : "s");
     std::fflush(stderr);
 
+    for (const auto& site : sites) {
+        tr_stream_c ranks;
+        rank_list(config, ranks, config.evaluate_rank(site.first.c_str(), site.second.c_str()), '+', false);
+        std::string names = ranks.c_str();
+        while (!names.empty() && names.back() == ' ') names.pop_back();
+        std::printf("%s %s: %s\n", site.first.c_str(), site.second.c_str(), names.c_str());
+    }
     if (!quiet) {
         tr_stream_c report;
         config_report(config, report);
