@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-static_assert(KATRACE_VERSION_MAJOR == 1, "katrace 1.x expected");
+static_assert(KATRACE_VERSION_MAJOR == 1 && KATRACE_VERSION_NUMBER >= 10000, "katrace 1.x expected");
 
 namespace shop {
 struct Store {
@@ -49,7 +49,6 @@ int main() {
                      log.c_str());
         return 1;
     }
-    std::printf("consumer ok: katrace %d.%d.%d, log %s\n", KATRACE_VERSION_MAJOR, KATRACE_VERSION_MINOR,
-                KATRACE_VERSION_PATCH, name);
+    std::printf("consumer ok: katrace %s, log %s\n", KATRACE_VERSION_STRING, name);
     return 0;
 }
