@@ -191,14 +191,16 @@ bool tr_m_line_reader_c::next_uint(unsigned& value) {
     if (!skip_())
         return false;
     char after = 0;
-    return scan_number_(std::sscanf(line + cursor, "%u%c", &value, &after), after);
+    const int n = std::sscanf(line + cursor, "%u%c", &value, &after);
+    return scan_number_(n, after);
 }
 
 bool tr_m_line_reader_c::next_int(int& value) {
     if (!skip_())
         return false;
     char after = 0;
-    return scan_number_(std::sscanf(line + cursor, "%d%c", &value, &after), after);
+    const int n = std::sscanf(line + cursor, "%d%c", &value, &after);
+    return scan_number_(n, after);
 }
 
 bool tr_m_line_reader_c::at_line_end() {
