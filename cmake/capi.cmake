@@ -5,7 +5,7 @@
 # - katrace.lib, an import library in the MSVC format made from katrace.def
 #   by llvm-dlltool when it is found, so that hosts linked by MSVC or lld-link
 #   use the MinGW-built DLL through the C interface.
-set(KATR_DEF_FILE ${CMAKE_SOURCE_DIR}/cmake/katrace.def)
+set(KATR_DEF_FILE ${PROJECT_SOURCE_DIR}/cmake/katrace.def)
 set(KATR_MSVC_IMPORT_LIB "")
 if(WIN32)
   find_program(KATR_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)

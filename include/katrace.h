@@ -3,7 +3,7 @@
 #ifndef KATRACE_H
 #define KATRACE_H
 
-/* KATRACE_VERSION_MAJOR, KATRACE_VERSION_MINOR, KATRACE_VERSION_PATCH */
+/* KATRACE_VERSION_MAJOR, _MINOR, _PATCH, _STRING and _NUMBER */
 #include "katrace_version.h"
 
 /* KATRACE_STATIC: linked with the library's static parts (its own tests and

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Runs every katrace test: the native build, the address + undefined
-# sanitizer build, the thread-sanitizer build (concurrency tests), the
-# Windows build under Wine, and a bounded fuzz run. Installs what is missing.
+# Runs every katrace test: the native build (with the consumer tests: the
+# tree installed and used through find_package, add_subdirectory and
+# pkg-config), the address + undefined sanitizer build, the thread-sanitizer
+# build (concurrency tests), the clang build (the whole suite under address +
+# undefined sanitizer, and a bounded fuzz run), and the Windows build under
+# Wine (with the consumer of the installed DLL). Warnings are errors in every
+# build (KATR_WERROR). Installs what is missing.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -12,7 +16,7 @@ fuzz_seconds=${KATR_FUZZ_SECONDS:-60}
 # Debian packages the build and the tests need; only missing ones are installed.
 need=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libbenchmark-dev libspdlog-dev libgoogle-glog-dev g++-mingw-w64-x86-64 wine64
-      lld llvm)
+      lld llvm pkg-config python3)
 "$top/scripts/install_deps.sh" "${need[@]}"
 
 summary=()
@@ -37,7 +41,7 @@ run_ctest() {  # name, build dir, extra ctest args...
 }
 configure_build() {  # build dir, cmake args...
   local dir=$1; shift
-  cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$top" -B "$dir" -G Ninja -DKATR_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
@@ -54,11 +58,11 @@ echo "== thread sanitizer build (concurrency tests)"
 configure_build "$out/tsan" -DCMAKE_BUILD_TYPE=Debug -DKATR_SANITIZE=thread
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan "$out/tsan" || failed=1
 
-echo "== fuzz run (${fuzz_seconds}s per target)"
-cmake -S "$top" -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKATR_FUZZ=ON \
-  -DKATR_SANITIZE=address -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$out/fuzz" -j "$jobs" --target fuzz_all
-KATR_FUZZ_SECONDS=$fuzz_seconds run_ctest fuzz "$out/fuzz" -L fuzz || failed=1
+echo "== clang build: the whole suite (address + undefined sanitizer) and a fuzz run (${fuzz_seconds}s per target)"
+configure_build "$out/fuzz" -DCMAKE_BUILD_TYPE=Debug -DKATR_FUZZ=ON -DKATR_SANITIZE=address \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 KATR_FUZZ_SECONDS=$fuzz_seconds \
+  run_ctest clang "$out/fuzz" || failed=1
 
 echo "== Windows build under Wine"
 export WINEPREFIX="$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

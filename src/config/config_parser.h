@@ -108,7 +108,11 @@ public:
     // ------------------------------------------------------------- fields
     // (in this order; destruction releases them in reverse after config_file_name)
 
-    tr_stream_c token;                 // scratch: the keyword or value the parser looks at
+    tr_stream_c token;  // scratch: the keyword or value the parser looks at
+    // Where the rank-rule warnings go: null (the default) for the standard
+    // error stream; a tool that reports them itself (katr_check) sets a
+    // stream of its own. Not copied with the configuration.
+    tr_stream_c* warnings = nullptr;
     log_rank_list_c module_ranks;      // module_rank_s
     log_rank_list_c file_ranks;        // log_rank_s by source file name
     log_rank_list_c class_ranks;       // log_rank_s by class name

@@ -156,13 +156,21 @@ bool config_parser_c::read_rank_list(log_rank_s& record, tr_m_line_reader_c& rea
 
 bool config_parser_c::check_rank_rule(log_rank_s& record, const char* line) {
     if (!record.relative && record.remove_ranks) {
-        std::fprintf(stderr, "Warning! Entries for removal are meaningless in the line:\n\"%s\"\n",
-                     line ? line : "");
+        if (warnings)
+            warnings->append("Warning! Entries for removal are meaningless in the line:\n\"")
+                .append(line ? line : "")
+                .append("\"\n");
+        else
+            std::fprintf(stderr, "Warning! Entries for removal are meaningless in the line:\n\"%s\"\n",
+                         line ? line : "");
         record.remove_ranks = 0;
     }
     if (record.add_ranks & record.remove_ranks) {
-        std::fprintf(stderr, "Warning! Inconsistent logging rank line, %s\n",
-                     "the same ranks are found for addition and removal");
+        static const char* const same = "the same ranks are found for addition and removal";
+        if (warnings)
+            warnings->append("Warning! Inconsistent logging rank line, ").append(same).append("\n");
+        else
+            std::fprintf(stderr, "Warning! Inconsistent logging rank line, %s\n", same);
         record.remove_ranks &= ~record.add_ranks;
     }
     return true;

@@ -169,14 +169,12 @@ bool tr_m_line_reader_c::next_boolean(bool& value) {
     return found;
 }
 
-// Reads a number the way sscanf's "<conversion>%c" does: after the number
+// Numbers are read the way sscanf's "<conversion>%c" does: after the number
 // the cursor moves to the first occurrence in the line of the character that
-// followed it, or to the line end when nothing followed.
-bool tr_m_line_reader_c::scan_number_(const char* format, void* value) {
-    if (!skip_())
-        return false;
-    char after = 0;
-    int n = std::sscanf(line + cursor, format, value, &after);
+// followed it, or to the line end when nothing followed. The formats are
+// literals at each call, so that the compiler checks them; scan_number_
+// moves the cursor by what sscanf converted (n) and the character after.
+bool tr_m_line_reader_c::scan_number_(int n, char after) {
     if (n == 2) {
         const char* at = std::strchr(line + cursor, after);
         cursor = at ? static_cast<unsigned long long>(at - line) : line_length;
@@ -190,11 +188,19 @@ bool tr_m_line_reader_c::scan_number_(const char* format, void* value) {
 }
 
 bool tr_m_line_reader_c::next_uint(unsigned& value) {
-    return scan_number_("%u%c", &value);
+    if (!skip_())
+        return false;
+    char after = 0;
+    const int n = std::sscanf(line + cursor, "%u%c", &value, &after);
+    return scan_number_(n, after);
 }
 
 bool tr_m_line_reader_c::next_int(int& value) {
-    return scan_number_("%d%c", &value);
+    if (!skip_())
+        return false;
+    char after = 0;
+    const int n = std::sscanf(line + cursor, "%d%c", &value, &after);
+    return scan_number_(n, after);
 }
 
 bool tr_m_line_reader_c::at_line_end() {

@@ -64,7 +64,9 @@ private:
     // Skips whitespace and moves cursor past the token behind it, whose
     // offset goes to start; false when the line has no token left.
     bool take_token_(unsigned long long& start);
-    bool scan_number_(const char* format, void* value);
+    // Moves cursor after a sscanf "<number>%c" that converted n items, the
+    // second being after; true when a number was read.
+    bool scan_number_(int n, char after);
 };
 
 #endif

@@ -2,6 +2,7 @@
 // executable's directory and name.
 #include "kor/mix.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -142,8 +143,10 @@ const exe_info_s& exe_info() {
 
 const char* copy_out(const char* text, char* buf) {
     if (!buf) return text;
-    std::strncpy(buf, text, KOR_MAX_PATH - 1);
-    buf[KOR_MAX_PATH - 1] = 0;
+    // Cut to the buffer's size, always terminated.
+    const size_t n = std::min(std::strlen(text), static_cast<size_t>(KOR_MAX_PATH - 1));
+    std::memcpy(buf, text, n);
+    buf[n] = 0;
     return buf;
 }
 }

@@ -130,25 +130,31 @@ tr_stream_c& tr_stream_c::append(char c) {
 }
 
 namespace {
-template <typename T>
-tr_stream_c& append_formatted(tr_stream_c& s, const char* format, T v) {
-    char local[32];
-    int n = std::snprintf(local, sizeof local, format, v);
-    if (n > 0 && static_cast<size_t>(n) < sizeof local) s.append_n(local, static_cast<unsigned long long>(n));
+// Appends what snprintf wrote into local (n characters, or a failure).
+tr_stream_c& append_printed(tr_stream_c& s, const char* local, size_t size, int n) {
+    if (n > 0 && static_cast<size_t>(n) < size) s.append_n(local, static_cast<unsigned long long>(n));
     return s;
 }
 }
 
-tr_stream_c& tr_stream_c::append(short v) { return append_formatted(*this, "%d", static_cast<int>(v)); }
-tr_stream_c& tr_stream_c::append(int v) { return append_formatted(*this, "%d", v); }
-tr_stream_c& tr_stream_c::append(long v) { return append_formatted(*this, "%ld", v); }
-tr_stream_c& tr_stream_c::append(unsigned short v) {
-    return append_formatted(*this, "%u", static_cast<unsigned>(v));
-}
-tr_stream_c& tr_stream_c::append(unsigned int v) { return append_formatted(*this, "%u", v); }
-tr_stream_c& tr_stream_c::append(unsigned long v) { return append_formatted(*this, "%lu", v); }
-tr_stream_c& tr_stream_c::append(long long v) { return append_formatted(*this, "%lld", v); }
-tr_stream_c& tr_stream_c::append(unsigned long long v) { return append_formatted(*this, "%llu", v); }
+// Each format is a literal at its call, so that the compiler checks it
+// against the argument's type.
+#define KATR_APPEND_PRINTED(fmt, value)                                    \
+  do {                                                                     \
+    char local[32];                                                        \
+    return append_printed(*this, local, sizeof local,                      \
+                          std::snprintf(local, sizeof local, fmt, value)); \
+  } while (0)
+
+tr_stream_c& tr_stream_c::append(short v) { KATR_APPEND_PRINTED("%d", static_cast<int>(v)); }
+tr_stream_c& tr_stream_c::append(int v) { KATR_APPEND_PRINTED("%d", v); }
+tr_stream_c& tr_stream_c::append(long v) { KATR_APPEND_PRINTED("%ld", v); }
+tr_stream_c& tr_stream_c::append(unsigned short v) { KATR_APPEND_PRINTED("%u", static_cast<unsigned>(v)); }
+tr_stream_c& tr_stream_c::append(unsigned int v) { KATR_APPEND_PRINTED("%u", v); }
+tr_stream_c& tr_stream_c::append(unsigned long v) { KATR_APPEND_PRINTED("%lu", v); }
+tr_stream_c& tr_stream_c::append(long long v) { KATR_APPEND_PRINTED("%lld", v); }
+tr_stream_c& tr_stream_c::append(unsigned long long v) { KATR_APPEND_PRINTED("%llu", v); }
+#undef KATR_APPEND_PRINTED
 
 // Inside +-2147483647 (and for NaN, which fails both comparisons) four
 // decimals with trailing zeros and a bare point trimmed; beyond, exponent form.
