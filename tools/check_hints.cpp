@@ -1,6 +1,6 @@
 // Guesses for katr_check's notes: the nearest known keyword or rank name by
-// edit distance (letters compared as written), with a match that differs
-// only in case preferred.
+// edit distance (letters compared without regard to case), with a match
+// that differs only in case preferred.
 #include "check_hints.h"
 
 #include <algorithm>
@@ -30,7 +30,8 @@ bool same_but_case(const std::string& a, const std::string& b) {
     return true;
 }
 
-// Levenshtein distance, stopping early once every entry of a row is past limit.
+// Levenshtein distance ignoring case, stopping early once every entry of a
+// row is past limit.
 size_t edits(const std::string& a, const std::string& b, size_t limit) {
     if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > limit) return limit + 1;
     std::vector<size_t> row(b.size() + 1);
@@ -39,7 +40,9 @@ size_t edits(const std::string& a, const std::string& b, size_t limit) {
         size_t diagonal = row[0], best = row[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
             const size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
             diagonal = up;
             best = std::min(best, row[j]);
         }

@@ -5,6 +5,8 @@
 // count; the configuration as the library understood it (the configuration
 // report) on standard output. Besides the library's messages it warns where
 // a value is accepted but read differently from what it says (check_values).
+// After a message of the library it adds a note with the keyword or rank
+// name the line most likely meant (check_hints), not counted.
 // --rank asks which ranks a trace site of a function and file would get.
 // Exit status 0 when nothing was reported, 1 when any error or warning was
 // counted (also for a file that cannot be read), 2 for bad arguments.
@@ -14,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "check_hints.h"
 #include "check_values.h"
 #include "config/config_parser.h"
 #include "config/line_reader.h"
@@ -103,6 +106,9 @@ void check_lines(const char* file, const char* text, config_parser_c& config, co
                 diagnose(show, file, number, w);
             }
         }
+        // After a message of the library, what the line most likely meant.
+        if (messages.length || warnings.length)
+            for (const std::string& note : check_hints(line)) diagnose(show, file, number, "note: " + note);
         p = end;
         if (*p == '\r' && p[1] == '\n') ++p;
         if (*p) ++p;
