@@ -89,6 +89,8 @@ static void rotate_current(logger_c& l) {
         l.continued.truncate(0);
         return;
     }
+    // With stable names file_name is only the link: nothing to move.
+    if (l.stable_names) return;
     tr_stream_c rotated;
     for (;;) {
         const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
@@ -110,10 +112,22 @@ static void rotate_current(logger_c& l) {
 // share a file, and each file keeps to the size limit. When no numbered
 // file can be had, a file that could be opened grows on as before; a held
 // one is an open failure.
+// With stable names every file is such a numbered file, never one found
+// with content: a restart goes on above the highest number in the
+// directory.
 static plat_file_t open_own_file(logger_c& l, bool reopen) {
-    plat_file_t f = plat_file_open_append(l.file_name.c_str());
-    const unsigned long code = plat_last_error();
-    if (f != PLAT_NO_FILE) {
+    if (l.stable_names) {
+        // A numbered file still in use goes to the rotated files first.
+        if (l.continued.length != 0) {
+            l.rotated_files.insert_string(l.continued.c_str());
+            l.continued.truncate(0);
+        }
+    }
+    plat_file_t f = l.stable_names ? PLAT_NO_FILE : plat_file_open_append(l.file_name.c_str());
+    const unsigned long code = l.stable_names ? 0 : plat_last_error();
+    if (l.stable_names) {
+        // Straight to the numbered files below.
+    } else if (f != PLAT_NO_FILE) {
         const long long found = plat_file_size(f);
         if (found <= 0) return f;
         if (!reopen && static_cast<unsigned long long>(found + BANNER_ROOM) < l.max_file_size) {
@@ -140,7 +154,7 @@ static plat_file_t open_own_file(logger_c& l, bool reopen) {
         plat_file_close(numbered);
     }
     if (fallback) return plat_file_open_append(l.file_name.c_str());
-    plat_set_last_error(code);
+    if (code != 0) plat_set_last_error(code);
     return PLAT_NO_FILE;
 }
 
@@ -161,10 +175,12 @@ void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
     // Appends to an existing file (the platform opens at its end).
     // Something else at the name (a link, a pipe...) is refused by the open
     // and reported once; the log then goes on without a file.
+    if (!stable_names) drop_stable_link();
     file = open_own_file(*this, reopen);
     if (file == PLAT_NO_FILE) {
         unsigned long code = plat_last_error();
-        const bool planted = left_alone(file_name.c_str(), "no log file is written");
+        // With stable names file_name is the writer's own link.
+        const bool planted = !stable_names && left_alone(file_name.c_str(), "no log file is written");
         const bool retry = failing;
         if (!planted) note_failure();
         if (error_text) {
@@ -193,6 +209,16 @@ void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
     plat_set_last_error(0);
     if (plat_file_write(file, banner.c_str(), static_cast<size_t>(banner.length))) {
         bytes_written += static_cast<unsigned>(banner.length);
+        if (stable_names) link_newest();
+        if (grace_overrun != 0) {
+            // One line says that the bound cut the retention grace short.
+            tr_stream_c note;
+            note.append("katrace: ").append(grace_overrun).append(" rotated log files deleted inside their retention grace: more than ").append(static_cast<unsigned long long>(GRACE_BOUND) * files_to_keep).append(" files\r\n");
+            grace_overrun = 0;
+            // Written as the banner is, without a size rotation behind it.
+            if (plat_file_write(file, note.c_str(), static_cast<size_t>(note.length)))
+                bytes_written += static_cast<unsigned>(note.length);
+        }
         return;
     }
     unsigned long code = plat_last_error();

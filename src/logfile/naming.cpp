@@ -201,12 +201,57 @@ bool logger_c::_check_log_dir_content() {
     return true;
 }
 
+// With a grace, the oldest rotated file stays while it was written to less
+// than retention_grace seconds ago (and so do the newer ones): a follower
+// that fell behind still finds it. The grace yields to the bound of
+// GRACE_BOUND x files_to_keep files, and the next file says how many went
+// young. A file whose time cannot be read (a name that was never created)
+// has no grace.
 void logger_c::apply_retention() {
+    const unsigned long long bound = files_to_keep * GRACE_BOUND;
+    const long long now = retention_grace ? plat_time() : 0;
     while (static_cast<unsigned long long>(rotated_files.num()) > files_to_keep) {
         const char* oldest = static_cast<const char*>(rotated_files.last());
+        if (retention_grace && oldest) {
+            char os[LOG_PATH_SIZE];
+            const long long written = to_os_path(oldest, os) ? plat_file_mtime(os) : -1;
+            const bool young = written >= 0 && static_cast<unsigned long long>(now - written) < retention_grace;
+            if (young && static_cast<unsigned long long>(rotated_files.num()) <= bound) break;
+            if (young) ++grace_overrun;
+        }
         if (oldest) delete_or_queue(oldest);
         rotated_files.remove_current_string();
     }
+}
+
+namespace {
+// The last component of a path.
+const char* base_name(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    const char* bslash = std::strrchr(path, '\\');
+    if (bslash > slash) slash = bslash;
+    return slash ? slash + 1 : path;
+}
+}  // namespace
+
+void logger_c::link_newest() {
+    if (continued.length == 0 || file_name.length == 0) return;
+    char os[LOG_PATH_SIZE];
+    if (to_os_path(file_name.c_str(), os)) plat_replace_link(os, base_name(continued.c_str()));
+}
+
+void logger_c::drop_stable_link() {
+    char os[LOG_PATH_SIZE];
+    char target[LOG_PATH_SIZE];
+    if (file_name.length == 0 || !to_os_path(file_name.c_str(), os) || !plat_read_link(os, target, sizeof target))
+        return;
+    // Ours names "<base>.<digits>" beside itself.
+    const char* base = base_name(os);
+    const size_t n = std::strlen(base);
+    if (std::strncmp(target, base, n) != 0 || target[n] != '.' || !target[n + 1]) return;
+    for (const char* d = target + n + 1; *d; ++d)
+        if (*d < '0' || *d > '9') return;
+    plat_delete_link(os);
 }
 
 bool logger_c::left_alone(const char* path, const char* instead) {
@@ -255,8 +300,11 @@ void logger_c::make_file_name() {
 void logger_c::reconfigure(config_parser_c& config, tr_stream_c* error_text, open_mode_e open,
                            const char* fallback_dir, const char* name, scan_mode_e scan) {
     const bool new_add_pid = config.get_add_pid_to_log_filename();
-    const bool pid_changed = new_add_pid != add_pid;
+    // A change of naming moves to a new file as a change of the name does.
+    const bool pid_changed = new_add_pid != add_pid || config.get_log_naming_stable() != stable_names;
     add_pid = new_add_pid;
+    stable_names = config.get_log_naming_stable();
+    retention_grace = config.get_log_retention_grace();
     max_file_size = config.get_log_file_size();
     files_to_keep = config.get_log_files_to_keep();
 

@@ -79,3 +79,10 @@ bool plat_path_opens(const char* path) {
     struct stat st;
     return plat_path_usable(path) && stat(path, &st) == 0;
 }
+
+// lstat: a link's own time is not a file's.
+long long plat_file_mtime(const char* path) {
+    struct stat st;
+    if (!plat_path_usable(path) || lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_mtime);
+}
