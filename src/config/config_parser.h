@@ -131,10 +131,10 @@ public:
     bool do_indentation;               // false
     // Log shipping. shipping_set says which of the three a text gave (the
     // report shows only those).
-    bool log_naming_stable;            // false: LogFileNaming rename
-    unsigned log_retention_grace;      // 0 seconds
-    bool print_sequence;               // false
-    unsigned shipping_set;             // SHIPPING_* bits
+    bool log_naming_stable;        // false: LogFileNaming rename
+    unsigned log_retention_grace;  // 0 seconds
+    bool print_sequence;           // false
+    unsigned shipping_set;         // SHIPPING_* bits
     enum {
         SHIPPING_NAMING = 1,
         SHIPPING_GRACE = 2,
