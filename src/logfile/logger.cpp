@@ -70,6 +70,32 @@ logger_c::~logger_c() {
     // rotated_files frees its strings itself.
 }
 
+// Puts an empty file at file_name in one step: it is made beside it under a
+// private name (a dot, the file's name, the pid: no name the directory scan
+// takes for a log) and exchanged with the current file, which then waits at
+// the private name (l.fresh) for its move to the rotated name. False, with
+// nothing changed, where the system cannot exchange or something failed: the
+// caller then moves the file away first and opens a new one after, as
+// always.
+static bool exchange_fresh_file(logger_c& l) {
+    if (!l.exchange_ok || l.directory.length == 0) return false;
+    const char* base = l.file_name.c_str() + l.directory.length;
+    l.fresh.truncate(0);
+    l.fresh.append(l.directory).append('.').append(base).append('.').append(static_cast<unsigned>(l.pid)).append(".next");
+    if (path_exists(l.fresh.c_str())) delete_file(l, l.fresh.c_str(), false);
+    plat_file_t f = plat_file_open_append(l.fresh.c_str());
+    if (f == PLAT_NO_FILE) return false;
+    plat_file_close(f);
+    char os_fresh[LOG_PATH_SIZE], os_current[LOG_PATH_SIZE];
+    const int done = to_os_path(l.fresh.c_str(), os_fresh) && to_os_path(l.file_name.c_str(), os_current)
+                         ? plat_exchange_files(os_fresh, os_current)
+                         : -1;
+    if (done == 1) return true;
+    if (done == 0) l.exchange_ok = false;
+    delete_file(l, l.fresh.c_str(), false);
+    return false;
+}
+
 // Closes the current file and gives it its rotated name. A numbered file
 // (taken while another writer held file_name) has it already. Otherwise
 // file_name moves to "<file_name>.<number>", the first number above
@@ -78,8 +104,10 @@ logger_c::~logger_c() {
 // next number is tried. The rotated name enters rotated_files whether or
 // not the move succeeded (a failed move is not reported; one that met a
 // file held open is tried again later). When no number is left the file
-// stays where it is.
-static void rotate_current(logger_c& l) {
+// stays where it is. When the next file takes the same name
+// (same_name_next), a fresh file is exchanged into place first where the
+// system can, so that followers by name never miss the name.
+static void rotate_current(logger_c& l, bool same_name_next) {
     if (l.file != PLAT_NO_FILE) {
         plat_file_close(l.file);
         l.file = PLAT_NO_FILE;
@@ -92,11 +120,15 @@ static void rotate_current(logger_c& l) {
     // With stable names file_name is only the link: nothing to move.
     if (l.stable_names) return;
     tr_stream_c rotated;
+    bool exchanged = false;
     for (;;) {
         const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
         if (number == 0) return;
         l.file_number = number;
-        if (l.move_or_queue(l.file_name.c_str(), rotated.c_str()) || !path_exists(rotated.c_str())) break;
+        if (same_name_next && !exchanged && exchange_fresh_file(l)) exchanged = true;
+        // After an exchange the old content waits at the fresh file's name.
+        const char* from = exchanged ? l.fresh.c_str() : l.file_name.c_str();
+        if (l.move_or_queue(from, rotated.c_str()) || !path_exists(rotated.c_str())) break;
     }
     l.rotated_files.insert_string(rotated.c_str());
 }
@@ -161,7 +193,7 @@ static plat_file_t open_own_file(logger_c& l, bool reopen) {
 void logger_c::open_file(tr_stream_c* error_text) {
     const bool reopen = opened && file_name.length != 0;
     if (reopen) {
-        rotate_current(*this);
+        rotate_current(*this, true);
         apply_retention();
     }
     start_file(error_text, reopen);
@@ -230,7 +262,7 @@ void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
 }
 
 void logger_c::close_for_rename() {
-    if (opened && file_name.length != 0) rotate_current(*this);
+    if (opened && file_name.length != 0) rotate_current(*this, false);
     make_file_name();
 }
 

@@ -92,6 +92,11 @@ public:
     unsigned long long retention_grace = 0;
     static const unsigned GRACE_BOUND = 4;
     unsigned grace_overrun = 0;  // files the bound deleted young, said in the next file
+    // Renamed names: a size rotation exchanges a fresh file into place in
+    // one step (where the system can), so the current name never goes
+    // missing; cleared the first time the system says it cannot.
+    bool exchange_ok = true;
+    tr_stream_c fresh;  // private name of the file being exchanged into place
 
     // Moves and deletes that met a file another open holds, to be tried
     // again after a pause that the caller spends without its lock. Owns its

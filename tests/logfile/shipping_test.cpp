@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -19,7 +20,9 @@ namespace {
 
 #if defined(_WIN32)
 const bool LINKS = false;
+const bool ON_WINDOWS = true;
 #else
+const bool ON_WINDOWS = false;
 const bool LINKS = true;
 #endif
 
@@ -173,4 +176,40 @@ TEST_F(Shipping, RetentionGraceAndItsBound) {
         rotate(l, 1);
         EXPECT_EQ(l.rotated_files.num(), 1u);
     }
+}
+
+// Renamed names: with the exchange the current name exists whenever a file
+// is opened during a rotation (Linux); without it the new file is opened
+// where the name is missing. Either way the files get the same names,
+// numbers and lines.
+namespace {
+std::string g_current;
+std::atomic<unsigned> g_missing{0};
+plat_fault_e count_missing(plat_call_e, size_t*) {
+    if (plat_entry_kind(g_current.c_str()) == PLAT_ENTRY_NONE) ++g_missing;
+    return PLAT_FAULT_NONE;
+}
+}  // namespace
+
+TEST_F(Shipping, RenameRotationKeepsTheCurrentName) {
+    strings result[2];
+    g_current = path("host.log");
+    for (bool exchange : {true, false}) {
+        for (auto& e : fs::directory_iterator(fs::u8path(dir()))) fs::remove(e.path());
+        logger_c l;
+        l.exchange_ok = exchange;
+        start(l, false, 100);
+        g_missing = 0;
+        plat_set_fault_hook(PLAT_CALL_OPEN, &count_missing);
+        rotate(l, 5);
+        plat_set_fault_hook(PLAT_CALL_OPEN, nullptr);
+        EXPECT_EQ(g_missing.load(), exchange && !ON_WINDOWS ? 0u : 5u);
+        for (const std::string& name : entries()) {
+            const std::string text = read_file(path(name));
+            const size_t banner = text.find(" JOT Log File #"), line = text.find("line");
+            result[exchange].push_back(name + text.substr(banner, 18) +
+                                       (line == std::string::npos ? "" : text.substr(line, 6)));
+        }
+    }
+    EXPECT_EQ(result[0], result[1]);
 }

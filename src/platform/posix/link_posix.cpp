@@ -1,5 +1,4 @@
-// Symbolic links to the newest log file, and the atomic exchange of two
-// files. Each operation opens the directory of its path once and works
+// Symbolic links to the newest log file. Each operation opens the directory of its path once and works
 // relative to it; a link is only ever made, read, renamed over or removed
 // at a name the caller gives, and nothing it points to is followed.
 #include "platform/platform.h"
@@ -69,19 +68,4 @@ bool plat_delete_link(const char* path) {
         return false;
     }
     return unlinkat(e.dir(), e.name(), 0) == 0;
-}
-
-int plat_exchange_files(const char* a, const char* b) {
-#ifdef RENAME_EXCHANGE
-    plat_entry_at_c ea, eb;
-    if (!ea.open(a) || !eb.open(b) || !ea.is_regular() || !eb.is_regular()) return -1;
-    if (plat_fault_injected(PLAT_CALL_RENAME)) return -1;
-    if (renameat2(ea.dir(), ea.name(), eb.dir(), eb.name(), RENAME_EXCHANGE) == 0) return 1;
-    return errno == EINVAL || errno == ENOSYS || errno == ENOTSUP ? 0 : -1;
-#else
-    (void)a;
-    (void)b;
-    errno = ENOSYS;
-    return 0;
-#endif
 }

@@ -20,6 +20,7 @@ bool plat_delete_link(const char*) {
     return false;
 }
 
+// MoveFileEx cannot swap two names in one step.
 int plat_exchange_files(const char*, const char*) {
     return 0;
 }
