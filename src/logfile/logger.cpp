@@ -148,27 +148,29 @@ static void rotate_current(logger_c& l, bool same_name_next) {
 // with content: a restart goes on above the highest number in the
 // directory.
 static plat_file_t open_own_file(logger_c& l, bool reopen) {
+    plat_file_t f = PLAT_NO_FILE;
+    unsigned long code = 0;
     if (l.stable_names) {
-        // A numbered file still in use goes to the rotated files first.
+        // Straight to the numbered files below; one still in use goes to
+        // the rotated files first.
         if (l.continued.length != 0) {
             l.rotated_files.insert_string(l.continued.c_str());
             l.continued.truncate(0);
         }
-    }
-    plat_file_t f = l.stable_names ? PLAT_NO_FILE : plat_file_open_append(l.file_name.c_str());
-    const unsigned long code = l.stable_names ? 0 : plat_last_error();
-    if (l.stable_names) {
-        // Straight to the numbered files below.
-    } else if (f != PLAT_NO_FILE) {
-        const long long found = plat_file_size(f);
-        if (found <= 0) return f;
-        if (!reopen && static_cast<unsigned long long>(found + BANNER_ROOM) < l.max_file_size) {
-            l.bytes_written = found > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<unsigned>(found);
-            return f;
+    } else {
+        f = plat_file_open_append(l.file_name.c_str());
+        code = plat_last_error();
+        if (f != PLAT_NO_FILE) {
+            const long long found = plat_file_size(f);
+            if (found <= 0) return f;
+            if (!reopen && static_cast<unsigned long long>(found + BANNER_ROOM) < l.max_file_size) {
+                l.bytes_written = found > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<unsigned>(found);
+                return f;
+            }
+            plat_file_close(f);
+        } else if (!plat_error_in_use(code)) {
+            return PLAT_NO_FILE;
         }
-        plat_file_close(f);
-    } else if (!plat_error_in_use(code)) {
-        return PLAT_NO_FILE;
     }
     const bool fallback = f != PLAT_NO_FILE;
     tr_stream_c name;
