@@ -25,6 +25,11 @@ const char PAT_ROTATED[] = ".log.%u";
 const char PAT_ROTATED_PID[] = "_%u.log.%u";
 const char PAT_CURRENT[] = ".log";
 const char PAT_CURRENT_PID[] = "_%u.log";
+// Behind a leading '.': a file that a rotation exchanged out of the current
+// name and had not yet moved to its number when its process ended
+// (".M.log.<pid>.next", ".M_<pid>.log.<writer pid>.next").
+const char PAT_LEFTOVER[] = ".log.%u.next";
+const char PAT_LEFTOVER_PID[] = "_%u.log.%u.next";
 
 // Matches name against module + pattern; the numbers met go to nums (at
 // most two). True when the whole name matched.
@@ -153,6 +158,7 @@ bool logger_c::_check_log_dir_content() {
     si_list_s rotated;
     unsigned highest = 0;
     const char* current = nullptr;
+    str_list_c leftovers;
     for (void* p = listing.first(); p; p = listing.next()) {
         const char* name = static_cast<const char*>(p);
         if (!name) continue;
@@ -175,6 +181,9 @@ bool logger_c::_check_log_dir_content() {
                 current = name;
             else
                 delete_in_directory(name);
+        } else if (name[0] == '.' && (match_name(name + 1, module_name, PAT_LEFTOVER, nums) ||
+                                      match_name(name + 1, module_name, PAT_LEFTOVER_PID, nums))) {
+            leftovers.append_string(name);
         }
     }
 
@@ -195,6 +204,21 @@ bool logger_c::_check_log_dir_content() {
             candidate = number;
             move_or_queue(path.c_str(), moved.c_str());
             rotated_files.insert_string(moved.c_str());
+        }
+    }
+    // Leftovers of an interrupted rotation take the next numbers, as the
+    // current file did: "<dir>.M.log.<pid>.next" goes to "<dir>M.log.<n>".
+    for (void* p = leftovers.first(); p; p = leftovers.next()) {
+        const char* name = static_cast<const char*>(p);
+        const char* pid_dot = name + std::strlen(name) - std::strlen(".next");
+        while (pid_dot > name && *(pid_dot - 1) != '.') --pid_dot;
+        tr_stream_c base, moved;
+        base.append(directory).append_n(name + 1, static_cast<size_t>(pid_dot - 1 - (name + 1)));
+        path.truncate(0);
+        path.append(directory).append(name);
+        if (const unsigned number = next_rotation(base.c_str(), candidate, moved)) {
+            candidate = number;
+            if (move_or_queue(path.c_str(), moved.c_str())) rotated_files.insert_string(moved.c_str());
         }
     }
     if (candidate > file_number) file_number = candidate;

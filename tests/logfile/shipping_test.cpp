@@ -212,4 +212,18 @@ TEST_F(Shipping, RenameRotationKeepsTheCurrentName) {
         }
     }
     EXPECT_EQ(result[0], result[1]);
+
+    // A file exchanged out of the name whose process ended before its move
+    // is adopted by the next scan with the next number.
+    for (auto& e : fs::directory_iterator(fs::u8path(dir()))) fs::remove(e.path());
+    write_file(path("host.log.3"), "three");
+    write_file(path(".host.log.77.next"), "left");
+    write_file(path(".host_5.log.77.next"), "left with pid");
+    write_file(path(".other.log.77.next"), "not ours");
+    logger_c l;
+    start(l, false, 100);
+    EXPECT_EQ(read_file(path("host.log.4")) + read_file(path("host.log.5")), "left");  // in listing order
+    EXPECT_EQ(read_file(path("host_5.log.4")) + read_file(path("host_5.log.5")), "left with pid");
+    EXPECT_EQ(l.file_number, 5u);
+    EXPECT_TRUE(fs::exists(fs::u8path(path(".other.log.77.next"))));
 }
