@@ -116,7 +116,7 @@ for r in $(seq 1 "$repeats"); do
   report "burst of 200,000 lines (4 threads), keep 5" yes
 
   # The collector stopped for 1 s while 2,000 lines/s go on, keep 2, grace 10 s.
-  start_collectors yes; jot 48000 2 10
+  start_collectors yes; jot 64000 2 10
   "$host" rate "$work/ship.jot" 2000 6 >> "$work/written.txt" &
   host_pid=$!
   sleep 2; kill -STOP "$rs_pid"; sleep 1; kill -CONT "$rs_pid"
