@@ -34,7 +34,10 @@ bool plat_replace_link(const char* link_path, const char* target) {
         errno = ENAMETOOLONG;
         return false;
     }
-    unlinkat(e.dir(), fresh, 0);  // a leftover of this pid's earlier run
+    // A link left by an earlier run with this pid goes; anything else
+    // there is not ours and stays (symlinkat then fails).
+    struct stat st;
+    if (fstatat(e.dir(), fresh, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) unlinkat(e.dir(), fresh, 0);
     if (symlinkat(target, e.dir(), fresh) != 0) return false;
     // The name may have been taken by a regular file since the test above;
     // renaming over it then would unlink another writer's log.
