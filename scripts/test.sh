@@ -16,7 +16,7 @@ fuzz_seconds=${KATR_FUZZ_SECONDS:-60}
 # Debian packages the build and the tests need; only missing ones are installed.
 need=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libbenchmark-dev libspdlog-dev libgoogle-glog-dev g++-mingw-w64-x86-64 wine64
-      lld llvm pkg-config python3)
+      lld llvm pkg-config python3 rsyslog)
 "$top/scripts/install_deps.sh" "${need[@]}"
 
 summary=()

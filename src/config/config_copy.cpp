@@ -83,6 +83,10 @@ config_parser_c* copy_config(config_parser_c& from) {
     to->print_time = from.print_time;
     to->keep_stack = from.keep_stack;
     to->do_indentation = from.do_indentation;
+    to->log_naming_stable = from.log_naming_stable;
+    to->log_retention_grace = from.log_retention_grace;
+    to->print_sequence = from.print_sequence;
+    to->shipping_set = from.shipping_set;
     return to;
 }
 
@@ -109,4 +113,8 @@ void swap_config(config_parser_c& a, config_parser_c& b) {
     std::swap(a.print_time, b.print_time);
     std::swap(a.keep_stack, b.keep_stack);
     std::swap(a.do_indentation, b.do_indentation);
+    std::swap(a.log_naming_stable, b.log_naming_stable);
+    std::swap(a.log_retention_grace, b.log_retention_grace);
+    std::swap(a.print_sequence, b.print_sequence);
+    std::swap(a.shipping_set, b.shipping_set);
 }

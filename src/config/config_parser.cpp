@@ -111,7 +111,11 @@ config_parser_c::config_parser_c()
       print_line(false),
       print_time(true),
       keep_stack(false),
-      do_indentation(false) {
+      do_indentation(false),
+      log_naming_stable(false),
+      log_retention_grace(0),
+      print_sequence(false),
+      shipping_set(0) {
 }
 
 config_parser_c::~config_parser_c() {

@@ -133,6 +133,17 @@ public:
     bool print_time;                   // true
     bool keep_stack;                   // false
     bool do_indentation;               // false
+    // Log shipping. shipping_set says which of the three a text gave (the
+    // report shows only those).
+    bool log_naming_stable;        // false: LogFileNaming rename
+    unsigned log_retention_grace;  // 0 seconds
+    bool print_sequence;           // false
+    unsigned shipping_set;         // SHIPPING_* bits
+    enum {
+        SHIPPING_NAMING = 1,
+        SHIPPING_GRACE = 2,
+        SHIPPING_SEQUENCE = 4
+    };
 
     config_parser_c();
     virtual ~config_parser_c();
@@ -142,6 +153,9 @@ public:
     bool get_add_pid_to_log_filename() const { return add_pid_to_log_filename; }
     unsigned long long get_log_file_size() const { return log_file_size; }
     unsigned get_log_files_to_keep() const { return log_files_to_keep; }
+    bool get_log_naming_stable() const { return log_naming_stable; }
+    unsigned get_log_retention_grace() const { return log_retention_grace; }
+    bool get_print_sequence() const { return print_sequence; }
 
     // ------------------------------------------------ tables and rules
     static unsigned find_rank_mask(const char* name) { return ::find_rank_mask(name); }

@@ -141,6 +141,13 @@ void config_report(config_parser_c& config, tr_stream_c& out) {
     append_text(out, config.log_directory.c_str());
     out.append('\n');
     switch_line(out, KW_ADD_PID_TO_LOG_FILENAME, config.add_pid_to_log_filename);
+    // The shipping keywords only when the text gave them: a configuration
+    // without them reports as it always did.
+    if (config.shipping_set & config_parser_c::SHIPPING_NAMING)
+        out.append(keyword_name(KW_LOG_FILE_NAMING)).append(config.log_naming_stable ? " stable\n" : " rename\n");
+    if (config.shipping_set & config_parser_c::SHIPPING_GRACE)
+        out.append(keyword_name(KW_LOG_RETENTION_GRACE)).append(' ').append(config.log_retention_grace).append('\n');
+    if (config.shipping_set & config_parser_c::SHIPPING_SEQUENCE) switch_line(out, KW_PRINT_SEQUENCE, config.print_sequence);
     switch_line(out, KW_PRINT_FILE, config.print_file);
     switch_line(out, KW_PRINT_FUNCTION, config.print_function);
     switch_line(out, KW_PRINT_LINE, config.print_line);

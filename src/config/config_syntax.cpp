@@ -58,6 +58,27 @@ unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& m
         case KW_THREAD_RESUME:
             thread_ranks.destroy_all();
             break;
+        case KW_PRINT_SEQUENCE:
+            flag = &print_sequence;
+            break;
+        case KW_LOG_FILE_NAMING:
+            if (reader.next_token(token) && (text_stricmp(token.c_str(), "stable") == 0 ||
+                                             text_stricmp(token.c_str(), "rename") == 0)) {
+                log_naming_stable = text_stricmp(token.c_str(), "stable") == 0;
+                shipping_set |= SHIPPING_NAMING;
+            } else {
+                _report_line(reader, messages, "\"\n\t LogFileNaming takes stable or rename\n");
+                ++errors;
+            }
+            break;
+        case KW_LOG_RETENTION_GRACE:
+            if (reader.next_uint(log_retention_grace)) {
+                shipping_set |= SHIPPING_GRACE;
+            } else {
+                _report_line(reader, messages, "\"\n\t no valid number of seconds for LogRetentionGrace is provided\n");
+                ++errors;
+            }
+            break;
         case KW_MODULE_CONTENT:
             if (!handle_module_content(reader, messages))
                 ++errors;
@@ -95,9 +116,10 @@ unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& m
         }
         if (flag) {
             bool value = *flag;
-            if (read_config_boolean(reader, value))
+            if (read_config_boolean(reader, value)) {
                 *flag = value;
-            else
+                if (flag == &print_sequence) shipping_set |= SHIPPING_SEQUENCE;
+            } else
                 _report_line(reader, messages, "\"\n\t valid Boolean key must be provided\n");
         }
     }

@@ -59,6 +59,9 @@ const keyword_s keyword_table[KEYWORD_ROWS] = {
     {"KeepStack", KW_KEEP_STACK},
     {"DoIndentation", KW_DO_INDENTATION},
     {"ClenAll", KW_CLEN_ALL},
+    {"LogFileNaming", KW_LOG_FILE_NAMING},
+    {"LogRetentionGrace", KW_LOG_RETENTION_GRACE},
+    {"PrintSequence", KW_PRINT_SEQUENCE},
     {"", KW_NONE},
 };
 

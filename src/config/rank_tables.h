@@ -49,7 +49,11 @@ enum keyword_id_e {
     KW_KEEP_STACK = 22,
     KW_DO_INDENTATION = 23,
     KW_CLEN_ALL = 24,
-    KW_NONE = 25  // the terminator row, and any unknown keyword
+    KW_NONE = 25,  // the terminator row, and any unknown keyword
+    // Log shipping (see docs/shipping.md); their rows stand before the terminator.
+    KW_LOG_FILE_NAMING = 26,      // LogFileNaming stable|rename
+    KW_LOG_RETENTION_GRACE = 27,  // LogRetentionGrace <seconds>
+    KW_PRINT_SEQUENCE = 28        // PrintSequence on|off
 };
 
 // One row of the keyword table.
@@ -58,7 +62,7 @@ struct keyword_s {
     unsigned id;
 };
 // Rows of the keyword table, the terminator (empty text, id 25) included.
-const unsigned KEYWORD_ROWS = 30;
+const unsigned KEYWORD_ROWS = 33;
 extern const keyword_s keyword_table[KEYWORD_ROWS];
 
 // Mask of the first rank-name row equal to name (exact, case-sensitive); 0 when none.

@@ -304,7 +304,7 @@ inline void put(B& out, const char* text) {
     if (text && *text) out.append(text, std::strlen(text));
 }
 
-// Appends the pieces of the prefix in their order: thread banner, time,
+// Appends the pieces of the prefix in their order: thread banner, sequence, time,
 // line number, rank name, indentation, then either the continuation spaces
 // or file and function.
 template <class B>
@@ -323,6 +323,14 @@ void assemble_prefix(katr_entry_c& e, B& out, int line, const char* rank_name) {
         put(out, record->display_name());
         out.append(") ==\r\n", 6);
         out.banner_done();
+    }
+    // "<pid>:<sequence> " in front of everything else, so that a log store
+    // can find gaps, duplicates and the order of lines across files.
+    if (m->print_sequence.load(std::memory_order_relaxed)) {
+        out.append_unsigned(static_cast<unsigned long long>(plat_pid()));
+        out.append(":", 1);
+        out.append_unsigned(m->line_sequence.fetch_add(1, std::memory_order_relaxed));
+        out.append(" ", 1);
     }
     if (m->print_time.load(std::memory_order_relaxed)) {
         size_t n = 0;

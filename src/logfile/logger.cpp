@@ -70,6 +70,32 @@ logger_c::~logger_c() {
     // rotated_files frees its strings itself.
 }
 
+// Puts an empty file at file_name in one step: it is made beside it under a
+// private name (a dot, the file's name, the pid: no name the directory scan
+// takes for a log) and exchanged with the current file, which then waits at
+// the private name (l.fresh) for its move to the rotated name. False, with
+// nothing changed, where the system cannot exchange or something failed: the
+// caller then moves the file away first and opens a new one after, as
+// always.
+static bool exchange_fresh_file(logger_c& l) {
+    if (!l.exchange_ok || l.directory.length == 0) return false;
+    const char* base = l.file_name.c_str() + l.directory.length;
+    l.fresh.truncate(0);
+    l.fresh.append(l.directory).append('.').append(base).append('.').append(static_cast<unsigned>(l.pid)).append(".next");
+    if (path_exists(l.fresh.c_str())) delete_file(l, l.fresh.c_str(), false);
+    plat_file_t f = plat_file_open_append(l.fresh.c_str());
+    if (f == PLAT_NO_FILE) return false;
+    plat_file_close(f);
+    char os_fresh[LOG_PATH_SIZE], os_current[LOG_PATH_SIZE];
+    const int done = to_os_path(l.fresh.c_str(), os_fresh) && to_os_path(l.file_name.c_str(), os_current)
+                         ? plat_exchange_files(os_fresh, os_current)
+                         : -1;
+    if (done == 1) return true;
+    if (done == 0) l.exchange_ok = false;
+    delete_file(l, l.fresh.c_str(), false);
+    return false;
+}
+
 // Closes the current file and gives it its rotated name. A numbered file
 // (taken while another writer held file_name) has it already. Otherwise
 // file_name moves to "<file_name>.<number>", the first number above
@@ -78,8 +104,10 @@ logger_c::~logger_c() {
 // next number is tried. The rotated name enters rotated_files whether or
 // not the move succeeded (a failed move is not reported; one that met a
 // file held open is tried again later). When no number is left the file
-// stays where it is.
-static void rotate_current(logger_c& l) {
+// stays where it is. When the next file takes the same name
+// (same_name_next), a fresh file is exchanged into place first where the
+// system can, so that followers by name never miss the name.
+static void rotate_current(logger_c& l, bool same_name_next) {
     if (l.file != PLAT_NO_FILE) {
         plat_file_close(l.file);
         l.file = PLAT_NO_FILE;
@@ -89,12 +117,18 @@ static void rotate_current(logger_c& l) {
         l.continued.truncate(0);
         return;
     }
+    // With stable names file_name is only the link: nothing to move.
+    if (l.stable_names) return;
     tr_stream_c rotated;
+    bool exchanged = false;
     for (;;) {
         const unsigned number = l.next_rotation(l.file_name.c_str(), l.file_number, rotated);
         if (number == 0) return;
         l.file_number = number;
-        if (l.move_or_queue(l.file_name.c_str(), rotated.c_str()) || !path_exists(rotated.c_str())) break;
+        if (same_name_next && !exchanged && exchange_fresh_file(l)) exchanged = true;
+        // After an exchange the old content waits at the fresh file's name.
+        const char* from = exchanged ? l.fresh.c_str() : l.file_name.c_str();
+        if (l.move_or_queue(from, rotated.c_str()) || !path_exists(rotated.c_str())) break;
     }
     l.rotated_files.insert_string(rotated.c_str());
 }
@@ -110,19 +144,33 @@ static void rotate_current(logger_c& l) {
 // share a file, and each file keeps to the size limit. When no numbered
 // file can be had, a file that could be opened grows on as before; a held
 // one is an open failure.
+// With stable names every file is such a numbered file, never one found
+// with content: a restart goes on above the highest number in the
+// directory.
 static plat_file_t open_own_file(logger_c& l, bool reopen) {
-    plat_file_t f = plat_file_open_append(l.file_name.c_str());
-    const unsigned long code = plat_last_error();
-    if (f != PLAT_NO_FILE) {
-        const long long found = plat_file_size(f);
-        if (found <= 0) return f;
-        if (!reopen && static_cast<unsigned long long>(found + BANNER_ROOM) < l.max_file_size) {
-            l.bytes_written = found > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<unsigned>(found);
-            return f;
+    plat_file_t f = PLAT_NO_FILE;
+    unsigned long code = 0;
+    if (l.stable_names) {
+        // Straight to the numbered files below; one still in use goes to
+        // the rotated files first.
+        if (l.continued.length != 0) {
+            l.rotated_files.insert_string(l.continued.c_str());
+            l.continued.truncate(0);
         }
-        plat_file_close(f);
-    } else if (!plat_error_in_use(code)) {
-        return PLAT_NO_FILE;
+    } else {
+        f = plat_file_open_append(l.file_name.c_str());
+        code = plat_last_error();
+        if (f != PLAT_NO_FILE) {
+            const long long found = plat_file_size(f);
+            if (found <= 0) return f;
+            if (!reopen && static_cast<unsigned long long>(found + BANNER_ROOM) < l.max_file_size) {
+                l.bytes_written = found > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<unsigned>(found);
+                return f;
+            }
+            plat_file_close(f);
+        } else if (!plat_error_in_use(code)) {
+            return PLAT_NO_FILE;
+        }
     }
     const bool fallback = f != PLAT_NO_FILE;
     tr_stream_c name;
@@ -140,14 +188,14 @@ static plat_file_t open_own_file(logger_c& l, bool reopen) {
         plat_file_close(numbered);
     }
     if (fallback) return plat_file_open_append(l.file_name.c_str());
-    plat_set_last_error(code);
+    if (code != 0) plat_set_last_error(code);
     return PLAT_NO_FILE;
 }
 
 void logger_c::open_file(tr_stream_c* error_text) {
     const bool reopen = opened && file_name.length != 0;
     if (reopen) {
-        rotate_current(*this);
+        rotate_current(*this, true);
         apply_retention();
     }
     start_file(error_text, reopen);
@@ -161,10 +209,12 @@ void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
     // Appends to an existing file (the platform opens at its end).
     // Something else at the name (a link, a pipe...) is refused by the open
     // and reported once; the log then goes on without a file.
+    if (!stable_names) drop_stable_link();
     file = open_own_file(*this, reopen);
     if (file == PLAT_NO_FILE) {
         unsigned long code = plat_last_error();
-        const bool planted = left_alone(file_name.c_str(), "no log file is written");
+        // With stable names file_name is the writer's own link.
+        const bool planted = !stable_names && left_alone(file_name.c_str(), "no log file is written");
         const bool retry = failing;
         if (!planted) note_failure();
         if (error_text) {
@@ -193,6 +243,16 @@ void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
     plat_set_last_error(0);
     if (plat_file_write(file, banner.c_str(), static_cast<size_t>(banner.length))) {
         bytes_written += static_cast<unsigned>(banner.length);
+        if (stable_names) link_newest();
+        if (grace_overrun != 0) {
+            // One line says that the bound cut the retention grace short.
+            tr_stream_c note;
+            note.append("katrace: ").append(grace_overrun).append(" rotated log files deleted inside their retention grace: more than ").append(static_cast<unsigned long long>(GRACE_BOUND) * files_to_keep).append(" files\r\n");
+            grace_overrun = 0;
+            // Written as the banner is, without a size rotation behind it.
+            if (plat_file_write(file, note.c_str(), static_cast<size_t>(note.length)))
+                bytes_written += static_cast<unsigned>(note.length);
+        }
         return;
     }
     unsigned long code = plat_last_error();
@@ -204,7 +264,7 @@ void logger_c::start_file(tr_stream_c* error_text, bool reopen) {
 }
 
 void logger_c::close_for_rename() {
-    if (opened && file_name.length != 0) rotate_current(*this);
+    if (opened && file_name.length != 0) rotate_current(*this, false);
     make_file_name();
 }
 

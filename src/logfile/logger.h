@@ -80,7 +80,23 @@ public:
     unsigned long long failed_at_ms = 0;  // plat_clock_ms() of the latest failure
     static const unsigned REOPEN_DELAY_MS = 1000;
     tr_stream_c continued;  // numbered file written while file_name is held by
-                            // another writer; empty while writing file_name
+                            // another writer (or always, with stable names);
+                            // empty while writing file_name
+    // Stable names (LogFileNaming stable): every file is born as
+    // "<file_name>.<number>" and never renamed; on POSIX file_name itself
+    // is a symbolic link to the newest, so followers by name find the log.
+    bool stable_names = false;
+    // LogRetentionGrace: a rotated file written to less than this many
+    // seconds ago is kept whatever the count, up to GRACE_BOUND times
+    // files_to_keep rotated files.
+    unsigned long long retention_grace = 0;
+    static const unsigned GRACE_BOUND = 4;
+    unsigned grace_overrun = 0;  // files the bound deleted young, said in the next file
+    // Renamed names: a size rotation exchanges a fresh file into place in
+    // one step (where the system can), so the current name never goes
+    // missing; cleared the first time the system says it cannot.
+    bool exchange_ok = true;
+    tr_stream_c fresh;  // private name of the file being exchanged into place
 
     // Moves and deletes that met a file another open holds, to be tried
     // again after a pause that the caller spends without its lock. Owns its
@@ -175,6 +191,14 @@ public:
     void apply_retention();
     // file_name = directory + module_name [+ "_" + pid] + ".log"
     void make_file_name();
+    // Stable names: points the link at file_name to the numbered file in
+    // use (nothing on Windows, and nothing when something other than a link
+    // stands there: a file of a writer with renamed names is never replaced).
+    void link_newest();
+    // Renamed names: removes a link at file_name that a run with stable
+    // names left (one that names "<its own name>.<number>"), so the current
+    // file can be made there; any other link is left alone.
+    void drop_stable_link();
     // True when something other than a regular file stands at path: a link,
     // pipe, device or directory that someone else made in the (often
     // shared) directory. The writer leaves it alone; the first time for a

@@ -25,6 +25,11 @@ const char PAT_ROTATED[] = ".log.%u";
 const char PAT_ROTATED_PID[] = "_%u.log.%u";
 const char PAT_CURRENT[] = ".log";
 const char PAT_CURRENT_PID[] = "_%u.log";
+// Behind a leading '.': a file that a rotation exchanged out of the current
+// name and had not yet moved to its number when its process ended
+// (".M.log.<pid>.next", ".M_<pid>.log.<writer pid>.next").
+const char PAT_LEFTOVER[] = ".log.%u.next";
+const char PAT_LEFTOVER_PID[] = "_%u.log.%u.next";
 
 // Matches name against module + pattern; the numbers met go to nums (at
 // most two). True when the whole name matched.
@@ -153,6 +158,7 @@ bool logger_c::_check_log_dir_content() {
     si_list_s rotated;
     unsigned highest = 0;
     const char* current = nullptr;
+    str_list_c leftovers;
     for (void* p = listing.first(); p; p = listing.next()) {
         const char* name = static_cast<const char*>(p);
         if (!name) continue;
@@ -175,6 +181,9 @@ bool logger_c::_check_log_dir_content() {
                 current = name;
             else
                 delete_in_directory(name);
+        } else if (name[0] == '.' && (match_name(name + 1, module_name, PAT_LEFTOVER, nums) ||
+                                      match_name(name + 1, module_name, PAT_LEFTOVER_PID, nums))) {
+            leftovers.append_string(name);
         }
     }
 
@@ -197,16 +206,76 @@ bool logger_c::_check_log_dir_content() {
             rotated_files.insert_string(moved.c_str());
         }
     }
+    // Leftovers of an interrupted rotation take the next numbers, as the
+    // current file did: "<dir>.M.log.<pid>.next" goes to "<dir>M.log.<n>".
+    for (void* p = leftovers.first(); p; p = leftovers.next()) {
+        const char* name = static_cast<const char*>(p);
+        const char* pid_dot = name + std::strlen(name) - std::strlen(".next");
+        while (pid_dot > name && *(pid_dot - 1) != '.') --pid_dot;
+        tr_stream_c base, moved;
+        base.append(directory).append_n(name + 1, static_cast<size_t>(pid_dot - 1 - (name + 1)));
+        path.truncate(0);
+        path.append(directory).append(name);
+        if (const unsigned number = next_rotation(base.c_str(), candidate, moved)) {
+            candidate = number;
+            if (move_or_queue(path.c_str(), moved.c_str())) rotated_files.insert_string(moved.c_str());
+        }
+    }
     if (candidate > file_number) file_number = candidate;
     return true;
 }
 
+// With a grace, the oldest rotated file stays while it was written to less
+// than retention_grace seconds ago (and so do the newer ones): a follower
+// that fell behind still finds it. The grace yields to the bound of
+// GRACE_BOUND x files_to_keep files, and the next file says how many went
+// young. A file whose time cannot be read (a name that was never created)
+// has no grace.
 void logger_c::apply_retention() {
+    const unsigned long long bound = files_to_keep * GRACE_BOUND;
+    const long long now = retention_grace ? plat_time() : 0;
     while (static_cast<unsigned long long>(rotated_files.num()) > files_to_keep) {
         const char* oldest = static_cast<const char*>(rotated_files.last());
+        if (retention_grace && oldest) {
+            char os[LOG_PATH_SIZE];
+            const long long written = to_os_path(oldest, os) ? plat_file_mtime(os) : -1;
+            const bool young = written >= 0 && static_cast<unsigned long long>(now - written) < retention_grace;
+            if (young && static_cast<unsigned long long>(rotated_files.num()) <= bound) break;
+            if (young) ++grace_overrun;
+        }
         if (oldest) delete_or_queue(oldest);
         rotated_files.remove_current_string();
     }
+}
+
+namespace {
+// The last component of a path.
+const char* base_name(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    const char* bslash = std::strrchr(path, '\\');
+    if (bslash > slash) slash = bslash;
+    return slash ? slash + 1 : path;
+}
+}  // namespace
+
+void logger_c::link_newest() {
+    if (continued.length == 0 || file_name.length == 0) return;
+    char os[LOG_PATH_SIZE];
+    if (to_os_path(file_name.c_str(), os)) plat_replace_link(os, base_name(continued.c_str()));
+}
+
+void logger_c::drop_stable_link() {
+    char os[LOG_PATH_SIZE];
+    char target[LOG_PATH_SIZE];
+    if (file_name.length == 0 || !to_os_path(file_name.c_str(), os) || !plat_read_link(os, target, sizeof target))
+        return;
+    // Ours names "<base>.<digits>" beside itself.
+    const char* base = base_name(os);
+    const size_t n = std::strlen(base);
+    if (std::strncmp(target, base, n) != 0 || target[n] != '.' || !target[n + 1]) return;
+    for (const char* d = target + n + 1; *d; ++d)
+        if (*d < '0' || *d > '9') return;
+    plat_delete_link(os);
 }
 
 bool logger_c::left_alone(const char* path, const char* instead) {
@@ -255,8 +324,11 @@ void logger_c::make_file_name() {
 void logger_c::reconfigure(config_parser_c& config, tr_stream_c* error_text, open_mode_e open,
                            const char* fallback_dir, const char* name, scan_mode_e scan) {
     const bool new_add_pid = config.get_add_pid_to_log_filename();
-    const bool pid_changed = new_add_pid != add_pid;
+    // A change of naming moves to a new file as a change of the name does.
+    const bool pid_changed = new_add_pid != add_pid || config.get_log_naming_stable() != stable_names;
     add_pid = new_add_pid;
+    stable_names = config.get_log_naming_stable();
+    retention_grace = config.get_log_retention_grace();
     max_file_size = config.get_log_file_size();
     files_to_keep = config.get_log_files_to_keep();
 

@@ -78,7 +78,8 @@ void record_guard_c::enter() {
 trace_manager_c::trace_manager_c()
     : logger(nullptr), config(nullptr), generation(0), last_thread_id(0), threads(nullptr), tls_index(0),
       screen_ranks(0), debugger_ranks(0), print_file(false), print_function(false), print_line(false),
-      print_time(false), keep_stack(false), do_indentation(false), has_tls(false), retired(nullptr) {
+      print_time(false), keep_stack(false), do_indentation(false), print_sequence(false), line_sequence(0),
+      has_tls(false), retired(nullptr) {
     threads = new (std::nothrow) ptr_list_c(true);
     logger = new (std::nothrow) logger_c;
     config = new (std::nothrow) config_parser_c;
@@ -145,6 +146,7 @@ void trace_manager_c::copy_settings() {
     print_time.store(config->print_time, r);
     keep_stack.store(config->keep_stack, r);
     do_indentation.store(config->do_indentation, r);
+    print_sequence.store(config->print_sequence, r);
     if (_is_published()) _publish_flags();
 }
 

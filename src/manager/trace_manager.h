@@ -127,6 +127,11 @@ public:
     std::atomic<bool> print_time;
     std::atomic<bool> keep_stack;
     std::atomic<bool> do_indentation;
+    std::atomic<bool> print_sequence;
+    // The number the next line's prefix carries when print_sequence is on:
+    // one counter per process, never repeated (a forked child keeps counting
+    // under its own pid).
+    std::atomic<unsigned long long> line_sequence;
 
     // Whether a thread-local slot was allocated (a slot index may be 0).
     bool has_tls;

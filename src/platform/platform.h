@@ -154,6 +154,27 @@ bool plat_create_directory(const char* path);
 // when the listing ran to its end.
 typedef void (*plat_visit_f)(const char* name, void* ctx);
 bool plat_list_files(const char* dir, plat_visit_f visit, void* ctx);
+// Time of the last write of the regular file at path, in seconds since
+// 1970 (as plat_time); -1 when it cannot be read.
+long long plat_file_mtime(const char* path);
+
+// ------------------------------------------------ links to the newest log
+// Points the symbolic link at link_path to target (a name in the same
+// directory), atomically: a fresh link is made beside it and renamed over
+// the old one, so the name never goes missing. Something other than a link
+// at link_path (a regular file, a directory...) is never replaced: false.
+// Windows makes no links (they need a right a service may not have): false.
+bool plat_replace_link(const char* link_path, const char* target);
+// The target text of the symbolic link at path into target (size bytes,
+// NUL-terminated); false when path is not a link or the text does not fit.
+bool plat_read_link(const char* path, char* target, size_t size);
+// Removes the symbolic link at path (never a file it points to); false when
+// something else stands there.
+bool plat_delete_link(const char* path);
+// Swaps the regular files at a and b atomically (Linux renameat2 with
+// RENAME_EXCHANGE): 1 done, 0 when the system or file system cannot (the
+// caller falls back to separate moves), -1 on any other failure.
+int plat_exchange_files(const char* a, const char* b);
 
 // ------------------------------------------------------ thread-local slot
 // Allocates a slot (POSIX: at most 64 at a time). On POSIX, on_exit (when

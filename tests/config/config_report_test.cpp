@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/config_parser.h"
+#include "config/line_reader.h"
 #include "katrace.h"
 #include "kor/mix.h"
 
@@ -84,4 +85,30 @@ TEST(ConfigReport, ConfiguredRules) {
     EXPECT_EQ(report_of(c).rfind("\n# Config filename \"/etc/app.jot\"\n\nAditionalRanks db\n", 0), 0u);
     c.config_file_name[0] = 0;
     EXPECT_EQ(report_of(c).rfind("\n# Config filename \"\"\n\n", 0), 0u);
+}
+
+// The shipping keywords: reported only when a text gave them, in a form
+// that parses back; bad values are reported and change nothing.
+TEST(ConfigReport, ShippingKeywordsOnlyWhenSet) {
+    config_parser_c c;
+    tr_stream_c messages;
+    tr_m_line_reader_c bad("LogFileNaming sideways\nLogRetentionGrace soon\nPrintSequence maybe\n");
+    EXPECT_EQ(c.parse_lines(bad, messages), 2u);
+    EXPECT_NE(std::string(messages.c_str()).find("LogFileNaming takes stable or rename"), std::string::npos);
+    EXPECT_EQ(report_of(c).find("Sequence"), std::string::npos);
+    EXPECT_EQ(report_of(c).find("LogFileNaming"), std::string::npos);
+
+    tr_m_line_reader_c good("LogFileNaming STABLE\nLogRetentionGrace 30\nPrintSequence on\n");
+    EXPECT_EQ(c.parse_lines(good, messages), 0u);
+    const std::string T = mix_n::True, report = report_of(c);
+    EXPECT_NE(report.find("AddPIDtoLogFilename " + std::string(mix_n::False) +
+                          "\nLogFileNaming stable\nLogRetentionGrace 30\nPrintSequence " + T + "\n"),
+              std::string::npos)
+        << report;
+    config_parser_c back;
+    tr_m_line_reader_c again(report.c_str());
+    back.parse_lines(again, messages);
+    EXPECT_EQ(report_of(back), report);
+    EXPECT_TRUE(back.log_naming_stable && back.print_sequence);
+    EXPECT_EQ(back.log_retention_grace, 30u);
 }

@@ -304,3 +304,25 @@ TEST_F(EntryTest, ThreadBannerOnEachChangeOfThread) {
                                     main_banner + "error->m3\r\n" + worker_banner + "error->w2\r\nerror->w3\r\n");
     }
 }
+
+// PrintSequence: "<pid>:<sequence> " opens every line, one counter per
+// process that only counts up, also across a reload.
+TEST_F(EntryTest, SequenceNumbersInThePrefix) {
+    load("PrintSequence on\nPrintLine on");
+    katr_entry_c e = site();
+    e.print_nl(KATR_RANK_ERROR, 7, "a"), e.print_nl(KATR_RANK_ERROR, 8, "b");
+    const std::string pid = std::to_string(plat_pid()), first = since_load();
+    const size_t at = first.find(pid + ":");
+    ASSERT_NE(at, std::string::npos) << first;
+    const unsigned long long n = std::stoull(first.substr(at + pid.size() + 1));
+    EXPECT_NE(first.find(pid + ":" + std::to_string(n) + " 7:error->a\r\n" + pid + ":" + std::to_string(n + 1) +
+                         " 8:error->b\r\n"),
+              std::string::npos)
+        << first;
+    load("PrintSequence on");
+    e.print_nl(KATR_RANK_ERROR, 9, "c");
+    EXPECT_NE(since_load().find(pid + ":" + std::to_string(n + 2) + " error->c"), std::string::npos) << since_load();
+    load("");
+    e.print_nl(KATR_RANK_ERROR, 9, "d");
+    EXPECT_EQ(since_load().find(pid + ":"), std::string::npos);
+}

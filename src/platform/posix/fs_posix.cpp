@@ -52,6 +52,22 @@ bool plat_move_file(const char* from, const char* to) {
     return renameat(src.dir(), src.name(), dst.dir(), dst.name()) == 0;
 }
 
+// Swaps two regular files that no process holds open as its log, in one
+// step: the name b never goes missing.
+int plat_exchange_files(const char* a, const char* b) {
+#ifdef RENAME_EXCHANGE
+    plat_entry_at_c ea, eb;
+    if (!ea.open(a) || !eb.open(b) || !ea.is_regular() || !eb.is_regular() || in_use(ea) || in_use(eb)) return -1;
+    if (plat_fault_injected(PLAT_CALL_RENAME)) return -1;
+    if (renameat2(ea.dir(), ea.name(), eb.dir(), eb.name(), RENAME_EXCHANGE) == 0) return 1;
+    return errno == EINVAL || errno == ENOSYS || errno == ENOTSUP ? 0 : -1;
+#else
+    (void)a;
+    (void)b;
+    return 0;
+#endif
+}
+
 // Removes a regular file that no process holds open as its log.
 bool plat_delete_file(const char* path) {
     plat_entry_at_c e;
@@ -78,4 +94,11 @@ int plat_path_access(const char* path) {
 bool plat_path_opens(const char* path) {
     struct stat st;
     return plat_path_usable(path) && stat(path, &st) == 0;
+}
+
+// lstat: a link's own time is not a file's.
+long long plat_file_mtime(const char* path) {
+    struct stat st;
+    if (!plat_path_usable(path) || lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_mtime);
 }

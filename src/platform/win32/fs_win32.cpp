@@ -58,3 +58,16 @@ bool plat_path_opens(const char* path) {
     CloseHandle(h);
     return true;
 }
+
+// GetFileAttributesExW: the last write time of a regular file, from
+// 100-nanosecond units since 1601 to seconds since 1970.
+long long plat_file_mtime(const char* path) {
+    wide_path_c w(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!w.ok() || !GetFileAttributesExW(w.get(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & PLAT_NOT_REGULAR_ATTRIBUTES))
+        return -1;
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
+}
