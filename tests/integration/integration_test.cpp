@@ -233,6 +233,13 @@ TEST_F(IntegrationTest, PluginTracesOnlyWithTheEnvironment) {
 // said about the file or the directory it names.
 TEST_F(IntegrationTest, EnvironmentIgnoredWhenSetUserId) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-user-id copy";
+#  if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the leak sanitizer cannot run in a set-user-id process";
+#  elif defined(__has_feature)
+#    if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the leak sanitizer cannot run in a set-user-id process";
+#    endif
+#  endif
     write_file(path("env.jot"), "LogDirectoryName " + dir() + "/envlog/\nDefaultLoggingRank error\n");
     fs::copy_file("integration_host", path("suid_host"));
     const std::string run = with_env("KATRACE_CONFIG", path("env.jot"), "\"" + path("suid_host") + "\" early -") +
