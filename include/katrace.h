@@ -230,10 +230,14 @@ KATR_API void katr_set_callback(katr_callback_f callback);
  * and generation inline and calls the library only when the line may pass
  * or the object has not been used yet. */
 #if defined(_MSC_VER) && !defined(__clang__)
+#  define KATR_RARELY_(c)   (c)
 #  define KATR_SIGNATURE_   __FUNCSIG__
 #  define KATR_LOAD_U32_(p) (*(const volatile unsigned*)(p))
 #  define KATR_LOAD_PTR_(p) (*(const unsigned* const volatile*)(p))
 #else
+/* The branch the traced function takes while tracing is off is laid out
+ * straight; the library's cases jump away. */
+#  define KATR_RARELY_(c)   __builtin_expect(!!(c), 0)
 #  define KATR_SIGNATURE_   __PRETTY_FUNCTION__
 #  define KATR_LOAD_U32_(p) __atomic_load_n((p), __ATOMIC_RELAXED)
 #  define KATR_LOAD_PTR_(p) __atomic_load_n((p), __ATOMIC_RELAXED)
@@ -261,12 +265,12 @@ inline const char* katr_base_name(const char* path) {
  * push, enter line). A stale mask always asks the library. */
 inline bool katr_may_pass(katr_entry_c& e, unsigned rank) {
     const unsigned flags = KATR_LOAD_U32_(&katr_state_flags);
-    if (!(flags & KATR_STATE_MANAGER)) return false;
+    if (KATR_RARELY_(!(flags & KATR_STATE_MANAGER))) return false;
     const unsigned mask = KATR_LOAD_U32_(e.rank_mask_cache);
     const unsigned* live = KATR_LOAD_PTR_(&katr_generation_source);
-    if (KATR_LOAD_U32_(e.generation_cache) < KATR_LOAD_U32_(live)) return true;
+    if (KATR_RARELY_(KATR_LOAD_U32_(e.generation_cache) < KATR_LOAD_U32_(live))) return true;
     if (!e.initialised) {
-        if ((flags & KATR_STATE_KEEP_STACK) || (e.enter_leave && (mask & KATR_RANK_TRACE)))
+        if (KATR_RARELY_((flags & KATR_STATE_KEEP_STACK) || (e.enter_leave && (mask & KATR_RANK_TRACE))))
             e._first_use();
         else
             e._initialise_quietly();
@@ -276,8 +280,8 @@ inline bool katr_may_pass(katr_entry_c& e, unsigned rank) {
 
 inline katr_entry_c::~katr_entry_c() {
     if (!initialised) return;
-    if ((KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_KEEP_STACK) ||
-        (enter_leave && !first_line && (KATR_LOAD_U32_(rank_mask_cache) & KATR_RANK_TRACE)))
+    if (KATR_RARELY_((KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_KEEP_STACK) ||
+                     (enter_leave && !first_line && (KATR_LOAD_U32_(rank_mask_cache) & KATR_RANK_TRACE))))
         _leave();
 }
 /* The same test for a site without an entry object. */
@@ -308,13 +312,13 @@ inline bool katr_site_may_pass(const unsigned* mask, const unsigned* generation,
                    __LINE__, false)
 /* Messages through an entry object, tested inline first; the arguments after
  * rank are the format and its values. */
-#define KATR_PRINT(var, rank, ...)                                                \
-  do {                                                                            \
-    if (katr_may_pass((var), (rank))) (var).print((rank), __LINE__, __VA_ARGS__); \
+#define KATR_PRINT(var, rank, ...)                                                              \
+  do {                                                                                          \
+    if (KATR_RARELY_(katr_may_pass((var), (rank)))) (var).print((rank), __LINE__, __VA_ARGS__); \
   } while (0)
-#define KATR_PRINT_NL(var, rank, ...)                                                \
-  do {                                                                               \
-    if (katr_may_pass((var), (rank))) (var).print_nl((rank), __LINE__, __VA_ARGS__); \
+#define KATR_PRINT_NL(var, rank, ...)                                                              \
+  do {                                                                                             \
+    if (KATR_RARELY_(katr_may_pass((var), (rank)))) (var).print_nl((rank), __LINE__, __VA_ARGS__); \
   } while (0)
 /* A one-off message line (CR LF appended) with a site of its own. */
 #define KATR_MSG(rank, ...)                                                      \
