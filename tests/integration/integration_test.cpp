@@ -17,6 +17,14 @@
 #  include <unistd.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#  define KATR_TEST_ASAN 1
+#elif defined(__has_feature)
+#  if __has_feature(address_sanitizer)
+#    define KATR_TEST_ASAN 1
+#  endif
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -232,7 +240,7 @@ TEST_F(IntegrationTest, PluginTracesOnlyWithTheEnvironment) {
 // said about the file or the directory it names.
 TEST_F(IntegrationTest, EnvironmentIgnoredWhenSetUserId) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-user-id copy";
-#  if defined(__SANITIZE_ADDRESS__)
+#  if defined(KATR_TEST_ASAN)
     // The leak checker stops a set-user-id process (it cannot read its own
     // /proc entries there); the native run covers this.
     GTEST_SKIP() << "the leak checker cannot run in a set-user-id process";
