@@ -1,7 +1,6 @@
 // Loading configuration files and texts.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -30,10 +29,7 @@ TEST_F(ConfigLoader, FileWithAndWithoutErrors) {
     write_file(bad, "LogFileSize x\nPrintTime off\nClenAll\n");
     EXPECT_FALSE(d.load_file(bad.c_str(), m2, opened));
     EXPECT_TRUE(opened);
-    EXPECT_FALSE(d.print_time);
-    const std::string text = m2.c_str(),
-                      summary = "Incomplete result. 2 errors are found during parsing of katrace config file " + bad + "\r\n";
-    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), summary.size())), summary);
+    EXPECT_FALSE(d.print_time);         // the closing count of a file: the configuration page's examples
     write_file(bad, "KeepStack on\n");  // a reload without a path reads the same file again
     EXPECT_TRUE(d.load_file(nullptr, m2, opened));
     EXPECT_TRUE(d.keep_stack);

@@ -1,10 +1,7 @@
 // The configuration report, byte for byte.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "config/config_parser.h"
 #include "config/line_reader.h"

@@ -1,7 +1,6 @@
 // The line reader: tokens, words, booleans and numbers.
 #include <gtest/gtest.h>
 
-#include <string>
 
 #include "config/line_reader.h"
 #include "support/tr_stream.h"

@@ -1,9 +1,6 @@
 // The rank filter over configured rules.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdio>
-#include <thread>
 #include <vector>
 
 #include "config/config_parser.h"

@@ -5,7 +5,6 @@
 #include <katrace.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 static_assert(KATRACE_VERSION_MAJOR == 1 && KATRACE_VERSION_NUMBER >= 10000, "katrace 1.x expected");

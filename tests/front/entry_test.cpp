@@ -248,7 +248,8 @@ TEST_F(EntryTest, DebuggerOutputReachesAListeningViewer) {
 #endif
 
 // Standard output takes the ranks of its mask (a long string up to its first NUL byte), or every line
-// while verbose; the switches change the configuration, so a parse that does not name them keeps them.
+// while verbose; the switch changes the configuration, so a parse that does not name it keeps it (the
+// debugger switch: the remote request tests).
 TEST_F(EntryTest, StandardOutputAndSwitches) {
     load("DefaultLoggingRank error warning debug\nPrintOnScreen error debug\nPrintLine on");
     std::string b = banner();
@@ -264,11 +265,6 @@ TEST_F(EntryTest, StandardOutputAndSwitches) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), b + "1:error->e\r\nd1\r\nerror->x3:warning->loud\r\n");
     EXPECT_EQ(since_load(), b + "1:error->e\r\n2:warning->w\r\nd1\r\nerror->" + std::string("x\0y", 3) +
                                 "3:warning->loud\r\n4:warning->quiet\r\n");
-    katr_set_print_to_debug_vew(true);
-    parse("PrintLine off");
-    EXPECT_EQ(m->debugger_ranks.load(), KATR_RANK_ALL);
-    katr_set_print_to_debug_vew(false);
-    EXPECT_EQ(m->debugger_ranks.load(), 0u);
 }
 
 // Two threads take turns: a banner stands before each run of lines of one

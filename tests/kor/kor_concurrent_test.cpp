@@ -1,16 +1,11 @@
-// Many threads through the thread identity, the critical sections and the reader-writer lock.
+// Many threads through the thread identity of the support library.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "katrace.h"
-#include "kor/crit_section.h"
 #include "kor/kor_thread.h"
-#include "kor/ptr_list.h"
-#include "kor/rw_lock.h"
 
 namespace {
 const int thread_count = 8;

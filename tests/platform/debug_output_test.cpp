@@ -4,10 +4,8 @@
 #include "common/temp_dir.h"
 #include "platform/platform.h"
 
-#include <atomic>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {

@@ -1,11 +1,10 @@
-// Thread-local slots, process heap, identity, time, executable.
+// Thread-local slots (the exit hook) and the executable image and path.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <thread>
 

