@@ -12,6 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#if defined(__x86_64__) && !defined(_WIN32)
+#  include <x86intrin.h>
+#endif
 
 #include "katrace.h"
 
@@ -115,10 +118,51 @@ struct plat_mapping_s {
 };
 // Maps the file; false (and m->data null) on failure. An empty file maps to "".
 bool plat_map_file(const char* path, plat_mapping_s* m);
-// Releases a mapping made by plat_map_file; safe on a failed or released one.
+// As plat_map_file, for a file that another process may be writing (a live
+// black box): the bytes are always copied into memory, and on Windows the
+// open admits writers.
+bool plat_read_live_file(const char* path, plat_mapping_s* m);
+// Releases a mapping made by plat_map_file or plat_read_live_file; safe on
+// a failed or released one.
 void plat_unmap_file(plat_mapping_s* m);
 
-// ----------------------------------------------------------- file system
+// -------------------------------------------------- shared read-write map
+// A file mapped shared and writable: every store into data is in the
+// system's page cache at once and reaches the file even when the process
+// is killed. The black box lives in one.
+struct plat_shared_map_s {
+    unsigned char* data;  // the file's bytes; null when not mapped
+    size_t size;          // bytes mapped (the file's size)
+    intptr_t os_handle;   // backend bookkeeping
+    intptr_t os_extra;    // backend bookkeeping
+};
+// Creates the regular file at path, or takes the one there with its content
+// dropped, gives it size bytes of zeros with the disk space reserved (POSIX
+// ftruncate + posix_fallocate, so that a full disk fails here rather than
+// raising SIGBUS on a later store; Windows: the mapping's size), and maps it
+// whole, shared, read-write. What stands at path is refused as by
+// plat_file_open_append: a link, reparse point, pipe or device is never
+// opened or followed. The file is not inheritable. False (m->data null) on
+// failure, also for a size of 0 or one beyond the address space.
+bool plat_map_shared(const char* path, unsigned long long size, plat_shared_map_s* m);
+// Unmaps and closes; safe on a failed or released map. The file stays.
+void plat_unmap_shared(plat_shared_map_s* m);
+
+// ------------------------------------------------------------ fine clock
+// The time-stamp counter: plat_ticks is cheap (no system call; the rdtsc
+// instruction on x86-64 Linux, QueryPerformanceCounter on Windows) and only
+// grows; plat_tick_rate is its ticks per second (measured once against the
+// monotonic clock on POSIX, QueryPerformanceFrequency on Windows).
+#if defined(__x86_64__) && !defined(_WIN32)
+inline uint64_t plat_ticks() { return __rdtsc(); }
+#else
+uint64_t plat_ticks();
+#endif
+uint64_t plat_tick_rate();
+// The wall clock in nanoseconds since 1970 (UTC).
+uint64_t plat_wall_ns();
+
+
 // Opening for append (above), moving, deleting and listing act only on
 // regular files and never follow a link or reparse point at a file's own
 // name; the directories on the way to it may be links.
@@ -313,15 +357,16 @@ int plat_utf16_to_utf8(const katr_wchar_t* src, char* dst, int dst_bytes);
 // may make fail (or, for writes, write less) before the real call runs, to
 // reach error paths that no ordinary environment produces.
 enum plat_call_e {
-    PLAT_CALL_OPEN,       // opening the log file for appending
-    PLAT_CALL_WRITE,      // each write / writev / WriteFile of the log file
-    PLAT_CALL_RENAME,     // plat_move_file
-    PLAT_CALL_UNLINK,     // plat_delete_file
-    PLAT_CALL_LIST,       // plat_list_files
-    PLAT_CALL_MAP,        // plat_map_file (the read or the mapping)
-    PLAT_CALL_MKDIR,      // plat_create_directory
-    PLAT_CALL_TLS_ALLOC,  // plat_tls_alloc
-    PLAT_CALL_HEAP,       // plat_heap_alloc
+    PLAT_CALL_OPEN,        // opening the log file for appending
+    PLAT_CALL_WRITE,       // each write / writev / WriteFile of the log file
+    PLAT_CALL_RENAME,      // plat_move_file
+    PLAT_CALL_UNLINK,      // plat_delete_file
+    PLAT_CALL_LIST,        // plat_list_files
+    PLAT_CALL_MAP,         // plat_map_file (the read or the mapping)
+    PLAT_CALL_MKDIR,       // plat_create_directory
+    PLAT_CALL_TLS_ALLOC,   // plat_tls_alloc
+    PLAT_CALL_HEAP,        // plat_heap_alloc
+    PLAT_CALL_MAP_SHARED,  // plat_map_shared (the open)
     PLAT_CALL_COUNT
 };
 // Portable errors a hook can make a call fail with; each backend turns them

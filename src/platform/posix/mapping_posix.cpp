@@ -78,6 +78,9 @@ bool plat_map_file(const char* path, plat_mapping_s* m) {
     return true;
 }
 
+// The file is read, never mapped, so a writer changes nothing under us.
+bool plat_read_live_file(const char* path, plat_mapping_s* m) { return plat_map_file(path, m); }
+
 // Frees the buffer and leaves the view empty.
 void plat_unmap_file(plat_mapping_s* m) {
     if (!m || !m->data) return;

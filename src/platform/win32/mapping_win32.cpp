@@ -50,16 +50,27 @@ char* read_with_terminator(HANDLE file, size_t* size) {
     return buf;
 }
 
+bool open_and_map(const char* path, plat_mapping_s* m, bool live);
+
 }  // namespace
 
 // CreateFileW for shared reading; the file handle is closed in every case.
-bool plat_map_file(const char* path, plat_mapping_s* m) {
+bool plat_map_file(const char* path, plat_mapping_s* m) { return open_and_map(path, m, false); }
+
+// Writers are admitted, and the bytes are always copied: a view would
+// change under its reader.
+bool plat_read_live_file(const char* path, plat_mapping_s* m) { return open_and_map(path, m, true); }
+
+namespace {
+
+bool open_and_map(const char* path, plat_mapping_s* m, bool live) {
     if (!m) return false;
     *m = plat_mapping_s{nullptr, 0, nullptr, nullptr};
     wide_path_c w(path);
     if (!w.ok()) return false;
     if (plat_fault_injected(PLAT_CALL_MAP)) return false;
-    HANDLE file = CreateFileW(w.get(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const DWORD share = live ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : FILE_SHARE_READ;
+    HANDLE file = CreateFileW(w.get(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER file_size;
@@ -71,7 +82,7 @@ bool plat_map_file(const char* path, plat_mapping_s* m) {
     if (size == 0) {
         m->data = g_empty_text;
         m->os_handle = reinterpret_cast<void*>(MAP_KIND_EMPTY);
-    } else if (size % page_size() != 0) {
+    } else if (!live && size % page_size() != 0) {
         m->data = map_view(file);
         m->os_handle = reinterpret_cast<void*>(MAP_KIND_VIEW);
     } else {
@@ -88,6 +99,8 @@ bool plat_map_file(const char* path, plat_mapping_s* m) {
     m->size = size;
     return true;
 }
+
+}  // namespace
 
 // Unmaps the view or frees the buffer, and leaves the mapping empty.
 void plat_unmap_file(plat_mapping_s* m) {
