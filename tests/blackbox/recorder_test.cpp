@@ -1,0 +1,242 @@
+// The recorder and the decoder together: what is recorded decodes with its
+// arguments, rings wrap keeping the newest records, regions are shared out
+// and reused, damaged boxes never decode wrong, and a reader may run on the
+// live mapping while threads record.
+#include "blackbox/box_decoder.h"
+#include "blackbox/box_recorder.h"
+#include "common/temp_dir.h"
+#include "platform/platform.h"
+
+#include <atomic>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class BoxRecorder : public temp_dir_test {
+protected:
+    box_recorder_s* open_box(unsigned regions = 0) {
+        box_recorder_s* r = box_open(path("host_1.kbox").c_str(), BOX_MIN_SIZE, regions, "host");
+        EXPECT_NE(r, nullptr);
+        return r;
+    }
+};
+
+box_arg_s arg_int(int64_t v) {
+    box_arg_s a;
+    a.kind = BOX_ARG_INT;
+    a.i = v;
+    return a;
+}
+box_arg_s arg_str(const char* s) {
+    box_arg_s a;
+    a.kind = BOX_ARG_STRING;
+    a.s = s;
+    return a;
+}
+
+// The events of a box's bytes, copied to an aligned buffer as a reader of
+// the file has them.
+std::vector<box_event_s> decode(const std::string& bytes, std::vector<std::string>* problems = nullptr) {
+    std::vector<uint64_t> copy(bytes.size() / 8 + 1);
+    memcpy(copy.data(), bytes.data(), bytes.size());
+    box_decoder_c d;
+    std::vector<box_event_s> events;
+    if (d.open(reinterpret_cast<const unsigned char*>(copy.data()), bytes.size())) d.read_all(&events);
+    if (problems) *problems = d.problems();
+    return events;
+}
+
+}  // namespace
+
+TEST_F(BoxRecorder, EventsDecodeWithTheirSitesAndArguments) {
+    box_recorder_s* r = open_box();
+    ASSERT_NE(r, nullptr);
+    box_writer_s* w = box_thread_attach(r, 4242, "worker");
+    ASSERT_NE(w, nullptr);
+    const uint32_t scope = box_site_id(r, "Conn::open", "conn.cpp", 10, nullptr);
+    const uint32_t msg = box_site_id(r, "Conn::open", "conn.cpp", 12, "%d %s %s %s %g %p %u");
+    const uint32_t again = box_site_id(r, "Conn::open", "conn.cpp", 10, nullptr);
+    EXPECT_EQ(again - msg, box_string_span(sizeof(box_site_s), false));  // its texts were not written again
+    const std::string long_text(300, 'L');
+    box_arg_s args[7] = {arg_int(-5), arg_str("short"), arg_str(long_text.c_str()), arg_str(nullptr)};
+    args[4].kind = BOX_ARG_DOUBLE, args[4].d = 2.5;
+    args[5].kind = BOX_ARG_POINTER, args[5].p = &args;
+    args[6].kind = BOX_ARG_UINT, args[6].u = ~0ull;
+    const uint64_t before = plat_wall_ns();
+    box_record_scope(w, BOX_REC_ENTER, scope, 1);
+    box_record_message(w, msg, 0x08, 1, args, 7);
+    box_record_scope(w, BOX_REC_LEAVE, scope, 1);
+    size_t size = 0;
+    const unsigned char* bytes = box_bytes(r, &size);
+    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size));
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].kind, BOX_REC_ENTER);
+    EXPECT_EQ(events[2].kind, BOX_REC_LEAVE);
+    const box_event_s& m = events[1];
+    EXPECT_EQ(m.function, "Conn::open");
+    EXPECT_EQ(m.file, "conn.cpp");
+    EXPECT_EQ(m.line, 12u);
+    EXPECT_EQ(m.rank, 0x08u);
+    EXPECT_EQ(m.depth, 1u);
+    EXPECT_EQ(m.thread_id, 4242u);
+    EXPECT_NEAR(static_cast<double>(m.wall_ns), static_cast<double>(before), 1e8);
+    ASSERT_EQ(m.args.size(), 7u);
+    EXPECT_EQ(static_cast<int64_t>(m.args[0].bits), -5);
+    EXPECT_EQ(m.args[1].text, "short");
+    EXPECT_EQ(m.args[2].text, long_text.substr(0, BOX_MAX_STRING));
+    EXPECT_EQ(m.args[2].cut, 300u - BOX_MAX_STRING);
+    EXPECT_EQ(m.args[3].kind, BOX_ARG_NULL_STRING);
+    double d;
+    memcpy(&d, &m.args[4].bits, 8);
+    EXPECT_EQ(d, 2.5);
+    EXPECT_EQ(m.args[5].bits, reinterpret_cast<uintptr_t>(&args));
+    EXPECT_EQ(m.args[6].bits, ~0ull);
+    box_thread_detach(r, w);
+    box_close(r);
+    // The file holds the same after the recorder is gone.
+    EXPECT_EQ(decode(read_file(path("host_1.kbox"))).size(), 3u);
+}
+
+// Many laps of a small ring: the newest records survive, in order, whole.
+TEST_F(BoxRecorder, RingKeepsTheNewestRecordsInOrder) {
+    box_recorder_s* r = open_box(32);
+    ASSERT_NE(r, nullptr);
+    box_writer_s* w = box_thread_attach(r, 1, nullptr);
+    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
+    const std::string texts[3] = {"a", std::string(40, 'b'), std::string(255, 'c')};
+    const int total = 20000;
+    for (int i = 0; i < total; ++i) {
+        box_arg_s args[2] = {arg_int(i), arg_str(texts[i % 3].c_str())};
+        box_record_message(w, site, 0x08, 0, args, 2);
+    }
+    size_t size = 0;
+    const unsigned char* bytes = box_bytes(r, &size);
+    std::vector<std::string> problems;
+    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size), &problems);
+    EXPECT_EQ(problems, std::vector<std::string>{});
+    ASSERT_GT(events.size(), 50u);
+    ASSERT_LT(events.size(), size_t(total));
+    for (size_t k = 0; k < events.size(); ++k) {
+        const int expect = total - static_cast<int>(events.size()) + static_cast<int>(k);
+        ASSERT_EQ(static_cast<int64_t>(events[k].args[0].bits), expect);
+        ASSERT_EQ(events[k].args[1].text, texts[expect % 3]);
+    }
+    box_close(r);
+}
+
+// Regions go to the first threads; a region freed by a thread that ended is
+// reused, and its old records are not taken for the new owner's.
+TEST_F(BoxRecorder, RegionsAreSharedOutAndReused) {
+    box_recorder_s* r = open_box(4);
+    ASSERT_NE(r, nullptr);
+    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, nullptr);
+    box_writer_s* w[5];
+    for (unsigned i = 0; i < 5; ++i) w[i] = box_thread_attach(r, 100 + i, "t");
+    EXPECT_EQ(w[4], nullptr);
+    for (unsigned i = 0; i < 4; ++i) box_record_scope(w[i], BOX_REC_ENTER, site, 0);
+    box_thread_detach(r, w[1]);
+    box_writer_s* again = box_thread_attach(r, 200, "late");
+    ASSERT_NE(again, nullptr);
+    box_record_scope(again, BOX_REC_LEAVE, site, 0);
+    size_t size = 0;
+    const unsigned char* bytes = box_bytes(r, &size);
+    std::vector<uint64_t> copy(size / 8);
+    memcpy(copy.data(), bytes, size);
+    box_decoder_c d;
+    ASSERT_TRUE(d.open(reinterpret_cast<const unsigned char*>(copy.data()), size));
+    std::vector<box_event_s> events;
+    d.read_region(1, &events);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, BOX_REC_LEAVE);
+    EXPECT_EQ(d.thread_of(1).thread_id, 200u);
+    EXPECT_EQ(d.thread_of(1).name, "late");
+    EXPECT_EQ(reinterpret_cast<const box_header_s*>(bytes)->threads_refused, 1u);
+    for (box_writer_s* x : {w[0], again, w[2], w[3]}) box_thread_detach(r, x);
+    box_close(r);
+    EXPECT_EQ(box_open(path("small").c_str(), BOX_MIN_SIZE - 1, 0, nullptr), nullptr);
+    EXPECT_EQ(box_open(path("crowded").c_str(), BOX_MIN_SIZE, 4096, nullptr), nullptr);
+}
+
+// Bytes changed at random, files cut short and other files: the decoder
+// reads only inside the bytes, never hands out a record that was not
+// written, and says what it found wrong.
+TEST_F(BoxRecorder, DamagedBoxesNeverDecodeWrong) {
+    box_recorder_s* r = open_box(8);
+    ASSERT_NE(r, nullptr);
+    box_writer_s* w = box_thread_attach(r, 7, "t");
+    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
+    for (int i = 0; i < 3000; ++i) {
+        box_arg_s args[2] = {arg_int(i), arg_str("text")};
+        box_record_message(w, site, 0x08, 0, args, 2);
+    }
+    size_t size = 0;
+    const unsigned char* bytes = box_bytes(r, &size);
+    const std::string good(reinterpret_cast<const char*>(bytes), size);
+    box_close(r);
+    std::mt19937 rng(1);
+    const size_t used = BOX_HEADER_SIZE + (size - BOX_HEADER_SIZE) / 8;  // header, strings and the first region
+    for (int round = 0; round < 200; ++round) {
+        std::string bad = good;
+        for (int k = 0; k < 8; ++k) bad[rng() % used] = static_cast<char>(rng());
+        for (const box_event_s& e : decode(bad)) {
+            ASSERT_EQ(e.function, "f");
+            ASSERT_EQ(e.args.size(), 2u);
+        }
+    }
+    std::vector<std::string> problems;
+    EXPECT_LT(decode(good.substr(0, size / 2), &problems).size(), 3000u);
+    ASSERT_FALSE(problems.empty());
+    EXPECT_NE(problems[0].find("truncated"), std::string::npos);
+    EXPECT_TRUE(decode("KATRBOX", &problems).empty());
+    EXPECT_NE(problems[0].find("not a black box"), std::string::npos);
+    EXPECT_TRUE(decode(std::string(8192, '\0')).empty());
+}
+
+// Two threads record while a third decodes the live mapping again and
+// again: every record it returns is whole and in its thread's order (with
+// gaps where the writer overwrote records while they were read).
+using BoxConcurrent = BoxRecorder;
+TEST_F(BoxConcurrent, ReaderOnTheLiveMapping) {
+    box_recorder_s* r = open_box(8);
+    ASSERT_NE(r, nullptr);
+    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
+    std::atomic<int> running{2};
+    auto writer = [&](unsigned long long id) {
+        box_writer_s* w = box_thread_attach(r, id, nullptr);
+        const std::string text = "thread " + std::to_string(id);
+        for (int i = 0; i < 30000; ++i) {
+            box_arg_s args[2] = {arg_int(i), arg_str(text.c_str())};
+            box_record_message(w, site, 0x08, 0, args, 2);
+        }
+        box_thread_detach(r, w);
+        running.fetch_sub(1);
+    };
+    std::thread a(writer, 1), b(writer, 2);
+    size_t size = 0;
+    const unsigned char* bytes = box_bytes(r, &size);
+    int reads = 0;
+    do {
+        box_decoder_c d;
+        ASSERT_TRUE(d.open(bytes, size));
+        for (unsigned region = 0; region < d.region_count(); ++region) {
+            std::vector<box_event_s> events;
+            d.read_region(region, &events);
+            for (size_t k = 0; k < events.size(); ++k) {
+                ASSERT_EQ(events[k].args.size(), 2u);
+                ASSERT_EQ(events[k].args[1].text, "thread " + std::to_string(events[k].thread_id));
+                if (k > 0) {
+                    ASSERT_GT(events[k].args[0].bits, events[k - 1].args[0].bits);  // records the writer overtook are left out
+                }
+            }
+        }
+        EXPECT_EQ(d.problems(), std::vector<std::string>{});
+        ++reads;
+    } while (running.load() > 0);
+    a.join();
+    b.join();
+    EXPECT_GT(reads, 0);
+    box_close(r);
+}
