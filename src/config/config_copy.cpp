@@ -87,6 +87,10 @@ config_parser_c* copy_config(config_parser_c& from) {
     to->log_retention_grace = from.log_retention_grace;
     to->print_sequence = from.print_sequence;
     to->shipping_set = from.shipping_set;
+    to->black_box_size = from.black_box_size;
+    to->black_box_ranks = from.black_box_ranks;
+    to->black_box_on_error = from.black_box_on_error;
+    to->black_box_set = from.black_box_set;
     return to;
 }
 
@@ -117,4 +121,8 @@ void swap_config(config_parser_c& a, config_parser_c& b) {
     std::swap(a.log_retention_grace, b.log_retention_grace);
     std::swap(a.print_sequence, b.print_sequence);
     std::swap(a.shipping_set, b.shipping_set);
+    std::swap(a.black_box_size, b.black_box_size);
+    std::swap(a.black_box_ranks, b.black_box_ranks);
+    std::swap(a.black_box_on_error, b.black_box_on_error);
+    std::swap(a.black_box_set, b.black_box_set);
 }

@@ -115,7 +115,11 @@ config_parser_c::config_parser_c()
       log_naming_stable(false),
       log_retention_grace(0),
       print_sequence(false),
-      shipping_set(0) {
+      shipping_set(0),
+      black_box_size(0),
+      black_box_ranks(RANK_ALL),
+      black_box_on_error(0),
+      black_box_set(0) {
 }
 
 config_parser_c::~config_parser_c() {

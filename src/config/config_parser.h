@@ -144,6 +144,19 @@ public:
         SHIPPING_GRACE = 2,
         SHIPPING_SEQUENCE = 4
     };
+    // The black box. black_box_set says which of the three a text gave
+    // (the report shows only those).
+    unsigned long long black_box_size;  // 0: no black box
+    unsigned black_box_ranks;           // RANK_ALL: every rank, trace included
+    unsigned black_box_on_error;        // 0 events
+    unsigned black_box_set;             // BLACK_BOX_* bits
+    enum {
+        BLACK_BOX_SIZE = 1,
+        BLACK_BOX_RANK = 2,
+        BLACK_BOX_ON_ERROR = 4
+    };
+    // The sizes BlackBoxSize takes besides 0.
+    static const unsigned long long BLACK_BOX_MIN = 1ull << 20, BLACK_BOX_MAX = 4ull << 30;
 
     config_parser_c();
     virtual ~config_parser_c();
@@ -156,6 +169,9 @@ public:
     bool get_log_naming_stable() const { return log_naming_stable; }
     unsigned get_log_retention_grace() const { return log_retention_grace; }
     bool get_print_sequence() const { return print_sequence; }
+    unsigned long long get_black_box_size() const { return black_box_size; }
+    unsigned get_black_box_ranks() const { return black_box_ranks; }
+    unsigned get_black_box_on_error() const { return black_box_on_error; }
 
     // ------------------------------------------------ tables and rules
     static unsigned find_rank_mask(const char* name) { return ::find_rank_mask(name); }
@@ -202,6 +218,7 @@ public:
     bool handle_thread_rule(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages);
     bool handle_additional_ranks(tr_m_line_reader_c& reader, tr_stream_c& messages);
     bool handle_output_ranks(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages);
+    bool handle_black_box(unsigned id, tr_m_line_reader_c& reader, tr_stream_c& messages);
     // The rank list reader and its consistency check (warnings to stderr).
     bool read_rank_list(log_rank_s& record, tr_m_line_reader_c& reader);
     bool check_rank_rule(log_rank_s& record, const char* line);

@@ -148,6 +148,18 @@ void config_report(config_parser_c& config, tr_stream_c& out) {
     if (config.shipping_set & config_parser_c::SHIPPING_GRACE)
         out.append(keyword_name(KW_LOG_RETENTION_GRACE)).append(' ').append(config.log_retention_grace).append('\n');
     if (config.shipping_set & config_parser_c::SHIPPING_SEQUENCE) switch_line(out, KW_PRINT_SEQUENCE, config.print_sequence);
+    // The black box's keywords, likewise only when given.
+    if (config.black_box_set & config_parser_c::BLACK_BOX_SIZE)
+        out.append(keyword_name(KW_BLACK_BOX_SIZE)).append(' ').append(config.black_box_size).append('\n');
+    if (config.black_box_set & config_parser_c::BLACK_BOX_RANK) {
+        out.append(keyword_name(KW_BLACK_BOX_RANK)).append(' ');
+        if (config.black_box_ranks == RANK_ALL) out.append("All ");
+        else if (config.black_box_ranks == 0) out.append("-All ");
+        else rank_list(config, out, config.black_box_ranks, '+', false);
+        out.append('\n');
+    }
+    if (config.black_box_set & config_parser_c::BLACK_BOX_ON_ERROR)
+        out.append(keyword_name(KW_BLACK_BOX_ON_ERROR)).append(' ').append(config.black_box_on_error).append('\n');
     switch_line(out, KW_PRINT_FILE, config.print_file);
     switch_line(out, KW_PRINT_FUNCTION, config.print_function);
     switch_line(out, KW_PRINT_LINE, config.print_line);

@@ -79,6 +79,12 @@ unsigned config_parser_c::parse_lines(tr_m_line_reader_c& reader, tr_stream_c& m
                 ++errors;
             }
             break;
+        case KW_BLACK_BOX_SIZE:
+        case KW_BLACK_BOX_RANK:
+        case KW_BLACK_BOX_ON_ERROR:
+            if (!handle_black_box(id, reader, messages))
+                ++errors;
+            break;
         case KW_MODULE_CONTENT:
             if (!handle_module_content(reader, messages))
                 ++errors;

@@ -62,6 +62,9 @@ const keyword_s keyword_table[KEYWORD_ROWS] = {
     {"LogFileNaming", KW_LOG_FILE_NAMING},
     {"LogRetentionGrace", KW_LOG_RETENTION_GRACE},
     {"PrintSequence", KW_PRINT_SEQUENCE},
+    {"BlackBoxSize", KW_BLACK_BOX_SIZE},
+    {"BlackBoxRank", KW_BLACK_BOX_RANK},
+    {"BlackBoxOnError", KW_BLACK_BOX_ON_ERROR},
     {"", KW_NONE},
 };
 

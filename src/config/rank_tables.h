@@ -53,7 +53,11 @@ enum keyword_id_e {
     // Log shipping (see docs/shipping.md); their rows stand before the terminator.
     KW_LOG_FILE_NAMING = 26,      // LogFileNaming stable|rename
     KW_LOG_RETENTION_GRACE = 27,  // LogRetentionGrace <seconds>
-    KW_PRINT_SEQUENCE = 28        // PrintSequence on|off
+    KW_PRINT_SEQUENCE = 28,       // PrintSequence on|off
+    // The black box (see docs/blackbox.md); rows before the terminator too.
+    KW_BLACK_BOX_SIZE = 29,     // BlackBoxSize <bytes>, 0 for none
+    KW_BLACK_BOX_RANK = 30,     // BlackBoxRank <ranks>
+    KW_BLACK_BOX_ON_ERROR = 31  // BlackBoxOnError <events>
 };
 
 // One row of the keyword table.
@@ -62,7 +66,7 @@ struct keyword_s {
     unsigned id;
 };
 // Rows of the keyword table, the terminator (empty text, id 25) included.
-const unsigned KEYWORD_ROWS = 33;
+const unsigned KEYWORD_ROWS = 36;
 extern const keyword_s keyword_table[KEYWORD_ROWS];
 
 // Mask of the first rank-name row equal to name (exact, case-sensitive); 0 when none.

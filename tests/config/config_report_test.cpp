@@ -109,3 +109,34 @@ TEST(ConfigReport, ShippingKeywordsOnlyWhenSet) {
     EXPECT_TRUE(back.log_naming_stable && back.print_sequence);
     EXPECT_EQ(back.log_retention_grace, 30u);
 }
+
+// The black box's keywords: bad values get a message and keep the setting;
+// the report shows what a text gave, and reads back to itself.
+TEST(ConfigReport, BlackBoxKeywordsOnlyWhenSet) {
+    config_parser_c c;
+    const std::string plain = report_of(c);
+    tr_stream_c messages;
+    tr_m_line_reader_c bad("BlackBoxSize 1048575\nBlackBoxSize 4294967297\nBlackBoxSize 10MB\nBlackBoxRank\nBlackBoxRank loud\nBlackBoxOnError x\n");
+    EXPECT_EQ(c.parse_lines(bad, messages), 6u);
+    EXPECT_NE(std::string(messages.c_str()).find("BlackBoxSize takes 0 (no black box) or 1048576 to 4294967296 bytes"), std::string::npos);
+    EXPECT_EQ(c.black_box_size, 0u);
+    EXPECT_EQ(c.black_box_ranks, RANK_ALL);
+    EXPECT_EQ(report_of(c), plain);
+
+    tr_m_line_reader_c good("BlackBoxSize 4294967296\nBlackBoxRank fatal error debug\nBlackBoxRank +trace -debug\nBlackBoxOnError 20\n");
+    EXPECT_EQ(c.parse_lines(good, messages), 0u);
+    EXPECT_EQ(c.black_box_size, 4ull << 30);
+    EXPECT_EQ(c.black_box_ranks, find_rank_mask("fatal") | find_rank_mask("error") | find_rank_mask("trace"));
+    const std::string report = report_of(c);
+    EXPECT_NE(report.find("\nBlackBoxSize 4294967296\nBlackBoxRank trace +fatal +error \nBlackBoxOnError 20\n"), std::string::npos) << report;
+    config_parser_c back;
+    tr_m_line_reader_c again(report.c_str());
+    back.parse_lines(again, messages);
+    EXPECT_EQ(report_of(back), report);
+
+    tr_m_line_reader_c none("BlackBoxSize 0\nBlackBoxRank -All\n");
+    EXPECT_EQ(back.parse_lines(none, messages), 0u);
+    EXPECT_EQ(back.black_box_size, 0u);
+    EXPECT_EQ(back.black_box_ranks, 0u);
+    EXPECT_NE(report_of(back).find("BlackBoxSize 0\nBlackBoxRank -All \n"), std::string::npos);
+}
