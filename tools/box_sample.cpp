@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
     FILE* f = std::fopen(cut.c_str(), "wb");
     const bool ok = f && std::fwrite(bytes, 1, size / 2, f) == size / 2;
     if (f) std::fclose(f);
+    box_thread_detach(r, main_thread);
+    box_thread_detach(r, worker);
     box_close(r);
     return ok ? 0 : 1;
 }

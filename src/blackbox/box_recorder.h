@@ -40,7 +40,7 @@ struct box_arg_s {
 // behind, empty.
 box_recorder_s* box_open(const char* path, unsigned long long size, unsigned regions, const char* exe_name);
 // Unmaps the file and frees the recorder. No thread may record into it
-// any more; writers still attached are freed with it.
+// any more, and every writer must have been detached before.
 void box_close(box_recorder_s* r);
 // The file's bytes, for readers in the same process (tests).
 const unsigned char* box_bytes(const box_recorder_s* r, size_t* size);
