@@ -124,6 +124,7 @@ TEST_F(BoxRecorder, RingKeepsTheNewestRecordsInOrder) {
         ASSERT_EQ(static_cast<int64_t>(events[k].args[0].bits), expect);
         ASSERT_EQ(events[k].args[1].text, texts[expect % 3]);
     }
+    box_thread_detach(r, w);
     box_close(r);
 }
 
@@ -175,6 +176,7 @@ TEST_F(BoxRecorder, DamagedBoxesNeverDecodeWrong) {
     size_t size = 0;
     const unsigned char* bytes = box_bytes(r, &size);
     const std::string good(reinterpret_cast<const char*>(bytes), size);
+    box_thread_detach(r, w);
     box_close(r);
     std::mt19937 rng(1);
     const size_t used = BOX_HEADER_SIZE + (size - BOX_HEADER_SIZE) / 8;  // header, strings and the first region
