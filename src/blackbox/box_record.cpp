@@ -34,35 +34,41 @@ private:
     uint64_t* at_;
 };
 
-uint64_t* word_at(box_writer_s* w, uint64_t position) { return reinterpret_cast<uint64_t*>(w->ring + position % w->ring_size); }
+uint64_t* word_at(box_writer_s* w, uint64_t offset) { return reinterpret_cast<uint64_t*>(w->ring + offset); }
 
-// Makes room for length bytes at the head and returns the record's
-// position: a record never wraps, so one that does not fit before the end
-// of the ring is preceded by a pad. The tail is moved past the records the
-// new bytes overwrite and published before any of their bytes change: a
-// reader that finds the tail beyond a record it read drops what it read.
-// Their commit words need no clearing: a record left from an earlier lap
-// names its own position, never one of this lap.
-uint64_t place(box_writer_s* w, uint32_t length) {
-    const uint64_t off = w->head % w->ring_size;
-    const uint64_t start = off + length > w->ring_size ? w->head + (w->ring_size - off) : w->head;
+// Makes room for length bytes at the head and returns the record's offset
+// in the ring (its position in *position): a record never wraps, so one
+// that does not fit before the end of the ring is preceded by a pad. The
+// tail is moved past the records the new bytes overwrite and published
+// before any of their bytes change: a reader that finds the tail beyond a
+// record it read drops what it read. Their commit words need no clearing:
+// a record left from an earlier lap names its own position, never one of
+// this lap. Offsets are kept beside the positions, so nothing divides.
+uint64_t place(box_writer_s* w, uint32_t length, uint64_t* position) {
+    const uint64_t off = w->head_offset;
+    const bool pad = off + length > w->ring_size;
+    const uint64_t start = pad ? w->head + (w->ring_size - off) : w->head;
     const uint64_t end = start + length;
     if (w->tail + w->ring_size < end) {
         while (w->tail + w->ring_size < end) {
-            const uint64_t commit = box_load(word_at(w, w->tail));
+            const uint64_t commit = box_load(word_at(w, w->tail_offset));
             uint64_t span = box_commit_length(commit);
-            if (box_commit_kind(commit) == BOX_REC_PAD || span == 0) span = w->ring_size - w->tail % w->ring_size;
+            if (box_commit_kind(commit) == BOX_REC_PAD || span == 0 || w->tail_offset + span > w->ring_size) span = w->ring_size - w->tail_offset;
             w->tail += span;
+            w->tail_offset += span;
+            if (w->tail_offset == w->ring_size) w->tail_offset = 0;
         }
         box_store(&w->region->tail, w->tail);
     }
-    if (start != w->head) box_store(word_at(w, w->head), box_record_commit(8, BOX_REC_PAD, 0, w->head), __ATOMIC_RELEASE);
-    return start;
+    if (pad) box_store(word_at(w, off), box_record_commit(8, BOX_REC_PAD, 0, w->head), __ATOMIC_RELEASE);
+    *position = start;
+    return pad ? 0 : off;
 }
 
-void publish(box_writer_s* w, uint64_t position, uint32_t length, box_record_kind_e kind, uint32_t args) {
-    box_store(word_at(w, position), box_record_commit(length, kind, args, position), __ATOMIC_RELEASE);
+void publish(box_writer_s* w, uint64_t offset, uint64_t position, uint32_t length, box_record_kind_e kind, uint32_t args) {
+    box_store(word_at(w, offset), box_record_commit(length, kind, args, position), __ATOMIC_RELEASE);
     w->head = position + length;
+    w->head_offset = offset + length == w->ring_size ? 0 : offset + length;
     box_store(&w->region->head, w->head, __ATOMIC_RELEASE);
 }
 
@@ -75,12 +81,12 @@ inline uint64_t head_word(uint32_t site, unsigned rank, unsigned depth) {
 void box_record_scope(box_writer_s* w, box_record_kind_e kind, uint32_t site, unsigned depth) {
     if (!w || (kind != BOX_REC_ENTER && kind != BOX_REC_LEAVE)) return;
     const uint64_t ticks = plat_ticks();
-    const uint64_t at = place(w, BOX_RECORD_HEAD);
-    uint64_t* p = word_at(w, at);
-    word_writer_c out(p + 1);
+    uint64_t position;
+    const uint64_t at = place(w, BOX_RECORD_HEAD, &position);
+    word_writer_c out(word_at(w, at) + 1);
     out.word(ticks);
     out.word(head_word(site, 0, depth));
-    publish(w, at, BOX_RECORD_HEAD, kind, 0);
+    publish(w, at, position, BOX_RECORD_HEAD, kind, 0);
 }
 
 void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned depth, const box_arg_s* args, unsigned count) {
@@ -103,7 +109,8 @@ void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned 
             length += 8;
         }
     }
-    const uint64_t at = place(w, length);
+    uint64_t position;
+    const uint64_t at = place(w, length, &position);
     word_writer_c out(word_at(w, at) + 1);
     out.word(ticks);
     out.word(head_word(site, rank, depth));
@@ -125,5 +132,5 @@ void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned 
         default: out.word(args[i].u); break;
         }
     }
-    publish(w, at, length, BOX_REC_MESSAGE, count);
+    publish(w, at, position, length, BOX_REC_MESSAGE, count);
 }

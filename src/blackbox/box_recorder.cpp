@@ -122,6 +122,7 @@ box_writer_s* box_thread_attach(box_recorder_s* r, unsigned long long thread_id,
             w->ring_size = g->ring_size;
             w->head = (box_load(&g->head) + 7) & ~7ull;
             w->tail = w->head;
+            w->head_offset = w->tail_offset = w->head % w->ring_size;
             box_store(&g->tail, w->tail, __ATOMIC_RELEASE);
             box_store(&g->head, w->head, __ATOMIC_RELEASE);
             box_store(&g->thread_id, thread_id);

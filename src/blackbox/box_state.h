@@ -33,6 +33,8 @@ struct box_writer_s {
     uint64_t ring_size;
     uint64_t head;
     uint64_t tail;
+    uint64_t head_offset;  // head % ring_size, kept so that no record divides
+    uint64_t tail_offset;  // tail % ring_size
 };
 
 // Atomic access to words of the mapping. Ring words are read by other
