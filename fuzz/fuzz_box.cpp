@@ -3,7 +3,7 @@
 // changed by the input, a patch of bytes at offsets the input names, and
 // cut to a length the input may choose; then every event is decoded and
 // printed as katr_box prints it. Nothing may crash, leak or read outside
-// the bytes.
+// the bytes; the events are also written as a timeline.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "blackbox/box_decoder.h"
 #include "blackbox/box_format.h"
 #include "blackbox/box_recorder.h"
+#include "blackbox/box_timeline.h"
 #include "platform/platform.h"
 
 namespace {
@@ -74,7 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!d.open(p, length)) return 0;
     std::vector<box_event_s> events;
     d.read_all(&events);
+    std::vector<std::string> names(d.region_count());
+    for (unsigned i = 0; i < d.region_count(); ++i) names[i] = d.thread_of(i).name;
     size_t total = 0;
-    for (const box_event_s& e : events) total += box_event_line(e, d.thread_of(e.region).name).size();
+    for (const box_event_s& e : events) total += box_event_line(e, names[e.region]).size();
+    total += box_timeline_json(events, names, d.pid()).size();
     return total == static_cast<size_t>(-1);
 }

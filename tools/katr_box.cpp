@@ -12,16 +12,20 @@
 
 #include "blackbox/box_decoder.h"
 #include "blackbox/box_format.h"
+#include "blackbox/box_timeline.h"
 #include "platform/platform.h"
 
 namespace {
 
 int usage(FILE* out) {
-    std::fputs("usage: katr_box [--last N] [--thread ID] FILE.kbox\n"
+    std::fputs("usage: katr_box [--last N] [--thread ID] [--timeline OUT.json] FILE.kbox\n"
                "Prints the events of a katrace black box in time order, one line each:\n"
                "time, [thread id and name], rank, function and message.\n"
                "  --last N     only the newest N events\n"
-               "  --thread ID  only the events of the thread with system id ID\n",
+               "  --thread ID  only the events of the thread with system id ID\n"
+               "  --timeline OUT.json\n"
+               "               also write the events chosen as a timeline (Chrome Trace\n"
+               "               Event Format, for Perfetto's UI or chrome://tracing)\n",
                out);
     return out == stdout ? 0 : 2;
 }
@@ -39,12 +43,19 @@ bool parse_number(const char* text, unsigned long long* out) {
 
 int main(int argc, char** argv) {
     const char* file = nullptr;
+    const char* timeline = nullptr;
     unsigned long long last = 0, thread = 0;
     bool has_last = false, has_thread = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") return usage(stdout);
-        if (a == "--last" || a == "--thread") {
+        if (a == "--timeline") {
+            if (i + 1 >= argc) {
+                std::fputs("katr_box: --timeline needs a file name\n", stderr);
+                return usage(stderr);
+            }
+            timeline = argv[++i];
+        } else if (a == "--last" || a == "--thread") {
             unsigned long long n = 0;
             if (i + 1 >= argc || !parse_number(argv[i + 1], &n)) {
                 std::fprintf(stderr, "katr_box: %s needs a number\n", a.c_str());
@@ -84,6 +95,15 @@ int main(int argc, char** argv) {
     for (size_t i = from; i < events.size(); ++i) std::printf("%s\n", box_event_line(events[i], names[events[i].region]).c_str());
     std::fflush(stdout);
     plat_unmap_file(&m);
+    bool written = true;
+    if (timeline) {
+        const std::vector<box_event_s> chosen(events.begin() + static_cast<std::ptrdiff_t>(from), events.end());
+        const std::string json = box_timeline_json(chosen, names, d.pid());
+        FILE* out = std::fopen(timeline, "wb");
+        written = out && std::fwrite(json.data(), 1, json.size(), out) == json.size();
+        if (out && std::fclose(out) != 0) written = false;
+        if (!written) std::fprintf(stderr, "katr_box: %s: cannot be written\n", timeline);
+    }
     for (const std::string& p : d.problems()) std::fprintf(stderr, "katr_box: %s: %s\n", file, p.c_str());
-    return d.problems().empty() ? 0 : 1;
+    return d.problems().empty() && written ? 0 : 1;
 }
