@@ -2,6 +2,7 @@
 // edit distance (letters compared without regard to case), with a match
 // that differs only in case preferred.
 #include "check_hints.h"
+#include "check_values.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,17 +11,6 @@
 
 namespace {
 
-std::vector<std::string> split(const std::string& line) {
-    std::vector<std::string> tokens;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        const size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        if (i > start) tokens.push_back(line.substr(start, i - start));
-    }
-    return tokens;
-}
 
 bool same_but_case(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -92,7 +82,7 @@ std::string did_you_mean(const std::string& name) { return "did you mean \"" + n
 
 std::vector<std::string> check_hints(const std::string& line) {
     std::vector<std::string> notes;
-    const std::vector<std::string> tokens = split(line);
+    const std::vector<std::string> tokens = split_tokens(line);
     if (tokens.empty() || tokens[0][0] == '#') return notes;
     if (keyword_id(tokens[0].c_str()) == KW_NONE) {
         const std::string meant = nearest(tokens[0], keywords(), 2);

@@ -12,17 +12,6 @@
 
 namespace {
 
-std::vector<std::string> split(const std::string& line) {
-    std::vector<std::string> tokens;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        if (i > start) tokens.push_back(line.substr(start, i - start));
-    }
-    return tokens;
-}
 
 // What the library's number reader makes of a token; false when it reads none.
 bool library_number(const std::string& token, unsigned& value) {
@@ -60,7 +49,7 @@ int tokens_read(const std::string& k) {
 
 std::vector<std::string> check_values(const std::string& line) {
     std::vector<std::string> warnings;
-    const std::vector<std::string> tokens = split(line);
+    const std::vector<std::string> tokens = split_tokens(line);
     if (tokens.empty() || tokens[0][0] == '#') return warnings;
     const std::string& keyword = tokens[0];
 
@@ -81,4 +70,16 @@ std::vector<std::string> check_values(const std::string& line) {
                            " and values cannot contain spaces");
     }
     return warnings;
+}
+
+std::vector<std::string> split_tokens(const std::string& line) {
+    std::vector<std::string> tokens;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        size_t start = i;
+        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        if (i > start) tokens.push_back(line.substr(start, i - start));
+    }
+    return tokens;
 }

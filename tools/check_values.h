@@ -11,4 +11,7 @@
 // parsed without a message; each is one text without a line end.
 std::vector<std::string> check_values(const std::string& line);
 
+// The blank-separated tokens of a configuration line.
+std::vector<std::string> split_tokens(const std::string& line);
+
 #endif

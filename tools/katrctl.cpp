@@ -14,6 +14,7 @@
 #include "katrace.h"
 #include "katrace_version.h"
 #include "platform/platform.h"
+#include "tool_args.h"
 
 namespace {
 
@@ -243,20 +244,7 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 #ifdef _WIN32
-// The arguments as UTF-16, so that any text arrives intact; requests are UTF-8.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const int n = plat_utf16_to_utf8(argv[i], nullptr, 0);
-        std::string a(n > 0 ? static_cast<size_t>(n) : 1, '\0');
-        if (n > 0 && plat_utf16_to_utf8(argv[i], &a[0], n) == n) a.resize(static_cast<size_t>(n - 1));
-        else a.clear();
-        args.push_back(a);
-    }
-    return run(args);
-}
+int wmain(int argc, wchar_t** argv) { return run(tool_args(argc, argv)); }
 #else
-int main(int argc, char** argv) {
-    return run(std::vector<std::string>(argv + 1, argv + argc));
-}
+int main(int argc, char** argv) { return run(tool_args(argc, argv)); }
 #endif

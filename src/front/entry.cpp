@@ -30,19 +30,6 @@ inline void store_site(unsigned* p, unsigned v) { katr_store_relaxed(p, v); }
 unsigned g_orphan_mask = KATR_RANK_SITE_DEFAULT;
 unsigned g_orphan_generation = 0;
 
-// Restores the thread's last error code on scope exit when it changed.
-class last_error_keeper_c {
-public:
-    last_error_keeper_c() : saved_(plat_last_error()) {}
-    ~last_error_keeper_c() {
-        if (plat_last_error() != saved_) plat_set_last_error(saved_);
-    }
-    last_error_keeper_c(const last_error_keeper_c&) = delete;
-    last_error_keeper_c& operator=(const last_error_keeper_c&) = delete;
-private:
-    unsigned long saved_;
-};
-
 // Asks the manager for the site's mask when its generation moved past the
 // cached one; otherwise costs one relaxed load and one compare.
 inline void refresh(trace_manager_c* m, const katr_entry_c* e) {

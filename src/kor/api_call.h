@@ -18,6 +18,20 @@ public:
     busy_region_c& operator=(const busy_region_c&) = delete;
 };
 
+// Restores the thread's last error code at scope exit when something in
+// between (a system or heap call) changed it.
+class last_error_keeper_c {
+public:
+    last_error_keeper_c() : saved_(plat_last_error()) {}
+    ~last_error_keeper_c() {
+        if (plat_last_error() != saved_) plat_set_last_error(saved_);
+    }
+    last_error_keeper_c(const last_error_keeper_c&) = delete;
+    last_error_keeper_c& operator=(const last_error_keeper_c&) = delete;
+private:
+    unsigned long saved_;
+};
+
 // The body's result, or fallback when the body did not run or threw.
 template <class R, class F>
 R katr_api_call(R fallback, F&& body) noexcept {

@@ -79,20 +79,6 @@ void write_slot_header(char* slot, size_t size) {
     slot[SLOT_HEADER - 1] = ' ';
 }
 
-// Preserves the thread's last error code across heap and
-// system calls, which may set it.
-class error_keeper_c {
-public:
-    error_keeper_c() : saved_(plat_last_error()) {}
-    ~error_keeper_c() {
-        if (plat_last_error() != saved_) plat_set_last_error(saved_);
-    }
-    error_keeper_c(const error_keeper_c&) = delete;
-    error_keeper_c& operator=(const error_keeper_c&) = delete;
-private:
-    unsigned long saved_;
-};
-
 // Copies text into out, at most room bytes; returns the bytes copied.
 size_t copy_cut(char* out, const char* text, size_t length, size_t room) {
     const size_t n = length < room ? length : room;
@@ -227,7 +213,7 @@ thread_trace_s* trace_manager_c::get_thread_record() {
     // Until the record is registered and judged, the thread must not come
     // here again from a signal handler. The caller's last error survives.
     busy_region_c busy;
-    error_keeper_c keep;
+    last_error_keeper_c keep;
     if (!r) {
         r = _create_record();
         if (!r) return nullptr;
@@ -314,7 +300,7 @@ inline void store_counter(unsigned short* p, unsigned v) {
 }  // namespace
 
 void trace_manager_c::_grow_stack(thread_trace_s* r) {
-    error_keeper_c keep;
+    last_error_keeper_c keep;
     unsigned capacity = r->stack_capacity + STACK_STEP;
     char** grown = static_cast<char**>(heap_allocate(capacity * sizeof(char*)));
     if (!grown) return;
@@ -328,7 +314,7 @@ void trace_manager_c::_grow_stack(thread_trace_s* r) {
 }
 
 char* trace_manager_c::_replace_slot(thread_trace_s* r, size_t needed) {
-    error_keeper_c keep;
+    last_error_keeper_c keep;
     char* old = r->stack[r->stack_count];
     char* fresh = static_cast<char*>(heap_allocate(needed));
     if (fresh) write_slot_header(fresh, needed);

@@ -335,8 +335,5 @@ bool plat_process_name(unsigned long pid, char* buf, size_t size) {
     const wchar_t* base = path;
     for (const wchar_t* p = path; *p; ++p)
         if (*p == L'\\' || *p == L'/') base = p + 1;
-    const int limit = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
-    if (plat_utf16_to_utf8(reinterpret_cast<const katr_wchar_t*>(base), buf, limit) > 0) return true;
-    buf[0] = 0;
-    return false;
+    return plat_utf8_out(base, buf, size);
 }

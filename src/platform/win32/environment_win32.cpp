@@ -10,10 +10,5 @@ bool plat_environment(const char* name, char* buf, size_t size) {
     wchar_t value[PLAT_MAX_PATH_UNITS + 1];
     const DWORD n = GetEnvironmentVariableW(wide_name, value, PLAT_MAX_PATH_UNITS + 1);
     if (n == 0 || n > static_cast<DWORD>(PLAT_MAX_PATH_UNITS)) return false;
-    const int limit = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
-    if (plat_utf16_to_utf8(value, buf, limit) == 0) {
-        buf[0] = 0;
-        return false;
-    }
-    return true;
+    return plat_utf8_out(value, buf, size);
 }

@@ -39,9 +39,7 @@ bool plat_thread_name(char* buf, size_t size) {
     PWSTR description = nullptr;
     bool ok = false;
     if (SUCCEEDED(get_description(GetCurrentThread(), &description)) && description && description[0]) {
-        const int limit = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
-        ok = plat_utf16_to_utf8(description, buf, limit) > 0;
-        if (!ok) buf[0] = 0;
+        ok = plat_utf8_out(description, buf, size);
     }
     if (description) LocalFree(description);
     return ok;

@@ -34,6 +34,15 @@ inline bool plat_regular_entry(const wchar_t* path) {
     return false;
 }
 
+// A UTF-16 text (terminated) converted into buf (size bytes); false, with
+// buf empty, when it does not fit.
+inline bool plat_utf8_out(const wchar_t* wide, char* buf, size_t size) {
+    const int limit = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+    if (plat_utf16_to_utf8(wide, buf, limit) != 0) return true;
+    buf[0] = 0;
+    return false;
+}
+
 // A UTF-8 path converted to UTF-16 in a buffer of its own, full paths in
 // their extended-length form (plat_long_path) so that the system's 260-unit
 // limit does not apply. ok() is false for a null, overlong or unconvertible
