@@ -83,16 +83,13 @@ public:
     bool first_line;               /* no line with file and function shown yet */
     bool enter_leave;              /* print enter and leave lines */
     bool initialised;              /* the lazy initialisation has run */
+    bool box_entered;              /* the black box recorded this scope's enter */
 
     /* Stores the arguments, inline; a null site variable is replaced by a
-     * stand-in of the library's. */
-    katr_entry_c(const char* function_name_, const char* file_name_, unsigned* rank_mask_cache_,
-                 unsigned* generation_cache_, int line_, bool enter_leave_)
-        : rank_mask_cache(rank_mask_cache_), generation_cache(generation_cache_),
-          function_name(function_name_), file_name(file_name_), line(line_), thread_record(0),
-          first_line(true), enter_leave(enter_leave_), initialised(false) {
-        if (!rank_mask_cache_ || !generation_cache_) _use_stand_in_site();
-    }
+     * stand-in of the library's. While a black box is open the library
+     * records the enter. */
+    inline katr_entry_c(const char* function_name_, const char* file_name_, unsigned* rank_mask_cache_,
+                        unsigned* generation_cache_, int line_, bool enter_leave_);
     KATR_API katr_entry_c(const katr_entry_c& other);
     KATR_API katr_entry_c& operator=(const katr_entry_c& other);
     /* Inline: calls the library only when a leave line may be due or the
@@ -126,6 +123,8 @@ public:
     /* The library's part of the first use when more is due: the scope
      * stack push (KeepStack) or the enter line. */
     KATR_API void _first_use();
+    /* Records the scope's enter in the black box (only while one is open). */
+    KATR_API void _box_enter();
 
 private:
     /* The C interface's scopes (katrace_c.h) reach the va_list forms. */
@@ -151,6 +150,7 @@ private:
     void _create_trace_buffer(bool new_line, unsigned rank, const char* rank_name, int line,
                               const char* format, va_list arguments);
     void _create_prefix(tr_stream_c& out, int line, const char* rank_name);
+    void _write_box_context(unsigned rank);
 };
 
 /* The host callback: receives the first line of fatal, error and warning
@@ -165,9 +165,11 @@ extern "C" KATR_API const unsigned* katr_generation_source;
 
 /* The library's state as trace sites read it inline, written by the library
  * only: KATR_STATE_MANAGER while a trace manager exists, KATR_STATE_KEEP_STACK
- * while its KeepStack setting is on. */
+ * while its KeepStack setting is on, KATR_STATE_BLACK_BOX while a black box
+ * is open. */
 #define KATR_STATE_MANAGER    0x1u
 #define KATR_STATE_KEEP_STACK 0x2u
+#define KATR_STATE_BLACK_BOX  0x4u
 extern "C" KATR_API unsigned katr_state_flags;
 
 /* --------------------------------------------------- free-function exports */
@@ -278,7 +280,20 @@ inline bool katr_may_pass(katr_entry_c& e, unsigned rank) {
     return (mask & rank) != 0;
 }
 
+inline katr_entry_c::katr_entry_c(const char* function_name_, const char* file_name_, unsigned* rank_mask_cache_,
+                                  unsigned* generation_cache_, int line_, bool enter_leave_)
+    : rank_mask_cache(rank_mask_cache_), generation_cache(generation_cache_), function_name(function_name_),
+      file_name(file_name_), line(line_), thread_record(0), first_line(true), enter_leave(enter_leave_),
+      initialised(false), box_entered(false) {
+    if (!rank_mask_cache_ || !generation_cache_) _use_stand_in_site();
+    if (KATR_RARELY_(KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_BLACK_BOX)) _box_enter();
+}
+
 inline katr_entry_c::~katr_entry_c() {
+    if (KATR_RARELY_(box_entered)) {
+        _leave();
+        return;
+    }
     if (!initialised) return;
     if (KATR_RARELY_((KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_KEEP_STACK) ||
                      (enter_leave && !first_line && (KATR_LOAD_U32_(rank_mask_cache) & KATR_RANK_TRACE))))

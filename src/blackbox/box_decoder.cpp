@@ -102,7 +102,10 @@ bool box_decoder_c::decode(const uint64_t* words, uint32_t length, uint64_t comm
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(words);
     e->kind = static_cast<uint8_t>(box_commit_kind(commit));
     e->ticks = words[1];
-    e->rank = static_cast<unsigned>((words[2] >> 32) & 0xFFFF);
+    const unsigned rank_number = static_cast<unsigned>((words[2] >> 32) & 0xFF);
+    if (rank_number > 32) return false;
+    e->rank = rank_number ? 1u << (rank_number - 1) : 0u;
+    e->written = ((words[2] >> 40) & 1) != 0;
     e->depth = static_cast<unsigned>(words[2] >> 48);
     if (!site(static_cast<uint32_t>(words[2]), e)) return false;
     e->wall_ns = wall_ns(e->ticks);

@@ -31,6 +31,7 @@ struct box_event_s {
     uint8_t kind;  // BOX_REC_ENTER, BOX_REC_LEAVE or BOX_REC_MESSAGE
     unsigned rank;
     unsigned depth;
+    bool written;  // the event was also written to the log
     std::string function, file, format;
     unsigned line;
     std::vector<box_value_s> args;

@@ -150,11 +150,12 @@ std::string box_format_message(const std::string& format, const std::vector<box_
             continue;
         }
         case 's':
+        case 'S':  // wide strings are recorded as 7-bit text
             if (v->kind == BOX_ARG_NULL_STRING) {
                 print_one(&out, spec + 's', "(null)");
                 continue;
             }
-            if (v->kind != BOX_ARG_STRING || !length.empty()) break;
+            if (v->kind != BOX_ARG_STRING) break;
             print_one(&out, spec + 's', v->text.c_str());
             if (v->cut) out += "[+" + std::to_string(v->cut) + " bytes]";
             continue;
@@ -182,19 +183,27 @@ std::string box_rank_name(const box_event_s& e) {
     return hex;
 }
 
-std::string box_event_line(const box_event_s& e, const std::string& thread_name) {
-    char when[64];
+namespace {
+
+// Local wall-clock time with microseconds, with or without the date.
+std::string when(const box_event_s& e, bool date) {
+    char text[64];
     struct tm tm;
     const long long seconds = static_cast<long long>(e.wall_ns / 1000000000u);
-    if (plat_localtime(seconds, &tm))
-        std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d.%06u", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                      tm.tm_min, tm.tm_sec, static_cast<unsigned>(e.wall_ns % 1000000000u / 1000u));
+    const unsigned us = static_cast<unsigned>(e.wall_ns % 1000000000u / 1000u);
+    if (!plat_localtime(seconds, &tm))
+        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(e.wall_ns));
+    else if (date)
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06u", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                      tm.tm_min, tm.tm_sec, us);
     else
-        std::snprintf(when, sizeof when, "%llu", static_cast<unsigned long long>(e.wall_ns));
-    std::string line = when;
-    line += " [" + std::to_string(e.thread_id);
-    if (!thread_name.empty()) line += " " + thread_name;
-    line += "] " + box_rank_name(e) + (e.kind == BOX_REC_LEAVE ? "<-" : "->");
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d.%06u", tm.tm_hour, tm.tm_min, tm.tm_sec, us);
+    return text;
+}
+
+// Rank, depth, function and the event's text.
+std::string event_text(const box_event_s& e) {
+    std::string line = box_rank_name(e) + (e.kind == BOX_REC_LEAVE ? "<-" : "->");
     for (unsigned d = e.depth; d > 0; --d) line += " . ";
     line += e.function + ":";
     if (e.kind == BOX_REC_ENTER) line += "enter->";
@@ -202,3 +211,14 @@ std::string box_event_line(const box_event_s& e, const std::string& thread_name)
     else line += box_format_message(e.format, e.args);
     return line;
 }
+
+}  // namespace
+
+std::string box_event_line(const box_event_s& e, const std::string& thread_name) {
+    std::string line = when(e, true);
+    line += " [" + std::to_string(e.thread_id);
+    if (!thread_name.empty()) line += " " + thread_name;
+    return line + "] " + event_text(e);
+}
+
+std::string box_context_line(const box_event_s& e) { return when(e, false) + " " + event_text(e); }

@@ -22,6 +22,11 @@ std::string box_format_message(const std::string& format, const std::vector<box_
 // then "enter->", "<-leave" or the message.
 std::string box_event_line(const box_event_s& e, const std::string& thread_name);
 
+// An event as the log shows it before an error line: local time with
+// microseconds, rank, " . " per depth, function, then enter, leave or the
+// message.
+std::string box_context_line(const box_event_s& e);
+
 // The rank's name ("trace" for enter and leave), or its bit in hex.
 std::string box_rank_name(const box_event_s& e);
 

@@ -125,7 +125,8 @@ static_assert(sizeof(box_region_s) == BOX_REGION_HEADER_SIZE && offsetof(box_reg
 // Then, for the other kinds:
 //   uint64_t ticks          the time-stamp counter when the event happened
 //   uint32_t site           string id of a BOX_STR_SITE entry
-//   uint16_t rank           the message's rank bit (0 for enter and leave)
+//   uint8_t  rank           the message's rank as bit number + 1 (0 for enter and leave)
+//   uint8_t  flags          BOX_FLAG_WRITTEN when the event was also written to the log
 //   uint16_t depth          scope depth of the thread at the event
 // and, for a message, one kind byte per argument, zeros up to a multiple of
 // 8, then the arguments in order, each a multiple of 8 bytes:
@@ -147,6 +148,7 @@ enum box_arg_kind_e : uint8_t {
     BOX_ARG_STRING = 5,
     BOX_ARG_NULL_STRING = 6,
 };
+const uint8_t BOX_FLAG_WRITTEN = 1;
 const uint32_t BOX_RECORD_HEAD = 24;     // commit word, ticks, site, rank, depth
 const uint32_t BOX_MAX_RECORD = 0xFFF8;  // the largest length the commit word holds
 

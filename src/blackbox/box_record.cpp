@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "blackbox/box_state.h"
+#include "platform/compiler.h"
 
 namespace {
 
@@ -72,24 +73,28 @@ void publish(box_writer_s* w, uint64_t offset, uint64_t position, uint32_t lengt
     box_store(&w->region->head, w->head, __ATOMIC_RELEASE);
 }
 
-inline uint64_t head_word(uint32_t site, unsigned rank, unsigned depth) {
-    return site | (static_cast<uint64_t>(rank & 0xFFFF) << 32) | (static_cast<uint64_t>(depth > 0xFFFF ? 0xFFFF : depth) << 48);
+// Site, rank (its lowest bit's number plus one), flags and depth in one word.
+inline uint64_t head_word(uint32_t site, unsigned rank, bool written, unsigned depth) {
+    const uint64_t number = rank ? static_cast<uint64_t>(katr_lowest_bit(rank)) + 1 : 0;
+    return site | (number << 32) | (static_cast<uint64_t>(written ? BOX_FLAG_WRITTEN : 0) << 40) |
+           (static_cast<uint64_t>(depth > 0xFFFF ? 0xFFFF : depth) << 48);
 }
 
 }  // namespace
 
-void box_record_scope(box_writer_s* w, box_record_kind_e kind, uint32_t site, unsigned depth) {
+void box_record_scope(box_writer_s* w, box_record_kind_e kind, uint32_t site, unsigned depth, bool written) {
     if (!w || (kind != BOX_REC_ENTER && kind != BOX_REC_LEAVE)) return;
     const uint64_t ticks = plat_ticks();
     uint64_t position;
     const uint64_t at = place(w, BOX_RECORD_HEAD, &position);
     word_writer_c out(word_at(w, at) + 1);
     out.word(ticks);
-    out.word(head_word(site, 0, depth));
+    out.word(head_word(site, 0, written, depth));
     publish(w, at, position, BOX_RECORD_HEAD, kind, 0);
 }
 
-void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned depth, const box_arg_s* args, unsigned count) {
+void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned depth, const box_arg_s* args, unsigned count,
+                        bool written) {
     if (!w) return;
     const uint64_t ticks = plat_ticks();
     if (!args) count = 0;
@@ -99,7 +104,7 @@ void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned 
     uint32_t length = BOX_RECORD_HEAD + ((count + 7) & ~7u);
     for (unsigned i = 0; i < count; ++i) {
         if (args[i].kind == BOX_ARG_STRING && args[i].s) {
-            const size_t n = strlen(args[i].s);
+            const size_t n = args[i].limit == SIZE_MAX ? strlen(args[i].s) : strnlen(args[i].s, args[i].limit);
             stored[i] = n > BOX_MAX_STRING ? BOX_MAX_STRING : static_cast<uint32_t>(n);
             cut[i] = n - stored[i] > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n - stored[i]);
             length += 8 + ((stored[i] + 7) & ~7u);
@@ -113,7 +118,7 @@ void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned 
     const uint64_t at = place(w, length, &position);
     word_writer_c out(word_at(w, at) + 1);
     out.word(ticks);
-    out.word(head_word(site, rank, depth));
+    out.word(head_word(site, rank, written, depth));
     char kinds[BOX_MAX_ARGS];
     for (unsigned i = 0; i < count; ++i) {
         const uint8_t k = args[i].kind;

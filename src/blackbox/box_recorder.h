@@ -24,6 +24,7 @@ struct box_writer_s;
 // counted as cut.
 struct box_arg_s {
     uint8_t kind;
+    size_t limit = SIZE_MAX;  // a string's bytes are looked at up to here (a printf precision)
     union {
         int64_t i;
         uint64_t u;
@@ -64,10 +65,12 @@ uint32_t box_text_id(box_recorder_s* r, const char* text);
 // 0 when the table is full. The caller keeps the id.
 uint32_t box_site_id(box_recorder_s* r, const char* function, const char* file, unsigned line, const char* format);
 
-// Records an enter (BOX_REC_ENTER) or a leave (BOX_REC_LEAVE) at site.
-void box_record_scope(box_writer_s* w, box_record_kind_e kind, uint32_t site, unsigned depth);
-// Records a message of rank (a rank bit) at site with its arguments (at
-// most BOX_MAX_ARGS are kept).
-void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned depth, const box_arg_s* args, unsigned count);
+// Records an enter (BOX_REC_ENTER) or a leave (BOX_REC_LEAVE) at site;
+// written says that the log shows the event too.
+void box_record_scope(box_writer_s* w, box_record_kind_e kind, uint32_t site, unsigned depth, bool written = false);
+// Records a message of rank (a rank bit; the lowest one counts) at site with
+// its arguments (at most BOX_MAX_ARGS are kept).
+void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned depth, const box_arg_s* args, unsigned count,
+                        bool written = false);
 
 #endif

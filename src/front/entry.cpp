@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "front/line.h"
 #include "front/output.h"
@@ -31,11 +33,56 @@ unsigned g_orphan_mask = KATR_RANK_SITE_DEFAULT;
 unsigned g_orphan_generation = 0;
 
 // Asks the manager for the site's mask when its generation moved past the
-// cached one; otherwise costs one relaxed load and one compare.
+// cached one; otherwise costs one relaxed load and one compare. While a
+// black box is open the site's mask also holds the ranks it records, and
+// the ranks the log writes are kept beside, by the box.
 inline void refresh(trace_manager_c* m, const katr_entry_c* e) {
     unsigned live = m->generation.load(std::memory_order_relaxed);
-    if (load_site(e->generation_cache) < live)
-        store_site(e->rank_mask_cache, m->get_rank_mask(e->function_name, e->file_name, e->generation_cache));
+    if (load_site(e->generation_cache) >= live) return;
+    const unsigned written = m->get_rank_mask(e->function_name, e->file_name, e->generation_cache);
+    const unsigned recorded = m->box.ranks();
+    if (m->box.live()) m->box.note_written_ranks(e->rank_mask_cache, load_site(e->generation_cache), written);
+    store_site(e->rank_mask_cache, written | recorded);
+}
+
+// The ranks the log writes at the site (its mask without a black box).
+inline unsigned written_ranks(trace_manager_c* m, const katr_entry_c* e) {
+    const unsigned mask = load_site(e->rank_mask_cache);
+    if (!m->box.live()) return mask;
+    unsigned written;
+    const unsigned generation = load_site(e->generation_cache);
+    if (m->box.written_ranks(e->rank_mask_cache, generation, &written)) return written;
+    unsigned asked = 0;
+    written = m->get_rank_mask(e->function_name, e->file_name, &asked);
+    m->box.note_written_ranks(e->rank_mask_cache, asked, written);
+    return written;
+}
+
+// The enter and leave lines' formats: their lines are recorded as the
+// scope's enter and leave, not as messages.
+const char ENTER_FORMAT[] = "enter->%s";
+const char LEAVE_FORMAT[] = "<-leave%s";
+// The format long strings are recorded under.
+const char LONG_FORMAT[] = "%s";
+
+// The box's key of a site. Sites that serve calls with names in temporary
+// buffers (the wrappers' and the stand-in) are told apart by their names'
+// bytes instead of their addresses.
+box_site_key_s box_key(const katr_entry_c* e, const char* format, int line) {
+    uintptr_t function = reinterpret_cast<uintptr_t>(e->function_name);
+    if (katr_site_names_transient(e->rank_mask_cache)) {
+        uint64_t h = 1469598103934665603ull;
+        for (const char* text : {e->function_name, e->file_name}) {
+            for (const char* p = text ? text : ""; *p; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
+            h = (h ^ 0xFF) * 1099511628211ull;
+        }
+        function = static_cast<uintptr_t>(h);
+    }
+    return box_site_key_s{e->rank_mask_cache, format, function, line};
+}
+
+inline const char* trimmed_file(const char* file) {
+    return file && file[0] == '.' && file[1] == '\\' ? file + 2 : file;
 }
 
 // Names of the single-bit ranks, looked up once: the rank-name table is a
@@ -59,28 +106,67 @@ inline const char* fixed_rank_name(trace_manager_c* m, unsigned rank) {
 
 // ------------------------------------------------------------- lifecycle
 
+bool katr_site_names_transient(const unsigned* mask) { return mask == &g_orphan_mask || katr_wrapper_site(mask); }
+
 void katr_entry_c::_use_stand_in_site() {
     if (!rank_mask_cache) rank_mask_cache = &g_orphan_mask;
     if (!generation_cache) generation_cache = &g_orphan_generation;
 }
 
-katr_entry_c::katr_entry_c(const katr_entry_c& other) = default;
-katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) = default;
+// A copy records no leave: the black box saw one enter, the original's.
+katr_entry_c::katr_entry_c(const katr_entry_c& other)
+    : rank_mask_cache(other.rank_mask_cache), generation_cache(other.generation_cache), function_name(other.function_name),
+      file_name(other.file_name), line(other.line), thread_record(other.thread_record), first_line(other.first_line),
+      enter_leave(other.enter_leave), initialised(other.initialised), box_entered(false) {}
+katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) {
+    const bool entered = box_entered;
+    rank_mask_cache = other.rank_mask_cache;
+    generation_cache = other.generation_cache;
+    function_name = other.function_name;
+    file_name = other.file_name;
+    line = other.line;
+    thread_record = other.thread_record;
+    first_line = other.first_line;
+    enter_leave = other.enter_leave;
+    initialised = other.initialised;
+    box_entered = entered;
+    return *this;
+}
 
 // Neither the pop nor the record lookup changes the last error code, and
 // the leave line keeps it itself.
 void katr_entry_c::_leave() {
     trace_manager_c* m = katr_manager();
-    if (!m || !initialised) return;
-    const bool leave_line = enter_leave && !first_line && (load_site(rank_mask_cache) & KATR_RANK_TRACE);
+    if (!m) return;
+    if (box_entered) {
+        box_entered = false;
+        const bool written = initialised && enter_leave && !first_line && (written_ranks(m, this) & KATR_RANK_TRACE);
+        katr_api_run([&] { m->box.scope(false, box_key(this, nullptr, line), function_name, trimmed_file(file_name), line, written); });
+    }
+    if (!initialised) return;
+    const bool leave_line = enter_leave && !first_line && (written_ranks(m, this) & KATR_RANK_TRACE);
     // The leave line checks for a busy thread itself.
-    if (leave_line) print(KATR_RANK_TRACE, -1, "<-leave%s", "\r\n");
+    if (leave_line) print(KATR_RANK_TRACE, -1, LEAVE_FORMAT, "\r\n");
     if (m->keep_stack.load(std::memory_order_relaxed)) {
         katr_api_run([&] {
             if (!thread_record) thread_record = m->get_thread_record();
             if (thread_record && thread_record->depth != 0) m->pop(thread_record);
         });
     }
+}
+
+// The enter is recorded when the box records trace or the log shows the
+// enter line (an object never used shows none; it is recorded as shown).
+void katr_entry_c::_box_enter() {
+    trace_manager_c* m = katr_manager();
+    if (!m || !enter_leave || !m->box.live()) return;
+    katr_api_run([&] {
+        refresh(m, this);
+        const bool written = (written_ranks(m, this) & KATR_RANK_TRACE) != 0;
+        if (!written && !(m->box.ranks() & KATR_RANK_TRACE)) return;
+        m->box.scope(true, box_key(this, nullptr, line), function_name, trimmed_file(file_name), line, written);
+        box_entered = true;
+    });
 }
 
 // Called inline once the site's mask is current: the push keeps the last
@@ -101,7 +187,7 @@ void katr_entry_c::_check_init2() {
         if (!thread_record) thread_record = m->get_thread_record();
         if (thread_record) m->push(thread_record, file_name ? file_name : "", function_name ? function_name : "");
     }
-    if (enter_leave && (load_site(rank_mask_cache) & KATR_RANK_TRACE)) print(KATR_RANK_TRACE, line, "enter->%s", "\r\n");
+    if (enter_leave && (written_ranks(m, this) & KATR_RANK_TRACE)) print(KATR_RANK_TRACE, line, ENTER_FORMAT, "\r\n");
 }
 
 // ------------------------------------------------------------ messages
@@ -111,6 +197,7 @@ bool katr_entry_c::_passes(unsigned rank) {
     _check_init2();
     refresh(m, this);
     if (!(load_site(rank_mask_cache) & rank)) return false;
+    if (!(written_ranks(m, this) & rank)) return false;
     if (!thread_record) thread_record = m->get_thread_record();
     return thread_record && thread_record->enabled.load(std::memory_order_relaxed);
 }
@@ -124,11 +211,16 @@ void katr_entry_c::_print_va(line_end_e end, rank_kind_e kind, unsigned rank, co
     last_error_keeper_c keep;
     katr_api_run([&] {
         if (kind == NAMED_RANK) rank = rank_name ? m->get_user_rank_bit(rank_name) : 0u;
-        if (!_passes(rank)) return;
+        const bool written = _passes(rank);
+        if (m->box.live() && format != ENTER_FORMAT && format != LEAVE_FORMAT && (written || (m->box.ranks() & rank)))
+            m->box.message(box_key(this, format, line_), function_name, trimmed_file(file_name), line_, rank, format, arguments,
+                           written);
+        if (!written) return;
         if (kind == NAMED_RANK)
             line_ = 0;
         else
             rank_name = fixed_rank_name(m, rank);
+        if ((rank & (KATR_RANK_FATAL | KATR_RANK_ERROR)) && m->box.on_error()) _write_box_context(rank);
         _create_trace_buffer(end == NEW_LINE, rank, rank_name, line_, format, arguments);
     });
 }
@@ -171,7 +263,11 @@ void katr_entry_c::print_long_string(unsigned rank, int line_, const char* text,
     if (!m) return;
     last_error_keeper_c keep;
     katr_api_run([&] {
-        if (!_passes(rank) || !text) return;
+        if (!text) return;
+        const bool written = _passes(rank);
+        if (m->box.live() && (written || (m->box.ranks() & rank)))
+            m->box.text(box_key(this, LONG_FORMAT, line_), function_name, trimmed_file(file_name), line_, rank, text, length, written);
+        if (!written) return;
         tr_stream_c prefix;
         _create_prefix(prefix, line_, fixed_rank_name(m, rank));
         write_long_string(m, rank, prefix.c_str(), prefix.length, text, length);
@@ -334,7 +430,7 @@ void assemble_prefix(katr_entry_c& e, B& out, int line, const char* rank_name) {
     }
     if (record && m->do_indentation.load(std::memory_order_relaxed))
         for (unsigned d = record->depth; d > 0; --d) out.append(" . ", 3);
-    if (!e.first_line && line >= 0 && (load_site(e.rank_mask_cache) & KATR_RANK_TRACE)) {
+    if (!e.first_line && line >= 0 && (written_ranks(m, &e) & KATR_RANK_TRACE)) {
         out.append("   ", 3);
         return;
     }
@@ -350,6 +446,23 @@ void assemble_prefix(katr_entry_c& e, B& out, int line, const char* rank_name) {
 }
 
 }  // namespace
+
+// The thread's latest events that the log did not show, written before its
+// error line as lines of rank "box"; the error line then shows file and
+// function as it would have without them.
+void katr_entry_c::_write_box_context(unsigned rank) {
+    trace_manager_c* m = katr_manager();
+    std::vector<std::string> lines;
+    m->box.unwritten_context(m->box.on_error(), &lines);
+    const bool first = first_line;
+    for (std::string& text : lines) {
+        tr_stream_c prefix;
+        _create_prefix(prefix, 0, "box");
+        text += "\r\n";
+        write_long_string(m, rank, prefix.c_str(), prefix.length, text.c_str(), text.size());
+    }
+    first_line = first;
+}
 
 void katr_entry_c::_create_prefix(tr_stream_c& out, int line_, const char* rank_name) {
     out.truncate(0);

@@ -117,3 +117,5 @@ extern "C" KATR_API void katr_change_pid(unsigned pid) {
 KATR_API void katr_set_callback(katr_callback_f callback) {
     g_katr_callback.store(callback, std::memory_order_release);
 }
+
+bool katr_wrapper_site(const unsigned* mask) { return mask == &g_mix_trace_mask || mask == &g_mix_long_mask; }

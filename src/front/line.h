@@ -23,4 +23,9 @@ const char* current_time_piece(size_t* length);
 void append_decimal(tr_stream_c& out, unsigned long long value);
 void append_decimal(tr_stream_c& out, long long value);
 
+// Whether the site of this mask serves calls whose names live in temporary
+// buffers: the wrappers' sites (katr_wrapper_site) and the stand-in site.
+bool katr_wrapper_site(const unsigned* mask);
+bool katr_site_names_transient(const unsigned* mask);
+
 #endif

@@ -31,12 +31,14 @@ void trace_manager_c::before_fork() {
     lock_.lock_write();
     if (threads->cs()) threads->cs()->enter();
     _rule_lists(LISTS_ENTER);
+    box.before_fork();
     fork_locked_ = true;
 }
 
 void trace_manager_c::after_fork_in_parent() {
     if (!fork_locked_) return;
     fork_locked_ = false;
+    box.after_fork_in_parent();
     _rule_lists(LISTS_LEAVE);
     if (threads->cs()) threads->cs()->leave();
     lock_.unlock_write();
@@ -48,6 +50,8 @@ void trace_manager_c::after_fork_in_child() {
     fork_locked_ = false;
     _rule_lists(LISTS_RESET);
     update_cs_.reset_in_child();
+    box.forget_in_child();
+    if (_is_published()) _publish_flags();
     // Lines other threads had queued belong to threads the child does not
     // have, and a writer chosen among them never comes: the child starts
     // with an empty queue and no writer.

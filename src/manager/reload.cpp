@@ -7,6 +7,7 @@
 // manager's lock; the lock is held only to install the result, bring the
 // log writer in line and re-judge the threads, so tracing threads wait for
 // that and not for the parse.
+#include <string>
 #include <cstdio>
 #include <new>
 
@@ -92,6 +93,7 @@ bool trace_manager_c::reparse_file(const char* config_file, const char* log_dire
     }
     if (retry) _retry_held_files();
     delete old;
+    _apply_black_box(messages);
     return parsed;
 }
 
@@ -118,6 +120,7 @@ bool trace_manager_c::parse_buffer(const char* text, tr_stream_c& messages) {
     }
     delete fresh;  // the previous content
     if (retry) _retry_held_files();
+    _apply_black_box(messages);
     return parsed;
 }
 
@@ -127,4 +130,24 @@ bool trace_manager_c::parse_buffer(const char* text, tr_stream_c& messages) {
 void trace_manager_c::config_content(tr_stream_c& out) {
     kor_lock_c updating(&update_cs_);
     config_report(*_settled_config(), out);
+}
+
+void trace_manager_c::_apply_black_box(tr_stream_c& messages) {
+    std::string directory, name;
+    box_settings_s settings;
+    {
+        multi_reader_lock_c hold(lock_);
+        settings.size = config->get_black_box_size();
+        settings.ranks = config->get_black_box_ranks();
+        settings.on_error = config->get_black_box_on_error();
+        settings.keep = logger->files_to_keep;
+        settings.grace = logger->retention_grace;
+        directory = logger->directory.c_str();
+        name = logger->module_name;
+    }
+    settings.directory = directory.c_str();
+    settings.name = name.c_str();
+    if (!box.apply(settings, messages)) return;
+    _publish_flags();
+    generation.fetch_add(1, std::memory_order_relaxed);
 }

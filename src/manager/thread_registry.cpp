@@ -169,6 +169,7 @@ void trace_manager_c::on_thread_attach() {
 }
 
 void trace_manager_c::on_thread_detach() {
+    box.thread_ends();
     thread_trace_s* mine = nullptr;
     if (has_tls) {
         mine = static_cast<thread_trace_s*>(plat_tls_get(tls_index));

@@ -46,7 +46,8 @@ bool trace_manager_c::_is_published() const {
 }
 
 void trace_manager_c::_publish_flags() {
-    const unsigned flags = KATR_STATE_MANAGER | (keep_stack.load(std::memory_order_relaxed) ? KATR_STATE_KEEP_STACK : 0u);
+    const unsigned flags = KATR_STATE_MANAGER | (keep_stack.load(std::memory_order_relaxed) ? KATR_STATE_KEEP_STACK : 0u) |
+                           (box.live() ? KATR_STATE_BLACK_BOX : 0u);
     katr_store_relaxed(&katr_state_flags, flags);
 }
 
@@ -75,6 +76,15 @@ void record_guard_c::enter() {
     }
 }
 
+namespace {
+// The name the black box records for a thread: the one its record shows.
+const char* box_thread_name() {
+    trace_manager_c* m = katr_manager();
+    thread_trace_s* r = m ? m->get_thread_record() : nullptr;
+    return r ? r->display_name() : nullptr;
+}
+}  // namespace
+
 trace_manager_c::trace_manager_c()
     : logger(nullptr), config(nullptr), generation(0), last_thread_id(0), threads(nullptr), tls_index(0),
       screen_ranks(0), debugger_ranks(0), print_file(false), print_function(false), print_line(false),
@@ -85,6 +95,7 @@ trace_manager_c::trace_manager_c()
     config = new (std::nothrow) config_parser_c;
     if (!ok()) return;
     copy_settings();
+    box.set_thread_namer(&box_thread_name);
     _read_environment();
     publish_generation();
 

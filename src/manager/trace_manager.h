@@ -35,6 +35,7 @@
 
 #include <atomic>
 
+#include "blackbox/box_keeper.h"
 #include "kor/crit_section.h"
 #include "kor/ptr_list.h"
 #include "kor/rw_lock.h"
@@ -128,6 +129,7 @@ public:
     std::atomic<bool> keep_stack;
     std::atomic<bool> do_indentation;
     std::atomic<bool> print_sequence;
+    box_keeper_c box;  // the black box, open while the configuration gives it a size
     // The number the next line's prefix carries when print_sequence is on:
     // one counter per process, never repeated (a forked child keeps counting
     // under its own pid).
@@ -157,6 +159,9 @@ public:
     bool _is_published() const;
     // Writes katr_state_flags from this manager's settings.
     void _publish_flags();
+    // Opens, replaces or closes the black box as the configuration says
+    // (update_cs_ held); sites ask again when what they record changed.
+    void _apply_black_box(tr_stream_c& messages);
     // False when one of the owned objects could not be allocated.
     bool ok() const KATR_NO_THREAD_SAFETY_ANALYSIS { return lock_.ok() && logger && config && threads; }
 
