@@ -83,6 +83,11 @@ protected:
         cfg.log_directory.append((dir() + sub).c_str());
         l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, "host", SCAN_DIRECTORY);
     }
+    // Writes a line that reaches the limit exactly: one size rotation.
+    static void rotate(logger_c& l, const std::string& line) {
+        l.max_file_size = l.bytes_written + line.size();
+        l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
+    }
 };
 
 }  // namespace
@@ -114,8 +119,7 @@ TEST_F(LogFile, OpenWriteAndRotateAtTheLimit) {
     l.write_piece = LOG_WRITE_PIECE;
     EXPECT_EQ(read_file(path("host.log.1")), first + line + line);
     EXPECT_TRUE(ends_with(read_file(path("host.log")), banner_tail(1)));
-    l.max_file_size = l.bytes_written + 20;  // exactly at the limit rotates too
-    l.write(line.data(), 20, nullptr, 0);
+    rotate(l, line);  // exactly at the limit rotates too
     EXPECT_TRUE(exists("host.log.2"));
     l.max_file_size = 4294967296ull;  // the counter is 32 bits wide: never reached
     l.bytes_written = 0xFFFFFFF0u;
@@ -215,11 +219,10 @@ TEST_F(LogFile, FailedRenameDuringRotationKeepsTheFile) {
     setup(l, 1u << 20);
     l.open_file(nullptr);
     l.write("a\r\n", 3, nullptr, 0);
-    l.max_file_size = l.bytes_written + 3;
     testing::internal::CaptureStderr();
     {
         fault_c denied(PLAT_CALL_RENAME, PLAT_FAULT_ACCESS_DENIED);
-        l.write("b\r\n", 3, nullptr, 0);
+        rotate(l, "b\r\n");
         EXPECT_GE(denied.calls(), 1);
     }
     l.write("c\r\n", 3, nullptr, 0);
@@ -472,8 +475,7 @@ TEST_F(LogFile, RemovedDirectoryIsMadeAgain) {
             if (load) {
                 l.reconfigure(cfg, &err, OPEN_ALWAYS, nullptr, nullptr, SCAN_DIRECTORY);
             } else {
-                l.max_file_size = l.bytes_written + line.size();
-                l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
+                rotate(l, line);
             }
             l.write("after\r\n", 7, nullptr, 0);
             EXPECT_TRUE(ends_with(read_file(dir() + sub + (slash ? "" : "/") + "host.log"), "after\r\n"));
@@ -488,15 +490,11 @@ TEST_F(LogFile, RemovedDirectoryIsMadeAgain) {
 // lines kept.
 TEST_F(LogFile, RotationNeverReplacesAFileNorWraps) {
     const std::string line = std::string(28, 'n') + "\r\n";
-    auto rotate = [&](logger_c& l) {
-        l.max_file_size = l.bytes_written + line.size();
-        l.write(line.data(), static_cast<unsigned>(line.size()), nullptr, 0);
-    };
     touch({"host.log.1", "host.log.2"});  // no scan ran: the writer does not know them
     logger_c l;
     setup(l, 1u << 20);
     l.open_file(nullptr);
-    rotate(l);
+    rotate(l, line);
     EXPECT_EQ(list_of(l.rotated_files), strings{d() + "host.log.3"});
     EXPECT_TRUE(ends_with(read_file(path("host.log.3")), line));
     for (const char* n : {"host.log.1", "host.log.2"}) EXPECT_EQ(read_file(path(n)), n);
@@ -510,11 +508,11 @@ TEST_F(LogFile, RotationNeverReplacesAFileNorWraps) {
     EXPECT_EQ(list_of(m.rotated_files), (strings{top + "host.log.8", top + "host.log.7"}));
     m.make_file_name();
     m.open_file(nullptr);
-    rotate(m);
+    rotate(m, line);
     EXPECT_EQ(m.file_number, 9u);
     m.file_number = 0xFFFFFFFDu;
     testing::internal::CaptureStderr();
-    for (int n = 0; n < 3; ++n) rotate(m);
+    for (int n = 0; n < 3; ++n) rotate(m, line);
     EXPECT_EQ(count(testing::internal::GetCapturedStderr(), "no rotation number is left for " + top + "host.log"), 1u);
     EXPECT_EQ(count(read_file(top + "host.log"), line), 2u);
     EXPECT_TRUE(ends_with(read_file(top + "host.log.4294967294"), line));
