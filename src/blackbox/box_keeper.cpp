@@ -31,7 +31,7 @@ struct box_thread_s {
 };
 
 box_keeper_c::box_keeper_c()
-    : current_(nullptr), ranks_(0), on_error_(0), tls_index_(0), has_tls_(false), pruned_(false), namer_(nullptr),
+    : current_(nullptr), ranks_(0), on_error_(0), tls_index_(0), has_tls_(false), pruned_(false), moves_(0), namer_(nullptr),
       written_(static_cast<written_slot_s*>(std::calloc(WRITTEN_SLOTS, sizeof(written_slot_s)))) {
     has_tls_ = plat_tls_alloc(&tls_index_, &_thread_ends);
 }
@@ -72,7 +72,22 @@ bool box_keeper_c::apply(const box_settings_s& settings, tr_stream_c& messages) 
         if (!cur || cur->size != settings.size || cur->path != path) {
             if (!pruned_) _prune(settings, path);
             pruned_ = true;
-            next = _open(settings, path, messages);
+            // A box of another size takes the name of the one it replaces,
+            // which moves to "<name>_<pid>.<n>.kbox": threads may still be
+            // storing into the old mapping, so its file is never emptied.
+            bool free_name = true;
+            if (cur && cur->path == path) {
+                const std::string moved = path.substr(0, path.size() - 5) + "." + std::to_string(++moves_) + ".kbox";
+                free_name = plat_move_file(path.c_str(), moved.c_str());
+                if (free_name) {
+                    kor_lock_c hold(&cs_);
+                    cur->path = moved;
+                } else {
+                    messages.append("Unable to move black box ").append(path.c_str()).append(" aside, err=")
+                        .append(static_cast<unsigned>(plat_last_error())).append("; it is kept\n");
+                }
+            }
+            next = free_name ? _open(settings, path, messages) : cur;
         } else {
             box_calibrate(cur->recorder);
         }
@@ -117,14 +132,21 @@ struct box_listing_s {
     std::vector<std::string> names;
 };
 
-// "<name>_<digits>.kbox"
+// "<name>_<digits>[.<digits>].kbox"
 void collect_box(const char* name, void* ctx) {
     box_listing_s* l = static_cast<box_listing_s*>(ctx);
     const std::string n = name;
     const size_t p = l->prefix.size();
     if (n.size() <= p + 5 || n.compare(0, p, l->prefix) != 0 || n.compare(n.size() - 5, 5, ".kbox") != 0) return;
-    for (size_t i = p; i < n.size() - 5; ++i)
+    // "<pid>" or "<pid>.<n>" (a box a process replaced)
+    bool dot = false;
+    for (size_t i = p; i < n.size() - 5; ++i) {
+        if (n[i] == '.' && !dot && i > p && i + 1 < n.size() - 5) {
+            dot = true;
+            continue;
+        }
         if (n[i] < '0' || n[i] > '9') return;
+    }
     if (n != l->own) l->names.push_back(n);
 }
 

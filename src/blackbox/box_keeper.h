@@ -101,6 +101,7 @@ private:
     unsigned tls_index_;
     bool has_tls_;
     bool pruned_;            // earlier processes' boxes looked at once
+    unsigned moves_;         // boxes this process replaced by one of another size
     const char* (*namer_)();
     struct written_slot_s {
         std::atomic<const unsigned*> mask;

@@ -21,7 +21,9 @@ bool plat_map_shared(const char* path, unsigned long long size, plat_shared_map_
     if (!w.ok()) return false;
     if (!plat_regular_entry(w.get()) && GetLastError() == ERROR_CANT_ACCESS_FILE) return false;
     if (plat_fault_injected(PLAT_CALL_MAP_SHARED)) return false;
-    HANDLE h = CreateFileW(w.get(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    // Shared for delete too, so that the box can be renamed away while it is
+    // mapped (a new box of another size takes its name).
+    HANDLE h = CreateFileW(w.get(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
