@@ -286,7 +286,12 @@ inline katr_entry_c::katr_entry_c(const char* function_name_, const char* file_n
       file_name(file_name_), line(line_), thread_record(0), first_line(true), enter_leave(enter_leave_),
       initialised(false), box_entered(false) {
     if (!rank_mask_cache_ || !generation_cache_) _use_stand_in_site();
-    if (KATR_RARELY_(KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_BLACK_BOX)) _box_enter();
+    // With a black box open, a scope whose site records trace (or whose
+    // mask is stale) has its enter recorded; other sites pay no call.
+    if (KATR_RARELY_(KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_BLACK_BOX) && enter_leave &&
+        ((KATR_LOAD_U32_(rank_mask_cache) & KATR_RANK_TRACE) ||
+         KATR_LOAD_U32_(generation_cache) < KATR_LOAD_U32_(KATR_LOAD_PTR_(&katr_generation_source))))
+        _box_enter();
 }
 
 inline katr_entry_c::~katr_entry_c() {

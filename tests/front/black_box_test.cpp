@@ -72,6 +72,7 @@ TEST_F(BlackBox, ErrorLineFollowsItsThreadsLastEvents) {
     std::thread other([this] {
         katr_entry_c e = site(false, "o.cpp", "other");
         e.print(KATR_RANK_DEBUG, 3, "other thread %d", 1);
+        m->on_thread_detach();  // what the library's thread-exit notification does
     });
     other.join();
     {
@@ -144,6 +145,7 @@ TEST_F(BlackBoxConcurrent, ThreadsRecordWhileReloadsReplaceTheBox) {
                 KATR_PRINT(e, KATR_RANK_DEBUG, "thread %d step %d %s", t, i, "abc");
                 if (i % 500 == 0) KATR_PRINT(e, KATR_RANK_ERROR, "thread %d error %d", t, i);
             }
+            m->on_thread_detach();
         });
     for (int r = 0; r < 6; ++r) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
