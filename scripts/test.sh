@@ -4,7 +4,8 @@
 # pkg-config), the address + undefined sanitizer build, the thread-sanitizer
 # build (concurrency tests), the clang build (the whole suite under address +
 # undefined sanitizer, and a bounded fuzz run), and the Windows build under
-# Wine (with the consumer of the installed DLL). Warnings are errors in every
+# Wine (with the consumer of the installed DLL), then a black box of each build
+# read by the other's katr_box. Warnings are errors in every
 # build (KATR_WERROR). Installs what is missing.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -76,6 +77,12 @@ wineserver -p 2>/dev/null || true
 ( sleep 3600 & echo $! > "$out/wine-keeper.pid"; wait ) | /usr/lib/wine/wine64 cmd >/dev/null 2>&1 &
 sleep 3
 run_ctest mingw-wine "$out/mingw" || failed=1
+echo "== black boxes across the builds"
+if "$top/scripts/box_cross_check.sh" "$out/native/bin" "$out/mingw/bin" "$out/box-cross"; then
+  summary+=("box-cross: passed (each build's box decoded by both builds' katr_box)")
+else
+  summary+=("box-cross: FAILED"); failed=1
+fi
 kill "$(cat "$out/wine-keeper.pid")" 2>/dev/null || true
 wineserver -k 2>/dev/null || true
 
