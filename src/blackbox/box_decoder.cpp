@@ -216,3 +216,41 @@ void box_decoder_c::read_region(unsigned i, std::vector<box_event_s>* out) {
 void box_decoder_c::read_all(std::vector<box_event_s>* out) {
     for (unsigned i = 0; i < regions_; ++i) read_region(i, out);
 }
+
+// One walk over the commit words and head words, keeping the positions of
+// the newest n unwritten records; then those records alone are decoded.
+void box_decoder_c::read_unwritten(unsigned i, size_t n, std::vector<box_event_s>* out) {
+    if (i >= regions_ || n == 0) return;
+    const size_t base = regions_offset_ + static_cast<size_t>(i) * region_size_;
+    const uint64_t ring_size = word(base + 16);
+    if (ring_size != region_size_ - BOX_REGION_HEADER_SIZE) return;
+    const size_t ring = base + BOX_REGION_HEADER_SIZE;
+    const uint64_t head = word(base + 32), tail = word(base + 24);
+    if (tail > head || head - tail > ring_size || tail % 8 != 0) return;
+    std::vector<uint64_t> chosen(n);
+    size_t count = 0;
+    for (uint64_t pos = tail; pos < head;) {
+        const uint64_t off = pos % ring_size;
+        const uint64_t commit = word(ring + off);
+        const uint32_t length = box_commit_length(commit);
+        if (!box_commit_at(commit, pos) || length < 8 || length % 8 != 0 || off + length > ring_size) break;
+        if (box_commit_kind(commit) == BOX_REC_PAD) {
+            pos += ring_size - off;
+            continue;
+        }
+        if (length >= BOX_RECORD_HEAD && !((word(ring + off + 16) >> 40) & BOX_FLAG_WRITTEN)) chosen[count++ % n] = pos;
+        pos += length;
+    }
+    uint64_t words[BOX_MAX_RECORD / 8];
+    const uint64_t thread_id = word(base + 8);
+    for (size_t k = count > n ? count - n : 0; k < count; ++k) {
+        const uint64_t off = chosen[k % n] % ring_size;
+        const uint64_t commit = word(ring + off);
+        const uint32_t length = box_commit_length(commit);
+        for (uint32_t w = 0; w < length / 8; ++w) words[w] = word(ring + off + 8 * w);
+        box_event_s e;
+        e.region = i;
+        e.thread_id = thread_id;
+        if (decode(words, length, commit, &e)) out->push_back(std::move(e));
+    }
+}

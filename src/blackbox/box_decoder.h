@@ -54,6 +54,10 @@ public:
     void read_all(std::vector<box_event_s>* out);
     // Appends the events of region i, oldest first.
     void read_region(unsigned i, std::vector<box_event_s>* out);
+    // The newest n events of region i whose records say the log did not
+    // show them, oldest first; only the chosen records are decoded. For the
+    // region's own writer (nothing moves meanwhile).
+    void read_unwritten(unsigned i, size_t n, std::vector<box_event_s>* out);
     unsigned region_count() const { return regions_; }
     // The region's thread as its header names it.
     box_thread_info_s thread_of(unsigned i) const;

@@ -352,9 +352,6 @@ void box_keeper_c::unwritten_context(unsigned n, std::vector<std::string>* lines
     const unsigned region =
         static_cast<unsigned>((reinterpret_cast<const unsigned char*>(t->writer->region) - bytes - h->regions_offset) / h->region_size);
     std::vector<box_event_s> events;
-    decoder.read_region(region, &events);
-    std::vector<const box_event_s*> chosen;
-    for (auto e = events.rbegin(); e != events.rend() && chosen.size() < n; ++e)
-        if (!e->written) chosen.push_back(&*e);
-    for (auto e = chosen.rbegin(); e != chosen.rend(); ++e) lines->push_back(box_context_line(**e));
+    decoder.read_unwritten(region, n, &events);
+    for (const box_event_s& e : events) lines->push_back(box_context_line(e));
 }
