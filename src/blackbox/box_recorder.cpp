@@ -103,6 +103,11 @@ void box_calibrate(box_recorder_s* r) {
     if (n < BOX_MAX_CALIBRATIONS) box_store32(&h->calibration_count, n + 1, __ATOMIC_RELEASE);
 }
 
+void box_name_ranks(box_recorder_s* r, const char* names) {
+    if (!r) return;
+    box_store32(&r->header->rank_names, names && *names ? box_text_id(r, names) : 0, __ATOMIC_RELEASE);
+}
+
 // A free region first, then one released by a thread that ended. A reused
 // region keeps counting positions from its old head, so that no record of
 // the thread before passes for one of the new owner.
