@@ -230,10 +230,9 @@ int main(int argc, char** argv) {
                  "enter/leave lines, Parser::parse with errors only. After it (the file above): worker-2\n"
                  "silent, no notes, Conn with debug lines. Both show the audit rank the host added by name.\n"
                  "Each line shows time, line number, rank, depth (\" . \"), file and function;\n"
-                 "\"== Thread ==\" marks a change of thread.\n"
-                 "The black box demo_host_"
-              << pid << ".kbox in the log directory recorded every event of\n"
-                        "every thread, also those the log leaves out (debug, the silent threads).\n";
+                 "\"== Thread ==\" marks a change of thread.\n";
+    std::cout << "The black box demo_host_" << pid << ".kbox in the log directory recorded every event of every\n"
+              << "thread, also those the log leaves out (debug lines, the silent threads).\n";
     if (linger > 0) {
         std::cout << "\nThe control endpoint stays open for " << linger << " s while two threads trace; try\n"
                   << "  " << katrctl << " list\n  " << katrctl << " " << pid << " threads\n  " << katrctl << " " << pid

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -270,9 +271,9 @@ protected:
             EXPECT_EQ(w.events.back().kind, BOX_REC_MESSAGE) << "it crashed after the message, inside Worker::step";
         }
 
-        // A record cut before its commit word (an earlier lap's still there,
-        // the head not moved) is skipped; one committed whose head was not
-        // stored yet is read.
+        // The newest record committed but its head not stored yet is read;
+        // cut before its commit word (an earlier lap's word still there) it
+        // is skipped, and the records before it are whole.
         for (const worker_s& w : workers) {
             const box_header_s* h = reinterpret_cast<const box_header_s*>(box.bytes());
             const size_t base = h->regions_offset + w.region * h->region_size;
@@ -324,8 +325,12 @@ protected:
         EXPECT_EQ(std::system(script.c_str()), 0) << read_file(path("py.txt"));
 #endif
         const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("[          ] %s: %zu events of 4 threads in the box, checked in %.1f s\n", mode.c_str(),
-                    workers[0].events.size() + workers[1].events.size() + workers[2].events.size() + workers[3].events.size(), seconds);
+        size_t events = 0;
+        for (const worker_s& w : workers) events += w.events.size();
+        std::fputs(("[          ] " + mode + ": " + std::to_string(events) + " events of 4 threads in the box, checked in " +
+                    std::to_string(static_cast<int>(seconds * 1000)) + " ms\n")
+                       .c_str(),
+                   stdout);
     }
 };
 
