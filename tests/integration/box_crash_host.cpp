@@ -82,6 +82,10 @@ bool write_config(const std::string& dir, const char* keep, std::string* jot) {
     return std::fclose(f) == 0;
 }
 
+#if defined(_WIN32)
+LONG WINAPI end_at_once(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+#endif
+
 void die_hard() {
 #if defined(_WIN32)
     TerminateProcess(GetCurrentProcess(), 9);
@@ -103,8 +107,12 @@ int main(int argc, char** argv) {
         return 2;
     }
 #if defined(_WIN32)
-    // A fault ends the process at once, without the error dialog or a debugger.
+    // A fault ends the process at once with its exception code, without the
+    // error dialog or a debugger. Wine does not look at the error mode: it
+    // starts winedbg, which dumps the registers while the other threads run
+    // on to their end; the filter makes it end the process as Windows does.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(end_at_once);
 #endif
     std::string jot;
     if (!write_config(argv[2], argc > 3 ? argv[3] : NULL, &jot)) {
