@@ -10,11 +10,14 @@
 // with one debug message "step %d of %s: %d" (the sequence number, "w<k>",
 // sequence * 7 + k): 4 * ITERATIONS * 3 + 8 events, about a million.
 // MODE:
-//   kill   when every worker is past half way, the main thread kills the
-//          process (SIGKILL; on Windows TerminateProcess)
-//   segv   when every worker is past half way, worker-1 writes through a
-//          null pointer inside Worker::step, after its message
+//   kill   the workers meet half way (step HALF) and go on together; when
+//          each has made a few more steps the main thread kills the process
+//          (SIGKILL; on Windows TerminateProcess)
+//   segv   the workers meet half way and go on together; worker-1 writes
+//          through a null pointer in step HALF + 10, after its message
 //   exit   the workers run to their end and the process exits with 0
+// Meeting half way keeps every worker in the middle of its loop when the
+// process dies, however unevenly the threads are scheduled.
 #include <katrace.h>
 
 #include <atomic>
@@ -36,10 +39,14 @@ namespace {
 
 const int WORKERS = 4;
 const int ITERATIONS = 83333;
+const int HALF = ITERATIONS / 2;
 const int CRASHING_WORKER = 1;
 
+bool g_crashing = false;  // kill or segv: the workers meet half way
+bool g_segv = false;
 std::atomic<int> g_progress[WORKERS];
-std::atomic<bool> g_crash(false);
+std::atomic<int> g_at_half(0);
+std::atomic<bool> g_go(false);
 // Read through a volatile pointer, so the compiler cannot see that it is null
 // and the write stays a plain store that faults.
 int* volatile g_nowhere = NULL;
@@ -54,11 +61,15 @@ public:
     void step(int seq) {
         KATR_SCOPE(t);
         KATR_PRINT(t, KATR_RANK_DEBUG, "step %d of %s: %d", seq, name_, seq * 7 + id_);
-        if (id_ == CRASHING_WORKER && g_crash.load(std::memory_order_relaxed)) *g_nowhere = seq;
+        if (g_segv && id_ == CRASHING_WORKER && seq == HALF + 10) *g_nowhere = seq;
     }
     void run() {
         KATR_SCOPE(t);
         for (int seq = 0; seq < ITERATIONS; ++seq) {
+            if (g_crashing && seq == HALF) {
+                ++g_at_half;
+                while (!g_go.load()) std::this_thread::yield();
+            }
             step(seq);
             g_progress[id_].store(seq + 1, std::memory_order_relaxed);
         }
@@ -119,6 +130,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "box_crash_host: cannot write its configuration in %s\n", argv[2]);
         return 2;
     }
+    g_crashing = mode != "exit";
+    g_segv = mode == "segv";
     katr_init(jot.c_str(), NULL);
 
     std::vector<std::thread> workers;
@@ -128,12 +141,14 @@ int main(int argc, char** argv) {
             katr_set_thread_info(names[k], static_cast<unsigned long>(k));
             crash::Worker(k).run();
         });
-    if (mode != "exit") {
-        for (int k = 0; k < WORKERS; ++k)
-            while (g_progress[k].load(std::memory_order_relaxed) < ITERATIONS / 2)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (mode == "kill") die_hard();
-        g_crash.store(true, std::memory_order_relaxed);
+    if (g_crashing) {
+        while (g_at_half.load() < WORKERS) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        g_go.store(true);
+        if (mode == "kill") {
+            for (int k = 0; k < WORKERS; ++k)
+                while (g_progress[k].load(std::memory_order_relaxed) < HALF + 10) std::this_thread::yield();
+            die_hard();
+        }
     }
     for (size_t k = 0; k < workers.size(); ++k) workers[k].join();
     return mode == "exit" ? 0 : 3;
