@@ -2,7 +2,9 @@
 // traces from several threads through nested scopes of a few classes,
 // reloads a changed configuration half way, steers itself from a shell
 // through its control endpoint (katrctl), and finally shows the log
-// directory and the current log file. With --linger SECONDS it keeps the
+// directory and the current log file. Its black box (BlackBoxSize) records
+// every event, also those the log does not show; scripts/demo.sh reads it
+// with katr_box afterwards. With --linger SECONDS it keeps the
 // endpoint open and two threads tracing for that long afterwards, for
 // katrctl sessions of one's own.
 #include <katrace.h>
@@ -104,6 +106,7 @@ const char* const FIRST_CONFIG =
     "KeepStack on\n"
     "DoIndentation on\n"
     "PrintToDebugVew Off\n"
+    "BlackBoxSize 1048576\n"
     "AditionalRanks audit\n"
     "DefaultLoggingRank trace fatal error warning\n"
     "ModuleContent shop_module demo_host.cpp\n"
@@ -122,6 +125,7 @@ const char* const SECOND_CONFIG =
     "KeepStack on\n"
     "DoIndentation on\n"
     "PrintToDebugVew Off\n"
+    "BlackBoxSize 1048576\n"
     "AditionalRanks audit\n"
     "DefaultLoggingRank trace fatal error warning\n"
     "File demo_host.cpp +audit\n"
@@ -227,6 +231,8 @@ int main(int argc, char** argv) {
                  "silent, no notes, Conn with debug lines. Both show the audit rank the host added by name.\n"
                  "Each line shows time, line number, rank, depth (\" . \"), file and function;\n"
                  "\"== Thread ==\" marks a change of thread.\n";
+    std::cout << "The black box demo_host_" << pid << ".kbox in the log directory recorded every event of every\n"
+              << "thread, also those the log leaves out (debug lines, the silent threads).\n";
     if (linger > 0) {
         std::cout << "\nThe control endpoint stays open for " << linger << " s while two threads trace; try\n"
                   << "  " << katrctl << " list\n  " << katrctl << " " << pid << " threads\n  " << katrctl << " " << pid

@@ -3,12 +3,16 @@
 // from its tail, record by record.
 #include "blackbox/box_decoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
 std::string number(unsigned long long v) { return std::to_string(v); }
+
+// The bit of the first additional rank.
+const unsigned ADDITIONAL_RANK_BIT = 14;
 
 }  // namespace
 
@@ -59,6 +63,16 @@ bool box_decoder_c::open(const unsigned char* data, size_t size) {
     const uint32_t pairs = h.calibration_count < BOX_MAX_CALIBRATIONS ? h.calibration_count : BOX_MAX_CALIBRATIONS;
     for (uint32_t i = 0; i < pairs; ++i) calibrations_.push_back(h.calibrations[i]);
     if (calibrations_.empty()) problem("damaged header: no clock calibration");
+    std::string names;
+    if (text(h.rank_names, &names)) {
+        for (size_t from = 0; from < names.size();) {
+            const size_t end = std::min(names.find(' ', from), names.size());
+            if (end > from) rank_names_.push_back(names.substr(from, end - from));
+            from = end + 1;
+        }
+    } else {
+        problem("damaged header: the names of the additional ranks cannot be read");
+    }
     return true;
 }
 
@@ -105,6 +119,8 @@ bool box_decoder_c::decode(const uint64_t* words, uint32_t length, uint64_t comm
     const unsigned rank_number = static_cast<unsigned>((words[2] >> 32) & 0xFF);
     if (rank_number > 32) return false;
     e->rank = rank_number ? 1u << (rank_number - 1) : 0u;
+    if (rank_number > ADDITIONAL_RANK_BIT && rank_number - 1 - ADDITIONAL_RANK_BIT < rank_names_.size())
+        e->rank_name = rank_names_[rank_number - 1 - ADDITIONAL_RANK_BIT];
     e->written = ((words[2] >> 40) & 1) != 0;
     e->depth = static_cast<unsigned>(words[2] >> 48);
     if (!site(static_cast<uint32_t>(words[2]), e)) return false;

@@ -30,6 +30,7 @@ struct box_event_s {
     uint64_t thread_id;
     uint8_t kind;  // BOX_REC_ENTER, BOX_REC_LEAVE or BOX_REC_MESSAGE
     unsigned rank;
+    std::string rank_name;  // an additional rank's name, when the box names it
     unsigned depth;
     bool written;  // the event was also written to the log
     std::string function, file, format;
@@ -81,6 +82,7 @@ private:
     uint32_t pid_ = 0;
     uint64_t rate_ = 0;
     std::vector<box_calibration_s> calibrations_;
+    std::vector<std::string> rank_names_;  // the additional ranks', from bit 14 on
     std::vector<std::string> problems_;
 };
 

@@ -176,6 +176,7 @@ std::string box_format_message(const std::string& format, const std::vector<box_
 
 std::string box_rank_name(const box_event_s& e) {
     if (e.kind != BOX_REC_MESSAGE) return "trace";
+    if (!e.rank_name.empty()) return e.rank_name;
     const char* name = find_rank_name(e.rank);
     if (name && *name && std::strcmp(name, "UNKNOWN") != 0) return name;
     char hex[16];

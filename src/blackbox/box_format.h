@@ -27,7 +27,8 @@ std::string box_event_line(const box_event_s& e, const std::string& thread_name)
 // message.
 std::string box_context_line(const box_event_s& e);
 
-// The rank's name ("trace" for enter and leave), or its bit in hex.
+// The rank's name ("trace" for enter and leave; an additional rank's as the
+// box names it), or its bit in hex.
 std::string box_rank_name(const box_event_s& e);
 
 #endif

@@ -92,6 +92,7 @@ bool box_keeper_c::apply(const box_settings_s& settings, tr_stream_c& messages) 
             box_calibrate(cur->recorder);
         }
     }
+    if (next) box_name_ranks(next->recorder, settings.rank_names);
     if (next != cur) {
         kor_lock_c hold(&cs_);
         current_.store(next, std::memory_order_release);

@@ -22,13 +22,14 @@ struct box_session_s;
 struct box_thread_s;
 
 struct box_settings_s {
-    unsigned long long size;  // 0: no box
-    unsigned ranks;           // recorded ranks
-    unsigned on_error;        // events written before an error line
-    const char* directory;    // the log directory, ending in a separator
-    const char* name;         // the executable's name, the box's base name
-    unsigned long long keep;  // boxes of earlier processes kept
-    unsigned long long grace; // seconds a box written to lately is kept beyond keep
+    unsigned long long size;   // 0: no box
+    unsigned ranks;            // recorded ranks
+    unsigned on_error;         // events written before an error line
+    const char* directory;     // the log directory, ending in a separator
+    const char* name;          // the executable's name, the box's base name
+    unsigned long long keep;   // boxes of earlier processes kept
+    unsigned long long grace;  // seconds a box written to lately is kept beyond keep
+    const char* rank_names;    // the additional ranks' names, space-separated, in bit order
 };
 
 class box_keeper_c {
@@ -40,7 +41,8 @@ public:
 
     // Brings the box in line with settings (one caller at a time): opens
     // it, replaces it when its size or place changed, closes it for size
-    // 0, calibrates the clock of one kept. Problems go to messages. True
+    // 0, calibrates the clock of one kept, and names the additional ranks
+    // in the box that stays open. Problems go to messages. True
     // when the recorded ranks changed, so that the sites must ask again.
     bool apply(const box_settings_s& settings, tr_stream_c& messages);
     // The ranks recorded while a box is open, else 0.
@@ -100,8 +102,8 @@ private:
     kor_crit_section_c cs_;  // sessions' users and retirement, thread attach and detach
     unsigned tls_index_;
     bool has_tls_;
-    bool pruned_;            // earlier processes' boxes looked at once
-    unsigned moves_;         // boxes this process replaced by one of another size
+    bool pruned_;     // earlier processes' boxes looked at once
+    unsigned moves_;  // boxes this process replaced by one of another size
     const char* (*namer_)();
     struct written_slot_s {
         std::atomic<const unsigned*> mask;

@@ -38,8 +38,8 @@ struct box_calibration_s {
 };
 
 // The file header, at offset 0. The recorder writes every field before the
-// first record except strings_used, calibration_count (with the pairs) and
-// threads_refused, which it updates while the box is live.
+// first record except strings_used, calibration_count (with the pairs),
+// threads_refused and rank_names, which it updates while the box is live.
 struct box_header_s {
     char magic[8];               // BOX_MAGIC
     uint32_t version;            // BOX_VERSION
@@ -56,7 +56,7 @@ struct box_header_s {
     uint32_t calibration_count;  // pairs of calibrations[] in use (the oldest kept when full)
     uint32_t threads_refused;    // threads that found no free region
     uint32_t exe_name;           // string id of the executable's name, 0 when none
-    uint32_t reserved0;
+    uint32_t rank_names;         // string id of the additional ranks' names, 0 when none (see box_name_ranks)
     uint64_t reserved[4];
     box_calibration_s calibrations[BOX_MAX_CALIBRATIONS];
 };

@@ -47,6 +47,11 @@ void box_close(box_recorder_s* r);
 const unsigned char* box_bytes(const box_recorder_s* r, size_t* size);
 // Appends a counter/wall-clock pair (at a reload); one caller at a time.
 void box_calibrate(box_recorder_s* r);
+// Names the host's additional ranks (at the box's opening and each reload):
+// names holds them separated by spaces, the first for bit 14, the next for
+// bit 15 and so on; it goes to the string table and the header's rank_names
+// holds its id. Null or empty: no names. One caller at a time.
+void box_name_ranks(box_recorder_s* r, const char* names);
 
 // Claims a region for the calling thread (thread_id and name, which may be
 // null, are stored in it) and makes its writer; null when every region is

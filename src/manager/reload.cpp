@@ -7,9 +7,9 @@
 // manager's lock; the lock is held only to install the result, bring the
 // log writer in line and re-judge the threads, so tracing threads wait for
 // that and not for the parse.
-#include <string>
 #include <cstdio>
 #include <new>
+#include <string>
 
 #include "config/config_parser.h"
 #include "kor/mix.h"
@@ -133,10 +133,17 @@ void trace_manager_c::config_content(tr_stream_c& out) {
 }
 
 void trace_manager_c::_apply_black_box(tr_stream_c& messages) {
-    std::string directory, name;
+    std::string directory, name, rank_names;
     box_settings_s settings;
     {
         multi_reader_lock_c hold(lock_);
+        // The additional ranks' names in the order of their bits, so that a
+        // reader of the box names them as the log does.
+        ptr_list_c::position_t pos = nullptr;
+        const unsigned n = config->additional_ranks.num();
+        void* e = config->additional_ranks.first(&pos);
+        for (unsigned p = 0; p < n && e; ++p, e = config->additional_ranks.next(&pos))
+            rank_names.append(p ? " " : "").append(static_cast<const char*>(e));
         settings.size = config->get_black_box_size();
         settings.ranks = config->get_black_box_ranks();
         settings.on_error = config->get_black_box_on_error();
@@ -147,6 +154,7 @@ void trace_manager_c::_apply_black_box(tr_stream_c& messages) {
     }
     settings.directory = directory.c_str();
     settings.name = name.c_str();
+    settings.rank_names = rank_names.c_str();
     if (!box.apply(settings, messages)) return;
     _publish_flags();
     generation.fetch_add(1, std::memory_order_relaxed);

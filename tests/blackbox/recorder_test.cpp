@@ -3,6 +3,7 @@
 // and reused, damaged boxes never decode wrong, and a reader may run on the
 // live mapping while threads record.
 #include "blackbox/box_decoder.h"
+#include "blackbox/box_format.h"
 #include "blackbox/box_recorder.h"
 #include "common/temp_dir.h"
 #include "platform/platform.h"
@@ -98,6 +99,28 @@ TEST_F(BoxRecorder, EventsDecodeWithTheirSitesAndArguments) {
     box_close(r);
     // The file holds the same after the recorder is gone.
     EXPECT_EQ(decode(read_file(path("host_1.kbox"))).size(), 3u);
+}
+
+// The host's own ranks are named as its configuration names them; a bit
+// beyond the names, or a box that names none, shows the bit.
+TEST_F(BoxRecorder, AdditionalRanksAreNamed) {
+    box_recorder_s* r = open_box();
+    ASSERT_NE(r, nullptr);
+    box_writer_s* w = box_thread_attach(r, 1, nullptr);
+    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d");
+    const box_arg_s arg = arg_int(1);
+    for (unsigned rank : {1u << 15, 1u << 16, 0x20u}) box_record_message(w, site, rank, 0, &arg, 1);
+    size_t size = 0;
+    const unsigned char* bytes = box_bytes(r, &size);
+    EXPECT_EQ(box_rank_name(decode(std::string(reinterpret_cast<const char*>(bytes), size))[0]), "0x8000");
+    box_name_ranks(r, "audit billing");
+    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size));
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(box_rank_name(events[0]), "billing");
+    EXPECT_EQ(box_rank_name(events[1]), "0x10000");
+    EXPECT_EQ(box_rank_name(events[2]), "note");
+    box_thread_detach(r, w);
+    box_close(r);
 }
 
 // Many laps of a small ring: the newest records survive, in order, whole.
