@@ -286,7 +286,7 @@ inline katr_entry_c::katr_entry_c(const char* function_name_, const char* file_n
       file_name(file_name_), line(line_), thread_record(0), first_line(true), enter_leave(enter_leave_),
       initialised(false), box_entered(false) {
     if (!rank_mask_cache_ || !generation_cache_) _use_stand_in_site();
-    if (KATR_RARELY_(KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_BLACK_BOX)) _box_enter();
+    if (KATR_RARELY_((KATR_LOAD_U32_(&katr_state_flags) & KATR_STATE_BLACK_BOX) && enter_leave_)) _box_enter();
 }
 
 inline katr_entry_c::~katr_entry_c() {

@@ -9,6 +9,7 @@
 #include "blackbox/box_decoder.h"
 #include "blackbox/box_format.h"
 #include "blackbox/box_state.h"
+#include "platform/compiler.h"
 #include "platform/platform.h"
 
 // One open box: its file, its sites, and the threads that record into it.
@@ -30,8 +31,29 @@ struct box_thread_s {
     box_wide_room_s room;              // wide-string arguments while recording
 };
 
+namespace {
+
+// The calling thread's state, cached beside the keeper's slot so that the
+// record path does not ask the slot (a pthread_getspecific or TlsGetValue
+// call) for every event. The keeper's id tells a state of this keeper from
+// one of a keeper that no longer exists; a state is dropped from the cache
+// where it is deleted, on its own thread.
+struct thread_cache_s {
+    uint64_t keeper;
+    box_thread_s* thread;
+};
+KATR_FAST_TLS thread_local thread_cache_s t_cache = {0, nullptr};
+std::atomic<uint64_t> g_keeper_ids{0};
+
+inline void forget_cached(box_thread_s* t) {
+    if (t_cache.thread == t) t_cache = thread_cache_s{0, nullptr};
+}
+
+}  // namespace
+
 box_keeper_c::box_keeper_c()
-    : current_(nullptr), ranks_(0), on_error_(0), tls_index_(0), has_tls_(false), pruned_(false), namer_(nullptr),
+    : current_(nullptr), ranks_(0), on_error_(0), tls_index_(0), id_(g_keeper_ids.fetch_add(1) + 1), has_tls_(false),
+      pruned_(false), namer_(nullptr),
       written_(static_cast<written_slot_s*>(std::calloc(WRITTEN_SLOTS, sizeof(written_slot_s)))) {
     has_tls_ = plat_tls_alloc(&tls_index_, &_thread_ends);
 }
@@ -153,11 +175,20 @@ void box_keeper_c::_prune(const box_settings_s& settings, const std::string& own
 // --------------------------------------------------------------- threads
 
 // The calling thread's state attached to the current box; null when there
-// is no box, or no region or memory for this thread.
-box_thread_s* box_keeper_c::_thread() {
+// is no box, or no region or memory for this thread. Inline: every event
+// asks, and once attached the answer is two loads and a compare.
+inline box_thread_s* box_keeper_c::_thread() {
     box_session_s* s = current_.load(std::memory_order_acquire);
-    if (!s || !has_tls_) return nullptr;
-    box_thread_s* t = static_cast<box_thread_s*>(plat_tls_get(tls_index_));
+    if (!s) return nullptr;
+    if (t_cache.keeper == id_ && t_cache.thread->session == s) return t_cache.thread->writer ? t_cache.thread : nullptr;
+    return _attach(s);
+}
+
+// The state from the slot, made for a thread's first event; attached to
+// the current box when it was attached to none or to an earlier one.
+box_thread_s* box_keeper_c::_attach(box_session_s* s) {
+    if (!has_tls_) return nullptr;
+    box_thread_s* t = t_cache.keeper == id_ ? t_cache.thread : static_cast<box_thread_s*>(plat_tls_get(tls_index_));
     if (t && t->session == s) return t->writer ? t : nullptr;
     if (!t) {
         t = new (std::nothrow) box_thread_s();
@@ -168,6 +199,7 @@ box_thread_s* box_keeper_c::_thread() {
             return nullptr;
         }
     }
+    t_cache = thread_cache_s{id_, t};
     const char* name = namer_ ? namer_() : nullptr;
     kor_lock_c hold(&cs_);
     _detach(t);
@@ -196,6 +228,7 @@ void box_keeper_c::_thread_ends(void* value) {
         kor_lock_c hold(&t->keeper->cs_);
         t->keeper->_detach(t);
     }
+    forget_cached(t);
     delete t;
 }
 
@@ -216,6 +249,7 @@ void box_keeper_c::forget_in_child() {
     on_error_.store(0, std::memory_order_relaxed);
     cs_.reset_in_child();
     if (has_tls_) plat_tls_set(tls_index_, nullptr);
+    t_cache = thread_cache_s{0, nullptr};
 }
 
 // ----------------------------------------------------------- record path
@@ -253,10 +287,16 @@ void box_keeper_c::message(const box_site_key_s& key, const char* function, cons
     if (!e) e = add_site(t->session, key, function, file, line, format);
     if (!e || !e->site) return;
     box_arg_s args[BOX_MAX_ARGS];
-    va_list copy;
-    va_copy(copy, arguments);
-    const unsigned n = box_take_arguments(e->plan, copy, args, &t->room);
-    va_end(copy);
+    unsigned n;
+    if (written) {
+        // The line is formatted from the arguments afterwards.
+        va_list copy;
+        va_copy(copy, arguments);
+        n = box_take_arguments(e->plan, copy, args, &t->room);
+        va_end(copy);
+    } else {
+        n = box_take_arguments(e->plan, arguments, args, &t->room);
+    }
     box_record_message(t->writer, e->site, rank, t->depth, args, n, written);
 }
 

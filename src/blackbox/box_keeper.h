@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,13 +23,13 @@ struct box_session_s;
 struct box_thread_s;
 
 struct box_settings_s {
-    unsigned long long size;  // 0: no box
-    unsigned ranks;           // recorded ranks
-    unsigned on_error;        // events written before an error line
-    const char* directory;    // the log directory, ending in a separator
-    const char* name;         // the executable's name, the box's base name
-    unsigned long long keep;  // boxes of earlier processes kept
-    unsigned long long grace; // seconds a box written to lately is kept beyond keep
+    unsigned long long size;   // 0: no box
+    unsigned ranks;            // recorded ranks
+    unsigned on_error;         // events written before an error line
+    const char* directory;     // the log directory, ending in a separator
+    const char* name;          // the executable's name, the box's base name
+    unsigned long long keep;   // boxes of earlier processes kept
+    unsigned long long grace;  // seconds a box written to lately is kept beyond keep
 };
 
 class box_keeper_c {
@@ -67,8 +68,10 @@ public:
     // An enter (depth raised first) or a leave (depth lowered after) at
     // the scope site of key.
     void scope(bool enter, const box_site_key_s& key, const char* function, const char* file, int line, bool written);
-    // A message of rank at the site of key, its arguments taken from a
-    // copy of arguments by the plan of format.
+    // A message of rank at the site of key, its arguments taken by the plan
+    // of format: from a copy of arguments when written (the caller formats
+    // the line from them next), else from arguments themselves, which the
+    // caller then only ends.
     void message(const box_site_key_s& key, const char* function, const char* file, int line, unsigned rank,
                  const char* format, va_list arguments, bool written);
     // An unformatted text of length bytes (its first BOX_MAX_STRING kept),
@@ -88,6 +91,7 @@ public:
 
 private:
     box_thread_s* _thread();
+    box_thread_s* _attach(box_session_s* s);
     box_session_s* _open(const box_settings_s& settings, const std::string& path, tr_stream_c& messages);
     void _retire(box_session_s* s);
     void _prune(const box_settings_s& settings, const std::string& own);
@@ -99,8 +103,9 @@ private:
     std::atomic<unsigned> on_error_;
     kor_crit_section_c cs_;  // sessions' users and retirement, thread attach and detach
     unsigned tls_index_;
+    uint64_t id_;  // this keeper among the process's keepers, never reused
     bool has_tls_;
-    bool pruned_;            // earlier processes' boxes looked at once
+    bool pruned_;  // earlier processes' boxes looked at once
     const char* (*namer_)();
     struct written_slot_s {
         std::atomic<const unsigned*> mask;

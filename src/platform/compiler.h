@@ -65,4 +65,14 @@ inline unsigned katr_lowest_bit(unsigned value) {
 #endif
 }
 
+// A thread_local of the library read on a hot path: on ELF the initial-exec
+// model makes it one load off the thread pointer instead of a call to
+// __tls_get_addr (the library is linked at start or loaded early, and the
+// static TLS it takes is a few words).
+#if defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+#  define KATR_FAST_TLS __attribute__((tls_model("initial-exec")))
+#else
+#  define KATR_FAST_TLS
+#endif
+
 #endif
