@@ -28,7 +28,12 @@ struct box_thread_s {
     box_session_s* session = nullptr;  // the box the thread is attached to
     box_writer_s* writer = nullptr;    // null when that box had no free region
     unsigned depth = 0;                // open recorded scopes
-    box_wide_room_s room;              // wide-string arguments while recording
+    // The site entry of the scope entered at each depth (modulo SCOPES): a
+    // leave finds its enter's entry here without the table's lookup.
+    // Entries of the attached box only: cleared when the thread attaches.
+    static const unsigned SCOPES = 64;
+    const box_site_entry_s* scopes[SCOPES] = {};
+    box_wide_room_s room;  // wide-string arguments while recording
 };
 
 namespace {
@@ -206,6 +211,7 @@ box_thread_s* box_keeper_c::_attach(box_session_s* s) {
     s = current_.load(std::memory_order_acquire);
     if (!s) return nullptr;
     t->session = s;
+    std::fill(t->scopes, t->scopes + box_thread_s::SCOPES, nullptr);
     ++s->users;
     t->writer = box_thread_attach(s->recorder, plat_thread_id(), name);
     return t->writer ? t : nullptr;
@@ -272,9 +278,13 @@ const box_site_entry_s* add_site(box_session_s* s, const box_site_key_s& key, co
 void box_keeper_c::scope(bool enter, const box_site_key_s& key, const char* function, const char* file, int line, bool written) {
     box_thread_s* t = _thread();
     if (!t) return;
-    const box_site_entry_s* e = t->session->sites.find(key);
+    const box_site_entry_s* e = enter ? nullptr : t->scopes[t->depth % box_thread_s::SCOPES];
+    if (!e || !(e->key == key)) e = t->session->sites.find(key);
     if (!e) e = add_site(t->session, key, function, file, line, nullptr);
-    if (enter) ++t->depth;
+    if (enter) {
+        ++t->depth;
+        t->scopes[t->depth % box_thread_s::SCOPES] = e;
+    }
     if (e && e->site) box_record_scope(t->writer, enter ? BOX_REC_ENTER : BOX_REC_LEAVE, e->site, t->depth, written);
     if (!enter && t->depth > 0) --t->depth;
 }
