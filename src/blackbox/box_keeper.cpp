@@ -9,6 +9,7 @@
 #include "blackbox/box_decoder.h"
 #include "blackbox/box_format.h"
 #include "blackbox/box_state.h"
+#include "platform/compiler.h"
 #include "platform/platform.h"
 
 // One open box: its file, its sites, and the threads that record into it.
@@ -27,11 +28,37 @@ struct box_thread_s {
     box_session_s* session = nullptr;  // the box the thread is attached to
     box_writer_s* writer = nullptr;    // null when that box had no free region
     unsigned depth = 0;                // open recorded scopes
-    box_wide_room_s room;              // wide-string arguments while recording
+    // The site entry of the scope entered at each depth (modulo SCOPES): a
+    // leave finds its enter's entry here without the table's lookup.
+    // Entries of the attached box only: cleared when the thread attaches.
+    static const unsigned SCOPES = 64;
+    const box_site_entry_s* scopes[SCOPES] = {};
+    box_wide_room_s room;  // wide-string arguments while recording
 };
 
+namespace {
+
+// The calling thread's state, cached beside the keeper's slot so that the
+// record path does not ask the slot (a pthread_getspecific or TlsGetValue
+// call) for every event. The keeper's id tells a state of this keeper from
+// one of a keeper that no longer exists; a state is dropped from the cache
+// where it is deleted, on its own thread.
+struct thread_cache_s {
+    uint64_t keeper;
+    box_thread_s* thread;
+};
+KATR_FAST_TLS thread_local thread_cache_s t_cache = {0, nullptr};
+std::atomic<uint64_t> g_keeper_ids{0};
+
+inline void forget_cached(box_thread_s* t) {
+    if (t_cache.thread == t) t_cache = thread_cache_s{0, nullptr};
+}
+
+}  // namespace
+
 box_keeper_c::box_keeper_c()
-    : current_(nullptr), ranks_(0), on_error_(0), tls_index_(0), has_tls_(false), pruned_(false), moves_(0), namer_(nullptr),
+    : current_(nullptr), ranks_(0), on_error_(0), tls_index_(0), id_(g_keeper_ids.fetch_add(1) + 1), has_tls_(false),
+      pruned_(false), moves_(0), namer_(nullptr),
       written_(static_cast<written_slot_s*>(std::calloc(WRITTEN_SLOTS, sizeof(written_slot_s)))) {
     has_tls_ = plat_tls_alloc(&tls_index_, &_thread_ends);
 }
@@ -83,8 +110,7 @@ bool box_keeper_c::apply(const box_settings_s& settings, tr_stream_c& messages) 
                     kor_lock_c hold(&cs_);
                     cur->path = moved;
                 } else {
-                    messages.append("Unable to move black box ").append(path.c_str()).append(" aside, err=")
-                        .append(static_cast<unsigned>(plat_last_error())).append("; it is kept\n");
+                    messages.append("Unable to move black box ").append(path.c_str()).append(" aside, err=").append(static_cast<unsigned>(plat_last_error())).append("; it is kept\n");
                 }
             }
             next = free_name ? _open(settings, path, messages) : cur;
@@ -176,11 +202,20 @@ void box_keeper_c::_prune(const box_settings_s& settings, const std::string& own
 // --------------------------------------------------------------- threads
 
 // The calling thread's state attached to the current box; null when there
-// is no box, or no region or memory for this thread.
-box_thread_s* box_keeper_c::_thread() {
+// is no box, or no region or memory for this thread. Inline: every event
+// asks, and once attached the answer is two loads and a compare.
+inline box_thread_s* box_keeper_c::_thread() {
     box_session_s* s = current_.load(std::memory_order_acquire);
-    if (!s || !has_tls_) return nullptr;
-    box_thread_s* t = static_cast<box_thread_s*>(plat_tls_get(tls_index_));
+    if (!s) return nullptr;
+    if (t_cache.keeper == id_ && t_cache.thread->session == s) return t_cache.thread->writer ? t_cache.thread : nullptr;
+    return _attach(s);
+}
+
+// The state from the slot, made for a thread's first event; attached to
+// the current box when it was attached to none or to an earlier one.
+box_thread_s* box_keeper_c::_attach(box_session_s* s) {
+    if (!has_tls_) return nullptr;
+    box_thread_s* t = t_cache.keeper == id_ ? t_cache.thread : static_cast<box_thread_s*>(plat_tls_get(tls_index_));
     if (t && t->session == s) return t->writer ? t : nullptr;
     if (!t) {
         t = new (std::nothrow) box_thread_s();
@@ -191,12 +226,14 @@ box_thread_s* box_keeper_c::_thread() {
             return nullptr;
         }
     }
+    t_cache = thread_cache_s{id_, t};
     const char* name = namer_ ? namer_() : nullptr;
     kor_lock_c hold(&cs_);
     _detach(t);
     s = current_.load(std::memory_order_acquire);
     if (!s) return nullptr;
     t->session = s;
+    std::fill(t->scopes, t->scopes + box_thread_s::SCOPES, nullptr);
     ++s->users;
     t->writer = box_thread_attach(s->recorder, plat_thread_id(), name);
     return t->writer ? t : nullptr;
@@ -219,6 +256,7 @@ void box_keeper_c::_thread_ends(void* value) {
         kor_lock_c hold(&t->keeper->cs_);
         t->keeper->_detach(t);
     }
+    forget_cached(t);
     delete t;
 }
 
@@ -239,6 +277,7 @@ void box_keeper_c::forget_in_child() {
     on_error_.store(0, std::memory_order_relaxed);
     cs_.reset_in_child();
     if (has_tls_) plat_tls_set(tls_index_, nullptr);
+    t_cache = thread_cache_s{0, nullptr};
 }
 
 // ----------------------------------------------------------- record path
@@ -261,9 +300,13 @@ const box_site_entry_s* add_site(box_session_s* s, const box_site_key_s& key, co
 void box_keeper_c::scope(bool enter, const box_site_key_s& key, const char* function, const char* file, int line, bool written) {
     box_thread_s* t = _thread();
     if (!t) return;
-    const box_site_entry_s* e = t->session->sites.find(key);
+    const box_site_entry_s* e = enter ? nullptr : t->scopes[t->depth % box_thread_s::SCOPES];
+    if (!e || !(e->key == key)) e = t->session->sites.find(key);
     if (!e) e = add_site(t->session, key, function, file, line, nullptr);
-    if (enter) ++t->depth;
+    if (enter) {
+        ++t->depth;
+        t->scopes[t->depth % box_thread_s::SCOPES] = e;
+    }
     if (e && e->site) box_record_scope(t->writer, enter ? BOX_REC_ENTER : BOX_REC_LEAVE, e->site, t->depth, written);
     if (!enter && t->depth > 0) --t->depth;
 }
@@ -276,10 +319,16 @@ void box_keeper_c::message(const box_site_key_s& key, const char* function, cons
     if (!e) e = add_site(t->session, key, function, file, line, format);
     if (!e || !e->site) return;
     box_arg_s args[BOX_MAX_ARGS];
-    va_list copy;
-    va_copy(copy, arguments);
-    const unsigned n = box_take_arguments(e->plan, copy, args, &t->room);
-    va_end(copy);
+    unsigned n;
+    if (written) {
+        // The line is formatted from the arguments afterwards.
+        va_list copy;
+        va_copy(copy, arguments);
+        n = box_take_arguments(e->plan, copy, args, &t->room);
+        va_end(copy);
+    } else {
+        n = box_take_arguments(e->plan, arguments, args, &t->room);
+    }
     box_record_message(t->writer, e->site, rank, t->depth, args, n, written);
 }
 

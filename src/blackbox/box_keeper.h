@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,10 @@ public:
     // An enter (depth raised first) or a leave (depth lowered after) at
     // the scope site of key.
     void scope(bool enter, const box_site_key_s& key, const char* function, const char* file, int line, bool written);
-    // A message of rank at the site of key, its arguments taken from a
-    // copy of arguments by the plan of format.
+    // A message of rank at the site of key, its arguments taken by the plan
+    // of format: from a copy of arguments when written (the caller formats
+    // the line from them next), else from arguments themselves, which the
+    // caller then only ends.
     void message(const box_site_key_s& key, const char* function, const char* file, int line, unsigned rank,
                  const char* format, va_list arguments, bool written);
     // An unformatted text of length bytes (its first BOX_MAX_STRING kept),
@@ -90,6 +93,7 @@ public:
 
 private:
     box_thread_s* _thread();
+    box_thread_s* _attach(box_session_s* s);
     box_session_s* _open(const box_settings_s& settings, const std::string& path, tr_stream_c& messages);
     void _retire(box_session_s* s);
     void _prune(const box_settings_s& settings, const std::string& own);
@@ -101,6 +105,7 @@ private:
     std::atomic<unsigned> on_error_;
     kor_crit_section_c cs_;  // sessions' users and retirement, thread attach and detach
     unsigned tls_index_;
+    uint64_t id_;  // this keeper among the process's keepers, never reused
     bool has_tls_;
     bool pruned_;     // earlier processes' boxes looked at once
     unsigned moves_;  // boxes this process replaced by one of another size

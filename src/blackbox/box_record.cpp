@@ -19,19 +19,26 @@ public:
     void word(uint64_t v) { box_store(at_++, v, __ATOMIC_RELEASE); }
     // Bytes packed into words, the last one padded with zeros.
     void bytes(const char* p, size_t n) {
-        for (; n >= 8; n -= 8, p += 8) {
-            uint64_t v;
-            memcpy(&v, p, 8);
-            word(v);
-        }
-        if (n > 0) {
-            uint64_t v = 0;
-            memcpy(&v, p, n);
-            word(v);
-        }
+        for (; n >= 8; n -= 8, p += 8) word(load_n<uint64_t>(p));
+        if (n > 0) word(tail_word(p, n));
     }
 
 private:
+    template <class T>
+    static uint64_t load_n(const char* p) {
+        T v;
+        memcpy(&v, p, sizeof v);
+        return v;
+    }
+    // The last 1 to 7 bytes as a word, built in a register from two loads
+    // that may overlap (a word assembled in memory from a few byte stores
+    // and read back whole stalls the store forwarding).
+    static uint64_t tail_word(const char* p, size_t n) {
+        if (n >= 4) return load_n<uint32_t>(p) | load_n<uint32_t>(p + n - 4) << (8 * (n - 4));
+        if (n >= 2) return load_n<uint16_t>(p) | load_n<uint16_t>(p + n - 2) << (8 * (n - 2));
+        return static_cast<unsigned char>(*p);
+    }
+
     uint64_t* at_;
 };
 
@@ -119,14 +126,20 @@ void box_record_message(box_writer_s* w, uint32_t site, unsigned rank, unsigned 
     word_writer_c out(word_at(w, at) + 1);
     out.word(ticks);
     out.word(head_word(site, rank, written, depth));
-    char kinds[BOX_MAX_ARGS];
+    // The kind bytes, eight to a word, packed in a register.
+    uint8_t kinds[BOX_MAX_ARGS];
+    uint64_t packed = 0;
     for (unsigned i = 0; i < count; ++i) {
         const uint8_t k = args[i].kind;
         uint8_t kind = k >= BOX_ARG_INT && k <= BOX_ARG_NULL_STRING ? k : uint8_t(BOX_ARG_UINT);
         if (k == BOX_ARG_STRING && !args[i].s) kind = BOX_ARG_NULL_STRING;
-        kinds[i] = static_cast<char>(kind);
+        kinds[i] = kind;
+        packed |= static_cast<uint64_t>(kind) << (8 * (i & 7));
+        if ((i & 7) == 7 || i + 1 == count) {
+            out.word(packed);
+            packed = 0;
+        }
     }
-    out.bytes(kinds, count);
     for (unsigned i = 0; i < count; ++i) {
         switch (kinds[i]) {
         case BOX_ARG_NULL_STRING: break;

@@ -10,13 +10,13 @@ box_site_table_c::box_site_table_c() : entries_(static_cast<box_site_entry_s*>(s
 
 box_site_table_c::~box_site_table_c() { std::free(entries_); }
 
+// One multiply: the key's words summed (a site's mask variable is its own,
+// so the sum rarely meets another site's) and the product's top bits taken.
 unsigned box_site_table_c::start(const box_site_key_s& key) const {
-    uint64_t h = reinterpret_cast<uintptr_t>(key.mask) ^ (reinterpret_cast<uintptr_t>(key.format) * 0x9E3779B97F4A7C15ull) ^
-                 (static_cast<uint64_t>(key.line) << 17) ^ (key.function * 0xC2B2AE3D27D4EB4Full);
-    h ^= h >> 29;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 32;
-    return static_cast<unsigned>(h % ENTRIES);
+    static_assert(ENTRIES == 1u << 15, "the start takes the product's top 15 bits");
+    const uint64_t sum = reinterpret_cast<uintptr_t>(key.mask) + reinterpret_cast<uintptr_t>(key.format) + key.function +
+                         static_cast<uint64_t>(key.line);
+    return static_cast<unsigned>((sum * 0x9E3779B97F4A7C15ull) >> (64 - 15));
 }
 
 const box_site_entry_s* box_site_table_c::find(const box_site_key_s& key) const {

@@ -39,10 +39,15 @@ unsigned g_orphan_generation = 0;
 inline void refresh(trace_manager_c* m, const katr_entry_c* e) {
     unsigned live = m->generation.load(std::memory_order_relaxed);
     if (load_site(e->generation_cache) >= live) return;
-    const unsigned written = m->get_rank_mask(e->function_name, e->file_name, e->generation_cache);
+    // The mask is stored before the generation that makes it current: a
+    // thread that finds the generation current finds the new mask (the
+    // scope objects decide inline from it whether the box sees their enter).
+    unsigned generation = 0;
+    const unsigned written = m->get_rank_mask(e->function_name, e->file_name, &generation);
     const unsigned recorded = m->box.ranks();
-    if (m->box.live()) m->box.note_written_ranks(e->rank_mask_cache, load_site(e->generation_cache), written);
+    if (m->box.live()) m->box.note_written_ranks(e->rank_mask_cache, generation, written);
     store_site(e->rank_mask_cache, written | recorded);
+    katr_store_release(e->generation_cache, generation);
 }
 
 // The ranks the log writes at the site (its mask without a black box).

@@ -41,6 +41,16 @@ inline void katr_store_relaxed(T* p, T value) {
 #endif
 }
 
+// A store that no earlier store passes (a plain store on x86-64).
+template <class T>
+inline void katr_store_release(T* p, T value) {
+#if defined(_MSC_VER) && !defined(__clang__)
+    *static_cast<volatile T*>(p) = value;
+#else
+    __atomic_store_n(p, value, __ATOMIC_RELEASE);
+#endif
+}
+
 // Replaces *p by desired when it holds expected; true when it did.
 template <class T>
 inline bool katr_compare_exchange_pointer(T** p, T* expected, T* desired) {
@@ -64,5 +74,15 @@ inline unsigned katr_lowest_bit(unsigned value) {
     return static_cast<unsigned>(__builtin_ctz(value));
 #endif
 }
+
+// A thread_local of the library read on a hot path: on ELF the initial-exec
+// model makes it one load off the thread pointer instead of a call to
+// __tls_get_addr (the library is linked at start or loaded early, and the
+// static TLS it takes is a few words).
+#if defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+#  define KATR_FAST_TLS __attribute__((tls_model("initial-exec")))
+#else
+#  define KATR_FAST_TLS
+#endif
 
 #endif

@@ -9,6 +9,7 @@
 #ifndef KATRACE_PLATFORM_H
 #define KATRACE_PLATFORM_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -274,8 +275,15 @@ bool plat_on_fork(void (*prepare)(), void (*parent)(), void (*child)());
 
 // --------------------------------------------------------------- last error
 // errno on POSIX, GetLastError on Windows.
+#if defined(_WIN32)
 unsigned long plat_last_error();
 void plat_set_last_error(unsigned long code);
+#else
+// errno, inline: the entry object reads it before and after every call
+// into the library, and the compiler then asks libc for its place once.
+inline unsigned long plat_last_error() { return static_cast<unsigned long>(errno); }
+inline void plat_set_last_error(unsigned long code) { errno = static_cast<int>(code); }
+#endif
 // True when code says that another open holds the file, so that a later
 // attempt may succeed: ERROR_SHARING_VIOLATION or ERROR_LOCK_VIOLATION on
 // Windows, EBUSY on POSIX.

@@ -123,6 +123,34 @@ TEST_F(BoxRecorder, AdditionalRanksAreNamed) {
     box_close(r);
 }
 
+// Strings of every length a word's tail can take, and more arguments than
+// one word of kind bytes holds.
+TEST_F(BoxRecorder, StringsOfEveryTailLengthAndTwoWordsOfKinds) {
+    box_recorder_s* r = open_box();
+    ASSERT_NE(r, nullptr);
+    box_writer_s* w = box_thread_attach(r, 1, nullptr);
+    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%s %s %s %s %s %s %s %s %s %s %s");
+    const std::string text = "0123456789ABCDEFG";
+    std::string parts[11];
+    box_arg_s args[11];
+    for (unsigned i = 0; i < 11; ++i) {
+        parts[i] = text.substr(0, i == 10 ? 17 : i);
+        args[i] = arg_str(parts[i].c_str());
+    }
+    box_record_message(w, site, 0x08, 0, args, 11);
+    size_t size = 0;
+    const unsigned char* bytes = box_bytes(r, &size);
+    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size));
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[0].args.size(), 11u);
+    for (unsigned i = 0; i < 11; ++i) {
+        EXPECT_EQ(events[0].args[i].kind, BOX_ARG_STRING) << i;
+        EXPECT_EQ(events[0].args[i].text, parts[i]) << i;
+    }
+    box_thread_detach(r, w);
+    box_close(r);
+}
+
 // Many laps of a small ring: the newest records survive, in order, whole.
 TEST_F(BoxRecorder, RingKeepsTheNewestRecordsInOrder) {
     box_recorder_s* r = open_box(32);
