@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/platform.h"
 #include "platform/posix/path_limit_posix.h"
 
 // The errno that refuses an entry of this mode because it is not a regular
@@ -20,6 +21,15 @@ inline int plat_not_regular_error(mode_t mode) {
     if (S_ISLNK(mode)) return ELOOP;
     return S_ISDIR(mode) ? EISDIR : ENXIO;
 }
+
+// Opens (or creates, mode 0644) the regular file at path with the access
+// flags given (O_WRONLY | O_APPEND, O_RDWR...), as the log and the black box
+// are opened in a directory others may write to: an entry that is not a
+// regular file is refused before the open, the open follows no link and
+// cannot block on a pipe put there meanwhile, and the opened file is checked
+// again. The descriptor is left non-blocking (a regular file ignores it);
+// -1 with errno set on failure, also when the fault hook fails `call`.
+int plat_open_regular(const char* path, int access, plat_call_e call);
 
 // A path's directory, held open, and its last component.
 class plat_entry_at_c {

@@ -11,35 +11,44 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-// O_APPEND puts every write at the current end, also when another process
-// appends to the same file; O_CLOEXEC keeps the descriptor from children.
-// Only a regular file is taken: an entry of another kind is refused before
-// the open, and the open itself follows no link (O_NOFOLLOW) and cannot
-// block on a pipe put there meanwhile (O_NONBLOCK, cleared once fstat has
-// seen a regular file). An exclusive advisory lock marks the file as in use:
-// other processes scanning the same directory do not move or delete it, and
-// a second writer is refused with EBUSY (as Windows refuses both while the
-// file is open), so that no two writers share one file and its size.
-plat_file_t plat_file_open_append(const char* path) {
-    if (!plat_path_usable(path)) return PLAT_NO_FILE;
+int plat_open_regular(const char* path, int access, plat_call_e call) {
+    if (!plat_path_usable(path)) return -1;
     struct stat st;
     if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
         errno = plat_not_regular_error(st.st_mode);
-        return PLAT_NO_FILE;
+        return -1;
     }
     int fd;
     do {
-        fd = plat_fault_injected(PLAT_CALL_OPEN) ? -1 : open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
+        fd = plat_fault_injected(call) ? -1 : open(path, access | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return PLAT_NO_FILE;
-    int err = 0, flags;
+    if (fd < 0) return -1;
+    int err = 0;
     if (fstat(fd, &st) != 0)
         err = errno;
     else if (!S_ISREG(st.st_mode))
         err = plat_not_regular_error(st.st_mode);
-    else if ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        err = errno;
     if (err != 0) {
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+// O_APPEND puts every write at the current end, also when another process
+// appends to the same file; O_CLOEXEC keeps the descriptor from children.
+// The file is opened as plat_open_regular opens it, then made blocking
+// again. An exclusive advisory lock marks the file as in use: other
+// processes scanning the same directory do not move or delete it, and a
+// second writer is refused with EBUSY (as Windows refuses both while the
+// file is open), so that no two writers share one file and its size.
+plat_file_t plat_file_open_append(const char* path) {
+    const int fd = plat_open_regular(path, O_WRONLY | O_APPEND, PLAT_CALL_OPEN);
+    if (fd < 0) return PLAT_NO_FILE;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int err = errno;
         close(fd);
         errno = err;
         return PLAT_NO_FILE;

@@ -11,9 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The file is opened as the log is (an entry that is not a regular file is
-// refused before the open, the open follows no link and cannot block on a
-// pipe), emptied so that an earlier content never shows through, then
+// The file is opened as the log is (plat_open_regular), emptied so that an earlier content never shows through, then
 // grown with ftruncate and its blocks reserved with posix_fallocate: a
 // store into a page that the file system cannot back would raise SIGBUS in
 // the host, so a full disk must fail here instead.
@@ -27,23 +25,10 @@ bool plat_map_shared(const char* path, unsigned long long size, plat_shared_map_
         errno = EINVAL;
         return false;
     }
-    if (!plat_path_usable(path)) return false;
-    struct stat st;
-    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        errno = plat_not_regular_error(st.st_mode);
-        return false;
-    }
-    int fd;
-    do {
-        fd = plat_fault_injected(PLAT_CALL_MAP_SHARED) ? -1 : open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = plat_open_regular(path, O_RDWR, PLAT_CALL_MAP_SHARED);
     if (fd < 0) return false;
     int err = 0;
-    if (fstat(fd, &st) != 0)
-        err = errno;
-    else if (!S_ISREG(st.st_mode))
-        err = plat_not_regular_error(st.st_mode);
-    else if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
+    if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
         err = errno;
     else
         err = posix_fallocate(fd, 0, static_cast<off_t>(size));

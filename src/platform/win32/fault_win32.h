@@ -25,4 +25,13 @@ inline bool plat_fault_injected(plat_call_e call, size_t* size = nullptr) {
     return true;
 }
 
+// Opens or creates (OPEN_ALWAYS) the regular file at path with the access
+// and sharing given, as the log and the black box are opened in a directory
+// others may write to: an entry of another kind is refused before the open,
+// the open takes a reparse point as itself (FILE_FLAG_OPEN_REPARSE_POINT)
+// and the opened handle is checked again, so a link's target is never
+// reached. INVALID_HANDLE_VALUE with the last error set on failure, also
+// when the fault hook fails `call`.
+HANDLE plat_open_regular(const char* path, DWORD access, DWORD share, plat_call_e call);
+
 #endif

@@ -16,29 +16,36 @@ const size_t JOIN_LIMIT = 4096;
 
 }  // namespace
 
-// OPEN_ALWAYS opens or creates; the pointer is moved to the end, so that
-// writing appends to earlier content. Only a regular file is taken: an entry
-// of another kind is refused before the open, and the open itself takes a
-// reparse point as itself (FILE_FLAG_OPEN_REPARSE_POINT), which the check
-// of the opened handle then refuses, so its target is never reached.
-plat_file_t plat_file_open_append(const char* path) {
+HANDLE plat_open_regular(const char* path, DWORD access, DWORD share, plat_call_e call) {
     wide_path_c w(path);
-    if (!w.ok()) return PLAT_NO_FILE;
-    if (!plat_regular_entry(w.get()) && GetLastError() == ERROR_CANT_ACCESS_FILE) return PLAT_NO_FILE;
-    if (plat_fault_injected(PLAT_CALL_OPEN)) return PLAT_NO_FILE;
-    HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return PLAT_NO_FILE;
+    if (!w.ok()) return INVALID_HANDLE_VALUE;
+    if (!plat_regular_entry(w.get()) && GetLastError() == ERROR_CANT_ACCESS_FILE) return INVALID_HANDLE_VALUE;
+    if (plat_fault_injected(call)) return INVALID_HANDLE_VALUE;
+    HANDLE h = CreateFileW(w.get(), access, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return h;
     BY_HANDLE_FILE_INFORMATION info;
     DWORD err = 0;
     if (!GetFileInformationByHandle(h, &info))
         err = GetLastError();
     else if ((info.dwFileAttributes & PLAT_NOT_REGULAR_ATTRIBUTES) || GetFileType(h) != FILE_TYPE_DISK)
         err = ERROR_CANT_ACCESS_FILE;
+    if (err != 0) {
+        CloseHandle(h);
+        SetLastError(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// Opened as plat_open_regular opens, shared for reading only; the pointer is
+// moved to the end, so that writing appends to earlier content.
+plat_file_t plat_file_open_append(const char* path) {
+    HANDLE h = plat_open_regular(path, GENERIC_WRITE, FILE_SHARE_READ, PLAT_CALL_OPEN);
+    if (h == INVALID_HANDLE_VALUE) return PLAT_NO_FILE;
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
-    if (err == 0 && !SetFilePointerEx(h, zero, nullptr, FILE_END)) err = GetLastError();
-    if (err != 0) {
+    if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+        const DWORD err = GetLastError();
         CloseHandle(h);
         SetLastError(err);
         return PLAT_NO_FILE;

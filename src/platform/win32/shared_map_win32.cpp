@@ -3,9 +3,8 @@
 #include "platform/win32/win32_util.h"
 #include "platform/win32/fault_win32.h"
 
-// The file is opened as the log is: an entry that is not a regular file is
-// refused, and a reparse point is opened as itself and then refused. Others
-// may read the file (the reader tool) but not write it. A full disk fails
+// The file is opened as the log is (plat_open_regular). Others may read the
+// file (the reader tool) but not write it. A full disk fails
 // CreateFileMappingW, which reserves the file's size.
 bool plat_map_shared(const char* path, unsigned long long size, plat_shared_map_s* m) {
     if (!m) return false;
@@ -17,22 +16,12 @@ bool plat_map_shared(const char* path, unsigned long long size, plat_shared_map_
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    wide_path_c w(path);
-    if (!w.ok()) return false;
-    if (!plat_regular_entry(w.get()) && GetLastError() == ERROR_CANT_ACCESS_FILE) return false;
-    if (plat_fault_injected(PLAT_CALL_MAP_SHARED)) return false;
     // Shared for delete too, so that the box can be renamed away while it is
     // mapped (a new box of another size takes its name).
-    HANDLE h = CreateFileW(w.get(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE h = plat_open_regular(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, PLAT_CALL_MAP_SHARED);
     if (h == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
     DWORD err = 0;
-    if (!GetFileInformationByHandle(h, &info))
-        err = GetLastError();
-    else if ((info.dwFileAttributes & PLAT_NOT_REGULAR_ATTRIBUTES) || GetFileType(h) != FILE_TYPE_DISK)
-        err = ERROR_CANT_ACCESS_FILE;
-    else if (SetFilePointer(h, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(h))
+    if (SetFilePointer(h, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(h))
         err = GetLastError();
     HANDLE map = nullptr;
     void* view = nullptr;
