@@ -14,6 +14,7 @@
 #include "blackbox/box_format.h"
 #include "blackbox/box_timeline.h"
 #include "platform/platform.h"
+#include "tool_args.h"
 
 namespace {
 
@@ -30,34 +31,26 @@ int usage(FILE* out) {
     return out == stdout ? 0 : 2;
 }
 
-// A whole decimal number; false for anything else.
-bool parse_number(const char* text, unsigned long long* out) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    if (*text == '-' || *text == '+') return false;
-    *out = std::strtoull(text, &end, 10);
-    return end && *end == 0;
-}
-
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(const std::vector<std::string>& args) {
+    const int argc = static_cast<int>(args.size());
     const char* file = nullptr;
     const char* timeline = nullptr;
     unsigned long long last = 0, thread = 0;
     bool has_last = false, has_thread = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
+    for (int i = 0; i < argc; ++i) {
+        const std::string& a = args[i];
         if (a == "--help" || a == "-h") return usage(stdout);
         if (a == "--timeline") {
             if (i + 1 >= argc) {
                 std::fputs("katr_box: --timeline needs a file name\n", stderr);
                 return usage(stderr);
             }
-            timeline = argv[++i];
+            timeline = args[++i].c_str();
         } else if (a == "--last" || a == "--thread") {
             unsigned long long n = 0;
-            if (i + 1 >= argc || !parse_number(argv[i + 1], &n)) {
+            if (i + 1 >= argc || !tool_number(args[i + 1], ~0ull, &n)) {
                 std::fprintf(stderr, "katr_box: %s needs a number\n", a.c_str());
                 return usage(stderr);
             }
@@ -71,7 +64,7 @@ int main(int argc, char** argv) {
             std::fputs("katr_box: more than one file\n", stderr);
             return usage(stderr);
         } else {
-            file = argv[i];
+            file = args[i].c_str();
         }
     }
     if (!file) return usage(stderr);
@@ -107,3 +100,5 @@ int main(int argc, char** argv) {
     for (const std::string& p : d.problems()) std::fprintf(stderr, "katr_box: %s: %s\n", file, p.c_str());
     return d.problems().empty() && written ? 0 : 1;
 }
+
+KATR_TOOL_MAIN(run)

@@ -213,8 +213,4 @@ int run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return run(tool_args(argc, argv)); }
-#else
-int main(int argc, char** argv) { return run(tool_args(argc, argv)); }
-#endif
+KATR_TOOL_MAIN(run)

@@ -135,11 +135,10 @@ int list_endpoints() {
     return 0;
 }
 
-// A decimal number without sign; false for anything else.
+// A decimal number without sign below 2^32; false for anything else.
 bool parse_number(const std::string& text, unsigned long* value) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-    if (v > 0xFFFFFFFFull) return false;
+    unsigned long long v = 0;
+    if (!tool_number(text, 0xFFFFFFFFull, &v)) return false;
     *value = static_cast<unsigned long>(v);
     return true;
 }
@@ -243,8 +242,4 @@ int run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return run(tool_args(argc, argv)); }
-#else
-int main(int argc, char** argv) { return run(tool_args(argc, argv)); }
-#endif
+KATR_TOOL_MAIN(run)

@@ -4,6 +4,8 @@
 #ifndef KATRACE_TOOLS_TOOL_ARGS_H
 #define KATRACE_TOOLS_TOOL_ARGS_H
 
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,25 @@ inline std::vector<std::string> tool_args(int argc, wchar_t** argv) {
     }
     return args;
 }
+#endif
+
+// A decimal number without sign of at most max; false for anything else.
+inline bool tool_number(const std::string& text, unsigned long long max, unsigned long long* value) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno != 0 || v > max) return false;
+    *value = v;
+    return true;
+}
+
+// The tool's entry: run(arguments) from main, or from wmain on Windows.
+#ifdef _WIN32
+#  define KATR_TOOL_MAIN(run) \
+    int wmain(int argc, wchar_t** argv) { return run(tool_args(argc, argv)); }
+#else
+#  define KATR_TOOL_MAIN(run) \
+    int main(int argc, char** argv) { return run(tool_args(argc, argv)); }
 #endif
 
 #endif

@@ -143,13 +143,12 @@ katr_entry_c& katr_entry_c::operator=(const katr_entry_c& other) {
 void katr_entry_c::_leave() {
     trace_manager_c* m = katr_manager();
     if (!m) return;
+    const bool leave_line = initialised && enter_leave && !first_line && (written_ranks(m, this) & KATR_RANK_TRACE);
     if (box_entered) {
         box_entered = false;
-        const bool written = initialised && enter_leave && !first_line && (written_ranks(m, this) & KATR_RANK_TRACE);
-        katr_api_run([&] { m->box.scope(false, box_key(this, nullptr, line), function_name, trimmed_file(file_name), line, written); });
+        katr_api_run([&] { m->box.scope(false, box_key(this, nullptr, line), function_name, trimmed_file(file_name), line, leave_line); });
     }
     if (!initialised) return;
-    const bool leave_line = enter_leave && !first_line && (written_ranks(m, this) & KATR_RANK_TRACE);
     // The leave line checks for a busy thread itself.
     if (leave_line) print(KATR_RANK_TRACE, -1, LEAVE_FORMAT, "\r\n");
     if (m->keep_stack.load(std::memory_order_relaxed)) {
