@@ -125,24 +125,6 @@ TEST_F(EntryTest, LinesInTheLogFile) {
     }
 }
 
-TEST_F(EntryTest, SiteCacheFollowsTheGeneration) {
-    mask = KATR_RANK_DEBUG;  // no configuration yet: the host's mask decides
-    EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
-    EXPECT_EQ(gen, 0u);
-    EXPECT_EQ(mask, KATR_RANK_DEBUG);
-    load("DefaultLoggingRank error");
-    unsigned live = m->generation.load();
-    EXPECT_FALSE(site().is_set(KATR_RANK_DEBUG));
-    EXPECT_EQ(gen, live);
-    EXPECT_EQ(mask, KATR_RANK_ERROR);
-    mask = KATR_RANK_DEBUG;  // a current site is not asked again
-    EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
-    parse("File a.cpp +debug");
-    EXPECT_TRUE(site().is_set(KATR_RANK_DEBUG));
-    EXPECT_EQ(gen, live + 1);
-    EXPECT_EQ(mask, KATR_RANK_ERROR | KATR_RANK_DEBUG);
-}
-
 // The callback gets the first line of warnings and worse; no operation
 // changes the last error; a scope pushes and pops only while KeepStack is on.
 TEST_F(EntryTest, CallbackLastErrorAndKeepStack) {
