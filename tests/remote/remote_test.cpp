@@ -86,16 +86,9 @@ TEST(RemoteProcess, FixedRepliesWithoutManager) {
     };
     for (const auto& c : cases) EXPECT_EQ(str(p.process_received_string(c.first)), c.second) << c.first;
 
-    char out[64] = "x";
-    unsigned long long len = sizeof out, small = 10, zero = 0;
-    EXPECT_FALSE(katr_parse_buffer(out, len, "Verbose On"));
-    EXPECT_EQ(out, no_manager);
-    EXPECT_EQ(len, 41u);
-    EXPECT_FALSE(katr_reparse_file(out, small, nullptr));
+    unsigned long long zero = 0;
     EXPECT_FALSE(katr_set_log_directory(nullptr, zero, "/tmp", nullptr, true));
-    EXPECT_EQ(out[0], '\0');
-    EXPECT_EQ(small, 41u);
-    EXPECT_EQ(zero, 41u);
+    EXPECT_EQ(zero, no_manager.size() + 1);
     g_katr_manager.store(saved);
 }
 
@@ -134,7 +127,6 @@ TEST_F(remote_test, RequestTexts) {
     EXPECT_EQ(run(("!$5 " + path("sub")).c_str()), "OK. Log directory has been set successfully");
     EXPECT_EQ(run("!$6 ignored").rfind(path("sub") + "/", 0), 0u);
     EXPECT_NE(run("!$1 NoSuchKeyword"), buffer_ok);
-    EXPECT_EQ(run("!$10").rfind("Found 1 threads:\r\n#1 + ID=", 0), 0u);
 }
 
 TEST_F(remote_test, ReplyConvention) {
