@@ -1,4 +1,4 @@
-// The configuration report, byte for byte.
+// The configuration report: the configured rules, optional keywords that read back.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,5 +1,4 @@
-// Log file appends, read-only mappings and single-path file operations.
-#include "common/planted.h"
+// Read-only mappings, directory listings and (Windows) extended-length paths.
 #include "common/temp_dir.h"
 #include "platform/platform.h"
 
