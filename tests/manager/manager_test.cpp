@@ -118,7 +118,7 @@ TEST(Registry, LookupAndThreadRules) {
     EXPECT_TRUE(main_rec->enabled.load());
     EXPECT_EQ(1u, registered(m));
     // Application ids match by id (a trace name: see LateThreadInfoUpdatesTheRecord).
-    EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
+    EXPECT_TRUE(m.parse_buffer("ThreadResumeAll\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
     EXPECT_FALSE(main_rec->enabled.load());
     on_named_thread(m, "plain", 6, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
 }
