@@ -112,24 +112,3 @@ TEST(ConfigSyntax, RankRules) {
                        "\"\n\t Unable to add RegistredRank \"r17\", maximum=18 has been reached\n");
     EXPECT_EQ(c.additional_rank_mask("r16"), 0x80000000u);
 }
-
-TEST(ConfigSyntax, ThreadRulesAndModuleContent) {
-    config_parser_c c;
-    std::string msg;
-    // Duplicates merge; plain and id rules at the front, the pattern at the end.
-    EXPECT_EQ(parse(c, "ThreadByName worker on\nThreadByName worker on\nThreadBySysID 12 on\n"
-                       "ThreadBySysID 12 true\nThreadByApplID 7 On\nThreadByName io* on\nThreadByApplID 7 on\n",
-                    msg) +
-                  msg.size(),
-              0u);
-    EXPECT_EQ(rules_of(c.thread_ranks), ":r/0/7 :r/12/0 worker:r/0/0 io*:r/0/0 ");
-    EXPECT_EQ(parse(c, "ThreadByName io off", msg), 0u);  // the list holds rules of one value only
-    EXPECT_EQ(rules_of(c.thread_ranks), "io:a/0/0 ");
-    EXPECT_EQ(parse(c, "ThreadResume", msg), 0u);
-    EXPECT_EQ(c.thread_ranks.num(), 0u);
-    EXPECT_EQ(parse(c, "ThreadByName io off\nThreadResumeAll", msg), 0u);
-    EXPECT_EQ(c.thread_ranks.num(), 0u);
-
-    EXPECT_EQ(parse(c, "ModuleContent net a.cpp *.h A.CPP\nModuleContent net b.c\nModuleContent *x y.cpp", msg) + msg.size(), 0u);
-    EXPECT_EQ(rules_of(c.module_ranks), "net:r/0/0 *x:r/0/0 ");
-}

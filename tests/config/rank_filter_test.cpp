@@ -52,6 +52,11 @@ TEST(RankFilter, Evaluate) {
         // The pattern is configured first, the plain name still wins.
         {"File *.cpp debug\nFile conn.cpp error\nFunction *send* +trace\n",
          {{"f", "conn.cpp", KATR_RANK_ERROR}, {"f", "other.cpp", KATR_RANK_DEBUG}, {"Conn::send_all", "other.cpp", KATR_RANK_TRACE | KATR_RANK_DEBUG}}},
+        // Two rules for one name merge: a relative one into an absolute one stays absolute, two
+        // relative ones combine, an absolute one replaces.
+        {"File a.cpp fatal error\nFile a.cpp +debug -error\nFile b.cpp +trace +fatal -log -note\nFile b.cpp +log -trace\n"
+         "File c.cpp +trace +fatal -log -note\nFile c.cpp warning\nDefaultLoggingRank all\n",
+         {{"f", "a.cpp", KATR_RANK_FATAL | KATR_RANK_DEBUG}, {"f", "b.cpp", KATR_RANK_ALL & ~(KATR_RANK_TRACE | KATR_RANK_NOTE)}, {"f", "c.cpp", KATR_RANK_WARNING}}},
         // An absolute module rule replaces the default.
         {"DefaultLoggingRank all\nModuleContent io io.cpp\nModuleRank io error\nFile io.cpp +debug\n",
          {{"f", "io.cpp", KATR_RANK_ERROR | KATR_RANK_DEBUG}, {"f", "other.cpp", KATR_RANK_ALL}}},

@@ -74,23 +74,6 @@ protected:
 
 }  // namespace
 
-TEST_F(IntegrationTest, ScopeWithTwoMessagesInTheLogFile) {
-    ASSERT_EQ(run("scope", "PrintLine on\nPrintFile on\nKeepStack on\nDoIndentation on\n"
-                           "DefaultLoggingRank trace error warning\nPrintToDebugVew Off"),
-              0)
-        << read_file(path("err.txt"));
-    std::string text = log();
-    const std::string t = R"(\(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\) )";
-    std::regex lines("== Thread \\d+ \\([^)]*\\) ==\r\n" +
-                     t + "\\d+: \\. integration_host\\.cpp:demo::Conn::send:enter->\r\n" +
-                     t + "\\d+:error-> \\.    sending 7\r\n" +
-                     t + "\\d+:warning-> \\.    sent ok\r\n" +
-                     t + " \\. integration_host\\.cpp:demo::Conn::send:<-leave\r\n$");
-    EXPECT_TRUE(std::regex_search(text, lines)) << text;
-    EXPECT_EQ(text.compare(0, 3, "\xEF\xBB\xBF"), 0);
-    EXPECT_EQ(read_file(path("err.txt")), "");
-}
-
 // Without a file name the configuration is the executable's name with the
 // extension "jot" in the executable's directory, also when that directory's
 // own name has a dot.

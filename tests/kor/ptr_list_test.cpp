@@ -62,21 +62,3 @@ TEST(PtrList, ExternalPositionLeavesListCursorAlone) {
     l.insert_before_current(v(5), &pos), l.insert_after_current(v(6), &pos);
     EXPECT_EQ(content(l), "05963");
 }
-
-TEST(PtrList, SortIsStableAndKeepsCursor) {
-    struct item_s {
-        int key;
-        char label;
-    } items[15];
-    const char* keys = "312310231022130";  // ties a non-stable sort disturbs
-    ptr_list_c l;
-    for (int i = 0; i < 15; ++i) l.append(&(items[i] = {keys[i] - '0', static_cast<char>('a' + i)}));
-    l.find_data(&items[7]);
-    l.sort([](const void* a, const void* b) { return static_cast<const item_s*>(a)->key - static_cast<const item_s*>(b)->key; });
-    EXPECT_EQ(l.current(), &items[7]);
-    std::string forward, backward;
-    for (void* p = l.first(); p; p = l.next()) forward += static_cast<item_s*>(p)->label;
-    for (void* p = l.last(); p; p = l.prev()) backward.insert(0, 1, static_cast<item_s*>(p)->label);
-    EXPECT_EQ(forward, "fjobeimcgkladhn");
-    EXPECT_EQ(backward, forward);  // back links too
-}

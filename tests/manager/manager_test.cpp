@@ -118,7 +118,7 @@ TEST(Registry, LookupAndThreadRules) {
     EXPECT_TRUE(main_rec->enabled.load());
     EXPECT_EQ(1u, registered(m));
     // Application ids match by id (a trace name: see LateThreadInfoUpdatesTheRecord).
-    EXPECT_TRUE(m.parse_buffer("ThreadResume\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
+    EXPECT_TRUE(m.parse_buffer("ThreadResumeAll\nThreadByApplID 6 on\n", msgs)) << msgs.c_str();
     EXPECT_FALSE(main_rec->enabled.load());
     on_named_thread(m, "plain", 6, [&] { EXPECT_TRUE(m.get_thread_record()->enabled.load()); });
 }
@@ -158,22 +158,14 @@ TEST(Registry, ScopeStackSlotsAndReports) {
     thread_trace_s* r = m.get_thread_record();
     m.pop(r);  // depth 0: nothing
     m.push(r, "a.cpp", "f");
-    ASSERT_EQ(1, r->depth);
-    ASSERT_EQ(1, r->stack_count);
-    ASSERT_EQ(10, r->stack_capacity);
-    EXPECT_EQ(0, std::memcmp(r->stack[0], "  26 a.cpp:f", 13));  // 5 + 1 + 20 bytes
     for (int i = 0; i < 10; ++i) m.push(r, "nested.cpp", "Nested::call");
     EXPECT_EQ(11, r->depth);
-    EXPECT_EQ(11, r->stack_count);
-    EXPECT_EQ(20, r->stack_capacity);
     EXPECT_STREQ("nested.cpp:Nested::call", r->slot_text(10));
-    // Re-entering at one depth reuses the slot while the text fits.
-    char* slot = r->stack[10];
+    // Re-entering at one depth with a shorter, then a longer text.
     m.pop(r), m.push(r, "b.cpp", "short");
-    EXPECT_EQ(slot, r->stack[10]);
-    EXPECT_EQ(0, std::memcmp(slot, "  42 b.cpp:short", 17));  // keeps its original size
+    EXPECT_STREQ("b.cpp:short", r->slot_text(10));
     m.pop(r), m.push(r, "b.cpp", std::string(40, 'L').c_str());
-    EXPECT_EQ("  65 b.cpp:" + std::string(40, 'L'), r->stack[10]);
+    EXPECT_EQ("b.cpp:" + std::string(40, 'L'), r->slot_text(10));
     // Null names and names beyond the 4-digit header stay inside the block.
     m.push(r, nullptr, nullptr);
     EXPECT_STREQ(":", r->slot_text(11));
@@ -421,20 +413,6 @@ void trace_through_global(std::atomic<bool>& stop) {
         m->print_threads(out);
         m->pop(r);
     }
-}
-
-TEST_F(ManagerConcurrent, ProcessDetachWhileThreadsTrace) {
-    ASSERT_EQ(nullptr, katr_manager());
-    katr_on_process_attach();
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> ts;
-    for (int i = 0; i < 4; ++i) ts.emplace_back([&] { trace_through_global(stop); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    katr_on_process_detach();  // threads may be inside the manager right now
-    EXPECT_EQ(nullptr, katr_manager());
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    stop = true;
-    for (auto& t : ts) t.join();
 }
 
 // The process ends (exit() runs the library's unload) while threads trace:

@@ -1,11 +1,10 @@
 // The C interface (katrace_c.h) in process: the lines of its scopes and
 // messages (what the entry object prints for the same calls), bad arguments
-// refused without a crash, the command's reply convention.
+// refused without a crash.
 #include <gtest/gtest.h>
 
 #include <cstdarg>
 #include <string>
-#include <vector>
 
 #include "front/front_fixture.h"
 #include "katrace_c.h"
@@ -75,22 +74,4 @@ TEST_F(c_interface_test, BadArgumentsAreRefusedWithoutACrash) {
     EXPECT_NE(err.find("katr_c_scope_begin called with a null scope"), std::string::npos) << err;
     EXPECT_NE(err.find("katr_c_reparse_file called with a null length pointer"), std::string::npos) << err;
     EXPECT_NE(err.find("katr_c_command called with a null length pointer"), std::string::npos) << err;
-}
-
-TEST_F(c_interface_test, CommandAnswersInTheReplyConvention) {
-    load("DefaultLoggingRank error");
-    char small[4] = "abc";
-    katr_c_len_t len = sizeof small;
-    katr_c_command("!$6", small, &len);
-    EXPECT_EQ(small[0], 0);
-    ASSERT_EQ(len, log_name().size() + 1);
-    std::vector<char> reply(static_cast<size_t>(len));
-    katr_c_command("!$6", reply.data(), &len);
-    EXPECT_EQ(std::string(reply.data()), log_name());
-    const std::string bad = "Badly formatted string \"hello\" has been passed to katrace procesor";
-    len = 0;
-    katr_c_command("hello", nullptr, &len);
-    EXPECT_EQ(len, bad.size() + 1);
-    katr_c_len_t parse_len = 0;
-    EXPECT_EQ(katr_c_parse_buffer(nullptr, &parse_len, "DefaultLoggingRank error warning"), 1);
 }

@@ -94,22 +94,3 @@ TEST(Utf, ConversionsBothWays) {
                                                    "b");
     EXPECT_EQ(narrow_of(wide({0xD83D, 'x'})), "\xEF\xBF\xBDx");  // high without low
 }
-
-TEST(Utf, ConvertedTextsKeptAlive) {
-    basis_multi_lang_c m;
-    EXPECT_EQ(m.wide_text, nullptr);
-    EXPECT_EQ(m.narrow_text, nullptr);
-    katr_wchar_t* w1 = m.to_wide("caf\xC3\xA9");
-    ASSERT_NE(w1, nullptr);
-    ASSERT_EQ(wide_t(w1), wide({'c', 'a', 'f', 0xE9}));
-    katr_wchar_t* w2 = m.to_wide("second");
-    char* n = m.to_narrow(w2);
-    ASSERT_NE(n, nullptr);
-    ASSERT_STREQ(n, "second");
-    EXPECT_EQ(m.wide_text, w2);  // to_narrow leaves the wide result alone
-    EXPECT_EQ(m.narrow_text, n);
-    EXPECT_EQ(m.to_wide(nullptr), nullptr);
-    EXPECT_EQ(m.wide_text, nullptr);
-    EXPECT_EQ(m.to_narrow(nullptr), nullptr);
-    EXPECT_EQ(m.narrow_text, nullptr);
-}
