@@ -1,7 +1,8 @@
 // A host that opens its control endpoint: control_host <jot> <dir>.
 // It loads <jot>, calls katr_control_start (twice: the second call must do
 // nothing), writes its pid to <dir>/pid and traces from two named threads
-// until <dir>/stop appears. Then it calls katr_control_stop, writes
+// until <dir>/stop appears (the pid is written once both threads are
+// named). Then it calls katr_control_stop, writes
 // <dir>/stopped and waits for <dir>/exit (each wait bounded).
 #include <katrace.h>
 #include <katrace_control.h>
@@ -67,15 +68,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::atomic<bool> stop(false);
+    std::atomic<int> named(0);
     std::thread workers[2];
     for (int i = 0; i < 2; ++i)
-        workers[i] = std::thread([i, &stop] {
+        workers[i] = std::thread([i, &stop, &named] {
             katr_set_thread_info(i == 0 ? "worker-1" : "worker-2", static_cast<unsigned long>(i + 1));
+            ++named;
             demo::Worker w;
             for (int round = 0; !stop; ++round) {
                 w.run(round);
             }
         });
+    // The pid tells the test the host is ready: both threads are named.
+    while (named < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     touch(dir + "/pid", std::to_string(static_cast<long>(host_getpid())));
     wait_for(dir + "/stop");
     stop = true;
