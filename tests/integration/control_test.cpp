@@ -133,7 +133,7 @@ TEST_F(ControlTest, ConcurrentTracingSteeredFromOutside) {
     // Debug lines appear in the log only after the class rule arrives.
     EXPECT_EQ(log().find("debug line"), std::string::npos);
     ASSERT_EQ(ctl(id + " parse \"Class demo::Worker +debug\""), 0);
-    for (int i = 0; i < 100 && log().find("debug line") == std::string::npos; ++i)
+    for (int i = 0; i < 200 && log().find("debug line") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_NE(log().find("debug line"), std::string::npos);
 
