@@ -150,12 +150,8 @@ TEST(Registry, ScopeStackSlotsAndReports) {
     for (int i = 0; i < 10; ++i) m.push(r, "nested.cpp", "Nested::call");
     EXPECT_EQ(11, r->depth);
     EXPECT_STREQ("nested.cpp:Nested::call", r->slot_text(10));
-    // Re-entering at one depth with a shorter, then a longer text.
-    m.pop(r), m.push(r, "b.cpp", "short");
-    EXPECT_STREQ("b.cpp:short", r->slot_text(10));
-    m.pop(r), m.push(r, "b.cpp", std::string(40, 'L').c_str());
-    EXPECT_EQ("b.cpp:" + std::string(40, 'L'), r->slot_text(10));
     // Null names and names beyond the 4-digit header stay inside the block.
+    // (Slots reused by shorter and longer texts: the concurrent stack test.)
     m.push(r, nullptr, nullptr);
     EXPECT_STREQ(":", r->slot_text(11));
     m.push(r, std::string(20000, 'h').c_str(), "f");
