@@ -29,10 +29,17 @@ protected:
         EXPECT_TRUE(d.problems().empty()) << d.problems().front();
         return out;
     }
-    static std::string text(const box_event_s& e) {
-        if (e.kind == BOX_REC_ENTER) return "enter " + e.function;
-        if (e.kind == BOX_REC_LEAVE) return "leave " + e.function;
-        return box_rank_name(e) + " " + box_format_message(e.format, e.args) + (e.written ? " (written)" : "");
+    // The events of a box as text, with their depth when asked.
+    std::vector<std::string> texts(const std::string& path = "", bool depth = false) {
+        std::vector<std::string> out;
+        for (const box_event_s& e : events(path)) {
+            out.push_back(e.kind == BOX_REC_ENTER   ? "enter " + e.function
+                          : e.kind == BOX_REC_LEAVE ? "leave " + e.function
+                                                    : box_rank_name(e) + " " + box_format_message(e.format, e.args) +
+                                                          (e.written ? " (written)" : ""));
+            if (depth) out.back() += " @" + std::to_string(e.depth);
+        }
+        return out;
     }
     std::vector<uint64_t> copy_;
 };
@@ -58,11 +65,9 @@ TEST_F(BlackBox, RecordsEverySiteEventWhileTheLogKeepsItsRules) {
     char expected[256];
     snprintf(expected, sizeof expected, "order %d of %s: %.3s %ld %lld %zu %5.2f %c %ls %hd|%*d|%.*s", 42, "ann", "abcdef", -5L,
              1ll << 40, sizeof(int), 2.5, 'x', L"wide", static_cast<short>(-3), 4, 9, 2, "xyz");
-    std::vector<std::string> got;
-    for (const box_event_s& e : events()) got.push_back(text(e));
     const std::vector<std::string> want = {"enter Store::save", std::string("debug ") + expected,
                                            "error failed: disk full (written)", "leave Store::save"};
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(texts(), want);
 }
 
 // A scope entered in one box and left after a reload gave another leaves
@@ -80,11 +85,8 @@ TEST_F(BlackBox, AScopeLeftAfterItsBoxWasReplaced) {
         katr_entry_c inner("Box::inner", "box.cpp", &inner_mask, &inner_gen, 20, true);
         KATR_PRINT(inner, KATR_RANK_ERROR, "e=%d %s", 2, "xyz");
     }
-    std::vector<std::string> got[2];
-    for (int b = 0; b < 2; ++b)
-        for (const box_event_s& e : events(b ? "" : first)) got[b].push_back(text(e) + " @" + std::to_string(e.depth));
-    EXPECT_EQ(got[0], (std::vector<std::string>{"enter Box::outer @1", "debug d=1 @1"}));
-    EXPECT_EQ(got[1], (std::vector<std::string>{"enter Box::inner @2", "error e=2 xyz (written) @2", "leave Box::inner @2",
+    EXPECT_EQ(texts(first, true), (std::vector<std::string>{"enter Box::outer @1", "debug d=1 @1"}));
+    EXPECT_EQ(texts("", true), (std::vector<std::string>{"enter Box::inner @2", "error e=2 xyz (written) @2", "leave Box::inner @2",
                                                 "leave Box::outer @1"}));
 }
 
@@ -134,9 +136,7 @@ TEST_F(BlackBox, ReloadChangesTheBoxAndTheRanks) {
     const std::string second = m->box.path();
     EXPECT_EQ(second, first);
     message(2);
-    std::vector<std::string> in_new;
-    for (const box_event_s& e : events()) in_new.push_back(text(e));
-    EXPECT_EQ(in_new, std::vector<std::string>({"note note 2"}));
+    EXPECT_EQ(texts(), std::vector<std::string>({"note note 2"}));
     EXPECT_NE(read_file(first.substr(0, first.size() - 5) + ".1.kbox").size(), 0u);
 
     parse("BlackBoxSize 0");
