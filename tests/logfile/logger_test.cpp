@@ -257,18 +257,6 @@ TEST_F(LogFile, ScanAdoptsFilesOfEarlierRunsAndRetentionRemovesTheOldest) {
     EXPECT_TRUE(exists("host.log.3"));
     EXPECT_FALSE(exists("host.log.1"));
     EXPECT_FALSE(exists("host_77.log.2"));
-    // Highest number first, equal numbers in the order met (retention removes the last met first),
-    // whether added in order or unordered and then sorted once, as the scan does.
-    for (bool bulk : {false, true}) {
-        logger_c::si_list_s list;
-        for (auto e : {std::make_pair("a", 2u), {"b", 2u}, {"c", 3u}, {"d", 1u}, {"e", 2u}})
-            bulk ? list.add_unordered(e.first, e.second) : list.add(e.first, e.second);
-        if (bulk) list.order_by_number();
-        std::string order;
-        for (void* p = list.first(); p; p = list.next()) order += static_cast<logger_c::si_list_s::item_s*>(p)->name;
-        EXPECT_EQ(order, "cabed") << bulk;
-    }
-
     touch({"a%u.log.1", "a5.log.2", "a%u_3.log"});  // the module name is taken literally, not as a format
     m.set_directory(dir().c_str(), "a%u", false);
     EXPECT_EQ(list_of(m.rotated_files), (strings{d() + "a%u_3.log.2", d() + "a%u.log.1"}));
