@@ -1,7 +1,8 @@
 // The recorder and the decoder together: what is recorded decodes with its
 // arguments, rings wrap keeping the newest records, regions are shared out
 // and reused, damaged boxes never decode wrong, and a reader may run on the
-// live mapping while threads record.
+// live mapping while threads record. (What trace sites record, decoded as
+// text: the front end's black-box tests.)
 #include "blackbox/box_decoder.h"
 #include "blackbox/box_format.h"
 #include "blackbox/box_recorder.h"
@@ -15,15 +16,6 @@
 #include <vector>
 
 namespace {
-
-class BoxRecorder : public temp_dir_test {
-protected:
-    box_recorder_s* open_box(unsigned regions = 0) {
-        box_recorder_s* r = box_open(path("host_1.kbox").c_str(), BOX_MIN_SIZE, regions, "host");
-        EXPECT_NE(r, nullptr);
-        return r;
-    }
-};
 
 box_arg_s arg_int(int64_t v) {
     box_arg_s a;
@@ -50,36 +42,54 @@ std::vector<box_event_s> decode(const std::string& bytes, std::vector<std::strin
     return events;
 }
 
+// A box with one thread's writer; both go at the end of the test.
+class BoxRecorder : public temp_dir_test {
+protected:
+    box_recorder_s* r = nullptr;
+    box_writer_s* w = nullptr;
+    bool open_box(unsigned regions = 0, unsigned long long thread = 1, const char* name = nullptr) {
+        r = box_open(path("host_1.kbox").c_str(), BOX_MIN_SIZE, regions, "host");
+        w = r ? box_thread_attach(r, thread, name) : nullptr;
+        return w != nullptr;
+    }
+    void TearDown() override { box_thread_detach(r, w), box_close(r), temp_dir_test::TearDown(); }
+    std::string bytes() const {
+        size_t size = 0;
+        const unsigned char* b = box_bytes(r, &size);
+        return std::string(reinterpret_cast<const char*>(b), size);
+    }
+};
+
 }  // namespace
 
-TEST_F(BoxRecorder, EventsDecodeWithTheirSitesAndArguments) {
-    box_recorder_s* r = open_box();
-    ASSERT_NE(r, nullptr);
-    box_writer_s* w = box_thread_attach(r, 4242, "worker");
-    ASSERT_NE(w, nullptr);
-    const uint32_t scope = box_site_id(r, "Conn::open", "conn.cpp", 10, nullptr);
+// Every argument kind, strings of every length a word's tail can take and
+// more arguments than one word of kind bytes holds; a site's texts are
+// written once; the host's own ranks are named as its configuration names
+// them, a bit beyond the names (or in a box that names none) shows the bit.
+TEST_F(BoxRecorder, EventsDecodeWithTheirSitesArgumentsAndRanks) {
+    ASSERT_TRUE(open_box(0, 4242, "worker"));
+    box_site_id(r, "Conn::open", "conn.cpp", 10, nullptr);  // a scope's site: its texts are written here
     const uint32_t msg = box_site_id(r, "Conn::open", "conn.cpp", 12, "%d %s %s %s %g %p %u");
-    const uint32_t again = box_site_id(r, "Conn::open", "conn.cpp", 10, nullptr);
-    EXPECT_EQ(again - msg, box_string_span(sizeof(box_site_s), false));  // its texts were not written again
+    EXPECT_EQ(box_site_id(r, "Conn::open", "conn.cpp", 10, nullptr) - msg, box_string_span(sizeof(box_site_s), false));
     const std::string long_text(300, 'L');
     box_arg_s args[7] = {arg_int(-5), arg_str("short"), arg_str(long_text.c_str()), arg_str(nullptr)};
     args[4].kind = BOX_ARG_DOUBLE, args[4].d = 2.5;
     args[5].kind = BOX_ARG_POINTER, args[5].p = &args;
     args[6].kind = BOX_ARG_UINT, args[6].u = ~0ull;
     const uint64_t before = plat_wall_ns();
-    box_record_scope(w, BOX_REC_ENTER, scope, 1);
     box_record_message(w, msg, 0x08, 1, args, 7);
-    box_record_scope(w, BOX_REC_LEAVE, scope, 1);
-    size_t size = 0;
-    const unsigned char* bytes = box_bytes(r, &size);
-    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size));
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].kind, BOX_REC_ENTER);
-    EXPECT_EQ(events[2].kind, BOX_REC_LEAVE);
-    const box_event_s& m = events[1];
-    EXPECT_EQ(m.function, "Conn::open");
-    EXPECT_EQ(m.file, "conn.cpp");
-    EXPECT_EQ(m.line, 12u);
+    const uint32_t strings = box_site_id(r, "f", "f.cpp", 1, "%s %s %s %s %s %s %s %s %s %s %s");
+    const std::string text = "0123456789ABCDEFG";
+    std::string parts[11];
+    box_arg_s tails[11];
+    for (unsigned i = 0; i < 11; ++i) parts[i] = text.substr(0, i == 10 ? 17 : i), tails[i] = arg_str(parts[i].c_str());
+    box_record_message(w, strings, 0x08, 0, tails, 11);
+    const box_arg_s one = arg_int(1);
+    for (unsigned rank : {1u << 15, 1u << 16, 0x20u}) box_record_message(w, strings, rank, 0, &one, 1);
+    std::vector<box_event_s> events = decode(bytes());
+    ASSERT_EQ(events.size(), 5u);
+    const box_event_s& m = events[0];
+    EXPECT_EQ(m.function + " " + m.file + ":" + std::to_string(m.line), "Conn::open conn.cpp:12");
     EXPECT_EQ(m.rank, 0x08u);
     EXPECT_EQ(m.depth, 1u);
     EXPECT_EQ(m.thread_id, 4242u);
@@ -95,67 +105,20 @@ TEST_F(BoxRecorder, EventsDecodeWithTheirSitesAndArguments) {
     EXPECT_EQ(d, 2.5);
     EXPECT_EQ(m.args[5].bits, reinterpret_cast<uintptr_t>(&args));
     EXPECT_EQ(m.args[6].bits, ~0ull);
-    box_thread_detach(r, w);
-    box_close(r);
-    // The file holds the same after the recorder is gone.
-    EXPECT_EQ(decode(read_file(path("host_1.kbox"))).size(), 3u);
-}
-
-// The host's own ranks are named as its configuration names them; a bit
-// beyond the names, or a box that names none, shows the bit.
-TEST_F(BoxRecorder, AdditionalRanksAreNamed) {
-    box_recorder_s* r = open_box();
-    ASSERT_NE(r, nullptr);
-    box_writer_s* w = box_thread_attach(r, 1, nullptr);
-    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d");
-    const box_arg_s arg = arg_int(1);
-    for (unsigned rank : {1u << 15, 1u << 16, 0x20u}) box_record_message(w, site, rank, 0, &arg, 1);
-    size_t size = 0;
-    const unsigned char* bytes = box_bytes(r, &size);
-    EXPECT_EQ(box_rank_name(decode(std::string(reinterpret_cast<const char*>(bytes), size))[0]), "0x8000");
+    ASSERT_EQ(events[1].args.size(), 11u);
+    for (unsigned i = 0; i < 11; ++i) {
+        EXPECT_EQ(events[1].args[i].kind, BOX_ARG_STRING) << i;
+        EXPECT_EQ(events[1].args[i].text, parts[i]) << i;
+    }
+    EXPECT_EQ(box_rank_name(events[2]), "0x8000");
     box_name_ranks(r, "audit billing");
-    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size));
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(box_rank_name(events[0]), "billing");
-    EXPECT_EQ(box_rank_name(events[1]), "0x10000");
-    EXPECT_EQ(box_rank_name(events[2]), "note");
-    box_thread_detach(r, w);
-    box_close(r);
-}
-
-// Strings of every length a word's tail can take, and more arguments than
-// one word of kind bytes holds.
-TEST_F(BoxRecorder, StringsOfEveryTailLengthAndTwoWordsOfKinds) {
-    box_recorder_s* r = open_box();
-    ASSERT_NE(r, nullptr);
-    box_writer_s* w = box_thread_attach(r, 1, nullptr);
-    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%s %s %s %s %s %s %s %s %s %s %s");
-    const std::string text = "0123456789ABCDEFG";
-    std::string parts[11];
-    box_arg_s args[11];
-    for (unsigned i = 0; i < 11; ++i) {
-        parts[i] = text.substr(0, i == 10 ? 17 : i);
-        args[i] = arg_str(parts[i].c_str());
-    }
-    box_record_message(w, site, 0x08, 0, args, 11);
-    size_t size = 0;
-    const unsigned char* bytes = box_bytes(r, &size);
-    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size));
-    ASSERT_EQ(events.size(), 1u);
-    ASSERT_EQ(events[0].args.size(), 11u);
-    for (unsigned i = 0; i < 11; ++i) {
-        EXPECT_EQ(events[0].args[i].kind, BOX_ARG_STRING) << i;
-        EXPECT_EQ(events[0].args[i].text, parts[i]) << i;
-    }
-    box_thread_detach(r, w);
-    box_close(r);
+    events = decode(bytes());
+    EXPECT_EQ(box_rank_name(events[2]) + " " + box_rank_name(events[3]) + " " + box_rank_name(events[4]), "billing 0x10000 note");
 }
 
 // Many laps of a small ring: the newest records survive, in order, whole.
 TEST_F(BoxRecorder, RingKeepsTheNewestRecordsInOrder) {
-    box_recorder_s* r = open_box(32);
-    ASSERT_NE(r, nullptr);
-    box_writer_s* w = box_thread_attach(r, 1, nullptr);
+    ASSERT_TRUE(open_box(32));
     const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
     const std::string texts[3] = {"a", std::string(40, 'b'), std::string(255, 'c')};
     const int total = 20000;
@@ -163,10 +126,8 @@ TEST_F(BoxRecorder, RingKeepsTheNewestRecordsInOrder) {
         box_arg_s args[2] = {arg_int(i), arg_str(texts[i % 3].c_str())};
         box_record_message(w, site, 0x08, 0, args, 2);
     }
-    size_t size = 0;
-    const unsigned char* bytes = box_bytes(r, &size);
     std::vector<std::string> problems;
-    const std::vector<box_event_s> events = decode(std::string(reinterpret_cast<const char*>(bytes), size), &problems);
+    const std::vector<box_event_s> events = decode(bytes(), &problems);
     EXPECT_EQ(problems, std::vector<std::string>{});
     ASSERT_GT(events.size(), 50u);
     ASSERT_LT(events.size(), size_t(total));
@@ -175,39 +136,35 @@ TEST_F(BoxRecorder, RingKeepsTheNewestRecordsInOrder) {
         ASSERT_EQ(static_cast<int64_t>(events[k].args[0].bits), expect);
         ASSERT_EQ(events[k].args[1].text, texts[expect % 3]);
     }
-    box_thread_detach(r, w);
-    box_close(r);
 }
 
 // Regions go to the first threads; a region freed by a thread that ended is
 // reused, and its old records are not taken for the new owner's.
 TEST_F(BoxRecorder, RegionsAreSharedOutAndReused) {
-    box_recorder_s* r = open_box(4);
-    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(open_box(4, 100, "t"));
     const uint32_t site = box_site_id(r, "f", "f.cpp", 1, nullptr);
-    box_writer_s* w[5];
-    for (unsigned i = 0; i < 5; ++i) w[i] = box_thread_attach(r, 100 + i, "t");
-    EXPECT_EQ(w[4], nullptr);
-    for (unsigned i = 0; i < 4; ++i) box_record_scope(w[i], BOX_REC_ENTER, site, 0);
-    box_thread_detach(r, w[1]);
-    box_writer_s* again = box_thread_attach(r, 200, "late");
-    ASSERT_NE(again, nullptr);
-    box_record_scope(again, BOX_REC_LEAVE, site, 0);
-    size_t size = 0;
-    const unsigned char* bytes = box_bytes(r, &size);
-    std::vector<uint64_t> copy(size / 8);
-    memcpy(copy.data(), bytes, size);
+    box_writer_s* others[4];
+    for (unsigned i = 0; i < 4; ++i) others[i] = box_thread_attach(r, 101 + i, "t");
+    EXPECT_EQ(others[3], nullptr);
+    box_record_scope(w, BOX_REC_ENTER, site, 0);
+    for (unsigned i = 0; i < 3; ++i) box_record_scope(others[i], BOX_REC_ENTER, site, 0);
+    box_thread_detach(r, others[0]);
+    others[0] = box_thread_attach(r, 200, "late");
+    ASSERT_NE(others[0], nullptr);
+    box_record_scope(others[0], BOX_REC_LEAVE, site, 0);
+    const std::string b = bytes();
+    std::vector<uint64_t> copy(b.size() / 8);
+    memcpy(copy.data(), b.data(), b.size());
     box_decoder_c d;
-    ASSERT_TRUE(d.open(reinterpret_cast<const unsigned char*>(copy.data()), size));
+    ASSERT_TRUE(d.open(reinterpret_cast<const unsigned char*>(copy.data()), b.size()));
     std::vector<box_event_s> events;
     d.read_region(1, &events);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].kind, BOX_REC_LEAVE);
     EXPECT_EQ(d.thread_of(1).thread_id, 200u);
     EXPECT_EQ(d.thread_of(1).name, "late");
-    EXPECT_EQ(reinterpret_cast<const box_header_s*>(bytes)->threads_refused, 1u);
-    for (box_writer_s* x : {w[0], again, w[2], w[3]}) box_thread_detach(r, x);
-    box_close(r);
+    EXPECT_EQ(reinterpret_cast<const box_header_s*>(copy.data())->threads_refused, 1u);
+    for (box_writer_s* x : others) box_thread_detach(r, x);
     EXPECT_EQ(box_open(path("small").c_str(), BOX_MIN_SIZE - 1, 0, nullptr), nullptr);
     EXPECT_EQ(box_open(path("crowded").c_str(), BOX_MIN_SIZE, 4096, nullptr), nullptr);
 }
@@ -216,21 +173,15 @@ TEST_F(BoxRecorder, RegionsAreSharedOutAndReused) {
 // reads only inside the bytes, never hands out a record that was not
 // written, and says what it found wrong.
 TEST_F(BoxRecorder, DamagedBoxesNeverDecodeWrong) {
-    box_recorder_s* r = open_box(8);
-    ASSERT_NE(r, nullptr);
-    box_writer_s* w = box_thread_attach(r, 7, "t");
+    ASSERT_TRUE(open_box(8, 7, "t"));
     const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
     for (int i = 0; i < 3000; ++i) {
         box_arg_s args[2] = {arg_int(i), arg_str("text")};
         box_record_message(w, site, 0x08, 0, args, 2);
     }
-    size_t size = 0;
-    const unsigned char* bytes = box_bytes(r, &size);
-    const std::string good(reinterpret_cast<const char*>(bytes), size);
-    box_thread_detach(r, w);
-    box_close(r);
+    const std::string good = bytes();
     std::mt19937 rng(1);
-    const size_t used = BOX_HEADER_SIZE + (size - BOX_HEADER_SIZE) / 8;  // header, strings and the first region
+    const size_t used = BOX_HEADER_SIZE + (good.size() - BOX_HEADER_SIZE) / 8;  // header, strings and the first region
     for (int round = 0; round < 200; ++round) {
         std::string bad = good;
         for (int k = 0; k < 8; ++k) bad[rng() % used] = static_cast<char>(rng());
@@ -240,7 +191,7 @@ TEST_F(BoxRecorder, DamagedBoxesNeverDecodeWrong) {
         }
     }
     std::vector<std::string> problems;
-    EXPECT_LT(decode(good.substr(0, size / 2), &problems).size(), 3000u);
+    EXPECT_LT(decode(good.substr(0, good.size() / 2), &problems).size(), 3000u);
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems[0].find("truncated"), std::string::npos);
     EXPECT_TRUE(decode("KATRBOX", &problems).empty());
@@ -253,27 +204,26 @@ TEST_F(BoxRecorder, DamagedBoxesNeverDecodeWrong) {
 // gaps where the writer overwrote records while they were read).
 using BoxConcurrent = BoxRecorder;
 TEST_F(BoxConcurrent, ReaderOnTheLiveMapping) {
-    box_recorder_s* r = open_box(8);
-    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(open_box(8));
     const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
     std::atomic<int> running{2};
     auto writer = [&](unsigned long long id) {
-        box_writer_s* w = box_thread_attach(r, id, nullptr);
+        box_writer_s* tw = box_thread_attach(r, id, nullptr);
         const std::string text = "thread " + std::to_string(id);
         for (int i = 0; i < 30000; ++i) {
             box_arg_s args[2] = {arg_int(i), arg_str(text.c_str())};
-            box_record_message(w, site, 0x08, 0, args, 2);
+            box_record_message(tw, site, 0x08, 0, args, 2);
         }
-        box_thread_detach(r, w);
+        box_thread_detach(r, tw);
         running.fetch_sub(1);
     };
-    std::thread a(writer, 1), b(writer, 2);
+    std::thread a(writer, 2), b(writer, 3);
     size_t size = 0;
-    const unsigned char* bytes = box_bytes(r, &size);
+    const unsigned char* live = box_bytes(r, &size);
     int reads = 0;
     do {
         box_decoder_c d;
-        ASSERT_TRUE(d.open(bytes, size));
+        ASSERT_TRUE(d.open(live, size));
         for (unsigned region = 0; region < d.region_count(); ++region) {
             std::vector<box_event_s> events;
             d.read_region(region, &events);
@@ -291,5 +241,4 @@ TEST_F(BoxConcurrent, ReaderOnTheLiveMapping) {
     a.join();
     b.join();
     EXPECT_GT(reads, 0);
-    box_close(r);
 }

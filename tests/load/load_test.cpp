@@ -19,12 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/temp_dir.h"
-#include "front/line.h"
-#include "katrace.h"
-#include "logfile/logger.h"
-#include "manager/trace_manager.h"
-#include "support/tr_stream.h"
+#include "front/front_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -95,9 +90,9 @@ int thread_of(const std::string& text) {
     return t < kThreads ? t : -1;
 }
 
-class LoadConcurrent : public temp_dir_test {
+// A manager of its own from the front-end fixture; the trace sites are the test's.
+class LoadConcurrent : public front_test {
 protected:
-    trace_manager_c* m = nullptr;
     site_s sites[kThreads][kLevels];
     std::string banners[kThreads];             // each thread's banner line
     std::string jot, reload_tail;              // reload_tail: what follows the time text of a reload banner
@@ -108,17 +103,10 @@ protected:
     std::string current;
 
     void SetUp() override {
-        temp_dir_test::SetUp();
-        m = new trace_manager_c;
-        g_katr_manager.store(m);
+        front_test::SetUp();
         for (int t = 0; t < kThreads; ++t)
             for (int l = 0; l < kLevels; ++l)
                 std::snprintf(sites[t][l].function, sizeof sites[t][l].function, "Load::t%d_level%d", t, l + 1);
-    }
-    void TearDown() override {
-        g_katr_manager.store(nullptr);
-        delete m;
-        temp_dir_test::TearDown();
     }
 
     // Runs the tracing threads and the reloading thread, which makes `rounds`

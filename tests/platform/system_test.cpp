@@ -39,10 +39,7 @@ TEST(PlatformSystem, ExecutableImageAndPath) {
 #ifdef _WIN32
     EXPECT_EQ(memcmp(image, "MZ", 2), 0);
 #else
-    EXPECT_EQ(memcmp(image, "\x7f"
-                            "ELF",
-                     4),
-              0);  // no PE image: the console test answers false
+    EXPECT_EQ(memcmp(image, "\177ELF", 4), 0);  // no PE image: the console test answers false
 #endif
     char path[4196], small[8] = "xxxxxxx";
     ASSERT_TRUE(plat_exe_path(path, sizeof path));

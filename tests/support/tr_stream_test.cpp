@@ -6,8 +6,8 @@
 #include "support/tr_stream.h"
 
 namespace {
-std::string text(  // the text by its length, which must end at the NUL
-    const tr_stream_c& s) { return s.buffer[s.length] ? "(no NUL)" : std::string(s.buffer, s.length); }
+// The text by its length, which must end at the NUL.
+std::string text(const tr_stream_c& s) { return s.buffer[s.length] ? "(no NUL)" : std::string(s.buffer, s.length); }
 }  // namespace
 
 TEST(TrStream, TextCharactersNumbersAndClearing) {
@@ -107,9 +107,7 @@ TEST(TerminalText, ControlCharactersBecomeVisibleEscapes) {
         {"\x1b]0;owned\x07 done", "\\x1b]0;owned\\x07 done"},  // a title sequence cannot retitle
         {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},                      // erase screen, DEL
         {std::string("nul\0x", 5), "nul\\x00x"},
-        {"csi \xc2\x9b"
-         "31m, \xc3\xa9 stays",
-         "csi \\u009b31m, \xc3\xa9 stays"},  // C1 in UTF-8
+        {"csi \u009b31m, \xc3\xa9 stays", "csi \\u009b31m, \xc3\xa9 stays"},  // C1 in UTF-8
     };
     for (const auto& c : cases) {
         char out[64];
@@ -118,9 +116,6 @@ TEST(TerminalText, ControlCharactersBecomeVisibleEscapes) {
     }
     // A short buffer gets a cut, terminated text and the full length.
     char small[4];
-    EXPECT_EQ(terminal_text("\x1b"
-                            "abc",
-                            4, small, sizeof small),
-              7u);
+    EXPECT_EQ(terminal_text("\033abc", 4, small, sizeof small), 7u);
     EXPECT_EQ(std::string(small), "\\x1");
 }
