@@ -6,6 +6,15 @@
 #include "blackbox/box_recorder.h"
 #include "platform/platform.h"
 
+// Waits for the clock to move on: events of two threads with the same time
+// have no order of their own, and a coarse counter (Wine's is 10 MHz) can
+// give two consecutive records the same time.
+static void next_tick() {
+    const uint64_t now = plat_ticks();
+    while (plat_ticks() == now) {
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fputs("usage: box_sample FILE.kbox\n", stderr);
@@ -26,12 +35,18 @@ int main(int argc, char** argv) {
     args[0].kind = BOX_ARG_INT, args[0].i = 3;
     args[1].kind = BOX_ARG_STRING, args[1].s = "disk";
     args[2].kind = BOX_ARG_DOUBLE, args[2].d = 42.5;
+    next_tick();
     box_record_scope(main_thread, BOX_REC_ENTER, run, 0);
+    next_tick();
     box_record_scope(worker, BOX_REC_ENTER, work, 1);
+    next_tick();
     box_record_message(worker, said, 0x80, 1, args, 3);
+    next_tick();
     box_record_scope(worker, BOX_REC_LEAVE, work, 1);
     args[0].kind = BOX_ARG_UINT, args[0].u = 250;
+    next_tick();
     box_record_message(main_thread, warned, 0x08, 0, args, 1);
+    next_tick();
     box_record_scope(main_thread, BOX_REC_LEAVE, run, 0);
     size_t size = 0;
     const unsigned char* bytes = box_bytes(r, &size);
