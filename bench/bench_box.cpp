@@ -24,9 +24,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "host/median_reporter.h"
 
 #if defined(KATR_HAVE_SPDLOG)
 #  include <spdlog/sinks/null_sink.h>
@@ -134,28 +135,11 @@ void BM_SpdlogBacktrace(benchmark::State& s) { run(s, spdlog_backtrace); }
 BENCHMARK(BM_SpdlogBacktrace);
 #endif
 
-// Keeps every run's time per call (the median of repetitions when there
-// are any) and the spread of the threads' own times in the 2-thread run.
-class ratio_reporter_c : public benchmark::ConsoleReporter {
+// Keeps every run's times and the spread of the threads' own times in the
+// 2-thread run.
+class ratio_reporter_c : public median_reporter_c {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
-            const std::string name = r.run_name.str();
-            cpu_[name] = r.GetAdjustedCPUTime();
-            real_[name] = r.GetAdjustedRealTime();
-            auto a = r.counters.find("t0_ns"), b = r.counters.find("t1_ns");
-            if (name == "BM_BoxMessage/real_time/threads:2" && a != r.counters.end() && b != r.counters.end() &&
-                a->second.value > 0 && b->second.value > 0) {
-                const double x = a->second.value, y = b->second.value;
-                spread_ = x > y ? x / y : y / x;
-            }
-        }
-    }
     void print_goals() const {
-        auto cpu = [&](const char* n) { auto it = cpu_.find(n); return it == cpu_.end() ? 0.0 : it->second; };
-        auto real = [&](const char* n) { auto it = real_.find(n); return it == real_.end() ? 0.0 : it->second; };
         const double limit = cpu("BM_Limit"), msg = cpu("BM_BoxMessage"), scope = cpu("BM_BoxEnterLeave");
         const double spd = cpu("BM_SpdlogBacktrace");
         const double t1 = real("BM_BoxMessage/real_time/threads:1"), t2 = real("BM_BoxMessage/real_time/threads:2");
@@ -185,7 +169,14 @@ public:
     }
 
 private:
-    std::map<std::string, double> cpu_, real_;
+    void noted(const std::string& name, const Run& r) override {
+        auto a = r.counters.find("t0_ns"), b = r.counters.find("t1_ns");
+        if (name == "BM_BoxMessage/real_time/threads:2" && a != r.counters.end() && b != r.counters.end() &&
+            a->second.value > 0 && b->second.value > 0) {
+            const double x = a->second.value, y = b->second.value;
+            spread_ = x > y ? x / y : y / x;
+        }
+    }
     double spread_ = 0;  // the 2-thread run's slower thread's time over the faster one's
 };
 

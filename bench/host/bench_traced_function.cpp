@@ -19,8 +19,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
+
+#include "median_reporter.h"
 
 #if defined(KATR_HAVE_SPDLOG)
 #  include <spdlog/sinks/null_sink.h>
@@ -94,31 +95,18 @@ void BM_SpdlogDisabled(benchmark::State& s) { run(s, spdlog_disabled); }
 BENCHMARK(BM_SpdlogDisabled);
 #endif
 
-// Keeps the per-iteration time of every run (the median of repetitions
-// when there are any) for the ratios printed at the end.
-class ratio_reporter_c : public benchmark::ConsoleReporter {
+// The times of every run, for the ratios printed at the end.
+class ratio_reporter_c : public median_reporter_c {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            const std::string name = r.benchmark_name();
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
-            const std::string base = name.substr(0, name.find("_median"));
-            times_[base] = r.GetAdjustedCPUTime();
-        }
-    }
     void print_ratios() const {
-        auto get = [&](const char* n) { auto it = times_.find(n); return it == times_.end() ? 0.0 : it->second; };
-        const double empty = get("BM_EmptyFunction"), spd = get("BM_SpdlogDisabled");
-        std::printf("\nKATR_SCOPE alone over an empty function: %.2f ns\n", get("BM_ScopeOnly") - empty);
-        std::printf("KeepStack push + pop: %.2f ns\n", get("BM_KeepStackScope") - get("BM_ScopeAndDisabledPrint"));
+        const double empty = cpu("BM_EmptyFunction"), spd = cpu("BM_SpdlogDisabled");
+        std::printf("\nKATR_SCOPE alone over an empty function: %.2f ns\n", cpu("BM_ScopeOnly") - empty);
+        std::printf("KeepStack push + pop: %.2f ns\n", cpu("BM_KeepStackScope") - cpu("BM_ScopeAndDisabledPrint"));
         if (spd > 0) {
-            std::printf("traced function / spdlog disabled call: %.2f\n", get("BM_ScopeAndDisabledPrint") / spd);
-            std::printf("disabled print call / spdlog disabled call: %.2f\n", get("BM_DisabledPrintCall") / spd);
+            std::printf("traced function / spdlog disabled call: %.2f\n", cpu("BM_ScopeAndDisabledPrint") / spd);
+            std::printf("disabled print call / spdlog disabled call: %.2f\n", cpu("BM_DisabledPrintCall") / spd);
         }
     }
-private:
-    std::map<std::string, double> times_;
 };
 
 }  // namespace
