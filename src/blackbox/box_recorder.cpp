@@ -91,24 +91,15 @@ const unsigned char* box_bytes(const box_recorder_s* r, size_t* size) {
 
 // The pair is written before the count that makes it visible; when the
 // table is full the newest pair replaces the last one. The wall clock is
-// read between two counter reads, whose midpoint is taken; of a few tries
-// the narrowest bracket counts, so that a preemption between the reads
-// does not shift every time the box shows.
+// read between two counter reads (the narrowest bracket of a few), so that
+// a preemption between the reads does not shift every time the box shows.
 void box_calibrate(box_recorder_s* r) {
     if (!r) return;
     box_header_s* h = r->header;
     uint32_t n = box_load32a(&h->calibration_count);
     const uint32_t at = n < BOX_MAX_CALIBRATIONS ? n : BOX_MAX_CALIBRATIONS - 1;
-    uint64_t narrowest = ~0ull, ticks = 0, wall = 0;
-    for (int i = 0; i < 8; ++i) {
-        const uint64_t before = plat_ticks();
-        const uint64_t now = plat_wall_ns();
-        const uint64_t width = plat_ticks() - before;
-        if (width >= narrowest) continue;
-        narrowest = width;
-        ticks = before + width / 2;
-        wall = now;
-    }
+    uint64_t ticks = 0;
+    const uint64_t wall = plat_ticks_beside(&plat_wall_ns, &ticks);
     box_store(&h->calibrations[at].ticks, ticks);
     box_store(&h->calibrations[at].wall_ns, wall);
     if (n < BOX_MAX_CALIBRATIONS) box_store32(&h->calibration_count, n + 1, __ATOMIC_RELEASE);

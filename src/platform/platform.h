@@ -162,6 +162,24 @@ uint64_t plat_ticks();
 uint64_t plat_tick_rate();
 // The wall clock in nanoseconds since 1970 (UTC).
 uint64_t plat_wall_ns();
+// Reads clock() between two counter reads and returns its value, with the
+// counter's midpoint in *ticks. Of a few tries the narrowest bracket counts:
+// a thread preempted between the reads would put the midpoint up to half
+// its time off.
+template <class Clock>
+uint64_t plat_ticks_beside(Clock clock, uint64_t* ticks) {
+    uint64_t narrowest = ~0ull, value = 0;
+    for (int i = 0; i < 8; ++i) {
+        const uint64_t before = plat_ticks();
+        const uint64_t now = clock();
+        const uint64_t width = plat_ticks() - before;
+        if (width >= narrowest) continue;
+        narrowest = width;
+        value = now;
+        *ticks = before + width / 2;
+    }
+    return value;
+}
 
 
 // Opening for append (above), moving, deleting and listing act only on

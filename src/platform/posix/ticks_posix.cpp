@@ -13,24 +13,10 @@ uint64_t clock_ns(clockid_t id) {
     return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
 }
 
-// A counter value and the monotonic time read between two counter reads,
-// which bound the moment the clock was read; the midpoint is taken. Of a
-// few tries the narrowest bracket is kept: a thread preempted between the
-// reads (a busy machine) would put the midpoint up to half its time away
-// off, which over the 20 ms of the measurement skewed the rate by tens of
-// percent.
-void pair_now(uint64_t* ticks, uint64_t* ns) {
-    uint64_t narrowest = ~0ull;
-    for (int i = 0; i < 8; ++i) {
-        const uint64_t before = plat_ticks();
-        const uint64_t now = clock_ns(CLOCK_MONOTONIC);
-        const uint64_t width = plat_ticks() - before;
-        if (width >= narrowest) continue;
-        narrowest = width;
-        *ns = now;
-        *ticks = before + width / 2;
-    }
-}
+// A counter value and the monotonic time read beside it. Over the 20 ms of
+// the rate's measurement, a bracket widened by a preemption skewed the rate
+// by tens of percent: hence the narrowest of a few.
+void pair_now(uint64_t* ticks, uint64_t* ns) { *ns = plat_ticks_beside([] { return clock_ns(CLOCK_MONOTONIC); }, ticks); }
 
 std::atomic<uint64_t> g_rate{0};
 
