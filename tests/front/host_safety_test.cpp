@@ -32,19 +32,17 @@ namespace {
 // Ends the process with a message when the test has not called done() in time.
 class watchdog_c {
 public:
-    explicit watchdog_c(int seconds) : thread_([this, seconds] {
-                                           for (int i = 0; i < seconds * 100 && !done_.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                                           if (!done_.load()) {
-                                               std::fprintf(stderr, "watchdog: the test hangs\n");
-                                               std::_Exit(3);
-                                           }
-                                       }) {}
+    explicit watchdog_c(int seconds) : thread_([this, seconds] { watch(seconds); }) {}
     ~watchdog_c() { done(); }
     void done() {
         done_.store(true);
         if (thread_.joinable()) thread_.join();
     }
 private:
+    void watch(int seconds) {
+        for (int i = 0; i < seconds * 100 && !done_.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done_.load()) std::fprintf(stderr, "watchdog: the test hangs\n"), std::_Exit(3);
+    }
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
@@ -154,7 +152,6 @@ TEST_F(HostSafetyConcurrent, ForkedChildrenTraceWhileOtherThreadsTrace) {
         });
     watchdog_c watchdog(60);
     const int children = 20;
-    int finished = 0;
     for (int c = 0; c < children; ++c) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         pid_t pid = fork();
@@ -171,25 +168,17 @@ TEST_F(HostSafetyConcurrent, ForkedChildrenTraceWhileOtherThreadsTrace) {
             const std::string only = "Single thread is found: + ID=" + std::to_string(getpid()) + ",";
             _exit(std::string(out.c_str()).compare(0, only.size(), only) == 0 ? 0 : 4);
         }
-        // A child that hangs is killed after a few seconds and counts as failed.
-        int status = 0;
+        // A child that hangs is killed after a few seconds and fails (killed, it did not exit).
         pid_t got = 0;
+        int status = 0;
         for (int w = 0; w < 500 && (got = waitpid(pid, &status, WNOHANG)) == 0; ++w)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (got == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "child " << c << " hangs";
-        } else {
-            EXPECT_TRUE(WIFEXITED(status)) << "child " << c << " status " << status;
-            EXPECT_EQ(WEXITSTATUS(status), 0) << "child " << c << " status " << status;
-            finished += WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        }
+        if (got == 0) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << c << " status " << status;
     }
     stop.store(true);
     for (auto& t : tracers) t.join();
     watchdog.done();
-    EXPECT_EQ(finished, children);
     site().print_nl(KATR_RANK_ERROR, 6, "parent goes on");
     const std::string log = since_load();
     for (int c = 0; c < children; ++c) EXPECT_EQ(count(log, "child " + std::to_string(c) + " traced\r\n"), 1u) << c;
