@@ -59,17 +59,9 @@ TEST_F(CapiTest, CHostScopesFormatsReloadsAndRunsACommand) {
     lines.erase(lines.begin());
     for (const std::string& line : trace_lines(read_file(dir() + "/log/capi_host.log"))) lines.push_back(line);
     const std::vector<std::string> expected = {
-        "capi_host.c:work:enter->",
-        "error->   working on 1",
-        "capi_host.c:work:<-leave",
-        "capi_host.c:work:enter->",
-        "error->   working on 2",
-        "   evaluation 1",
-        "capi_host.c:work:<-leave",
-        "capi_host.c:main:enter->",
-        "error->   ranks of work: trace +error +debug ",
-        "capi_host.c:main:<-leave",
-    };
+        "capi_host.c:work:enter->", "error->   working on 1", "capi_host.c:work:<-leave",
+        "capi_host.c:work:enter->", "error->   working on 2", "   evaluation 1", "capi_host.c:work:<-leave",
+        "capi_host.c:main:enter->", "error->   ranks of work: trace +error +debug ", "capi_host.c:main:<-leave"};
     EXPECT_EQ(lines, expected);
 }
 
@@ -83,14 +75,9 @@ TEST_F(CapiTest, MsvcAbiHostTracesThroughTheCInterface) {
     ASSERT_GE(lines.size(), 1u);
     lines.erase(lines.begin());
     const std::vector<std::string> expected = {
-        "msvc_host.c:run:enter->",
-        "error->   step 1 of 2",
-        "msvc_host.c:run:<-leave",
-        "msvc_host.c:run:enter->",
-        "error->   step 2 of 2",
-        "msvc_host.c:run:<-leave",
-        "warning->msvc_host.c:reply:ranks of run: trace +error +warning (23 bytes)",
-    };
+        "msvc_host.c:run:enter->", "error->   step 1 of 2", "msvc_host.c:run:<-leave",
+        "msvc_host.c:run:enter->", "error->   step 2 of 2", "msvc_host.c:run:<-leave",
+        "warning->msvc_host.c:reply:ranks of run: trace +error +warning (23 bytes)"};
     EXPECT_EQ(lines, expected);
 }
 #endif
