@@ -2,8 +2,6 @@
 // the shared library. The test driver runs it in one of several modes:
 //   scope <jot>             one traced scope with two messages ("-": the
 //                           default configuration file)
-//   kill <jot> <n>          n lines, then the process kills itself hard
-//   disk <jot>              lines while the log file cannot be written
 //   console <out>           writes katr_is_console_application() to <out>
 //   early -                 traces to standard output before katr_init
 //   late <jot>              traces "before init", then katr_init(jot), then
@@ -25,7 +23,6 @@
 #  include <windows.h>
 #  define HOST_WIDE(s) L##s
 #else
-#  include <csignal>
 #  include <sys/wait.h>
 #  include <unistd.h>
 #  define HOST_WIDE(s) u##s
@@ -160,25 +157,12 @@ int katr_host_main(int argc, char** argv) {
     katr_init(std::strcmp(argv[2], "-") ? argv[2] : NULL, NULL);
     if (!std::strcmp(mode, "scope")) {
         demo::Conn().send(7);
-    } else if (!std::strcmp(mode, "kill") && argc > 3) {
-        int n = std::atoi(argv[3]);
-        KATR_SCOPE_QUIET(t);
-        for (int i = 0; i < n; ++i) t.print_nl(KATR_RANK_ERROR, __LINE__, "line %d of %d", i, n);
-#if defined(_WIN32)
-        TerminateProcess(GetCurrentProcess(), 9);
-#else
-        raise(SIGKILL);
-#endif
-        return 3;
     } else if (!std::strcmp(mode, "threads")) {
         return count_thread_records();
 #if !defined(_WIN32)
     } else if (!std::strcmp(mode, "fork")) {
         return fork_children();
 #endif
-    } else if (!std::strcmp(mode, "disk")) {
-        for (int i = 0; i < 20; ++i) demo::Conn().send(i);
-        std::printf("host goes on\n");
     } else {
         return 2;
     }
