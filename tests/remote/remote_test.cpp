@@ -69,19 +69,10 @@ TEST(RemoteProcess, FixedRepliesWithoutManager) {
     // Line feeds of a request come back as CR LF; without a manager the
     // control functions answer for themselves and output switches are not run.
     const std::pair<const char*, std::string> cases[] = {
-        {"", empty},
-        {"hello", bad("hello")},
-        {"!$11", bad("!$11")},
-        {"!$x", bad("!$x")},
-        {"!$4294967296", bad("!$4294967296")},
-        {"!$-1", bad("!$-1")},
-        {"a\nb", bad("a\r\nb")},
-        {"!$", "Version = " + std::to_string(KATR_VERSION_MAJOR) + "." + std::to_string(KATR_VERSION_MINOR) +
-                   ", Build Number = 0"},
-        {"!$9", no_manager},
-        {"!$1 Verbose On", no_manager},
-        {"!$7 f x.cpp", no_manager},
-        {"!$2 t", bad("!$2 t")},
+        {"", empty}, {"hello", bad("hello")}, {"!$11", bad("!$11")}, {"!$x", bad("!$x")},
+        {"!$4294967296", bad("!$4294967296")}, {"!$-1", bad("!$-1")}, {"a\nb", bad("a\r\nb")},
+        {"!$", "Version = " + std::to_string(KATR_VERSION_MAJOR) + "." + std::to_string(KATR_VERSION_MINOR) + ", Build Number = 0"},
+        {"!$9", no_manager}, {"!$1 Verbose On", no_manager}, {"!$7 f x.cpp", no_manager}, {"!$2 t", bad("!$2 t")},
     };
     for (const auto& c : cases) EXPECT_EQ(str(p.process_received_string(c.first)), c.second) << c.first;
 
@@ -98,25 +89,13 @@ TEST_F(remote_test, RequestTexts) {
     const std::string missing = path("missing.jot");
     const unsigned generation = m->generation.load();
     const std::pair<std::string, std::string> cases[] = {
-        {"!$2 t", done},
-        {"!$2\t f", done},
-        {"!$2 true", bad("!$2 true")},
-        {"!$2", bad("!$2")},
-        {"!$4 t", pid_ok},
-        {"!$4 x", bad("!$4 x")},
-        {"!$4 f", pid_ok},
+        {"!$2 t", done}, {"!$2\t f", done}, {"!$2 true", bad("!$2 true")}, {"!$2", bad("!$2")},
+        {"!$4 t", pid_ok}, {"!$4 x", bad("!$4 x")}, {"!$4 f", pid_ok},
         {"!$0 " + missing, "Unable to open katrace configuration file " + missing + "\r\n"},
-        {"!$0  \t  " + path("my.jot"), file_ok},
-        {"!$3 t", done},
-        {"!$3 f", done},  // kept by the buffer parses below
-        {"!$1", bad("!$1")},
-        {"!$1 AditionalRanks db net", buffer_ok},
-        {"!$1 Function Conn::send fatal net", buffer_ok},
-        {"!$7 Conn::send\tconn.cpp", "fatal +net "},
-        {"!$7 Conn::send", bad("!$7 Conn::send")},
-        {"!$1 Class Zero -fatal -error", buffer_ok},
-        {"!$7 Zero::f z.cpp", bad("!$7 Zero::f z.cpp")},
-        {"!$10 abc", bad("!$10 abc")},
+        {"!$0  \t  " + path("my.jot"), file_ok}, {"!$3 t", done}, {"!$3 f", done},  // kept by the buffer parses below
+        {"!$1", bad("!$1")}, {"!$1 AditionalRanks db net", buffer_ok}, {"!$1 Function Conn::send fatal net", buffer_ok},
+        {"!$7 Conn::send\tconn.cpp", "fatal +net "}, {"!$7 Conn::send", bad("!$7 Conn::send")},
+        {"!$1 Class Zero -fatal -error", buffer_ok}, {"!$7 Zero::f z.cpp", bad("!$7 Zero::f z.cpp")}, {"!$10 abc", bad("!$10 abc")},
     };
     for (const auto& c : cases) EXPECT_EQ(run(c.first.c_str()), c.second) << c.first;
     EXPECT_EQ(m->screen_ranks.load(), 0u);
