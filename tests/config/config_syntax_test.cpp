@@ -21,10 +21,7 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks) {
                                  c.print_function, c.print_time}),
               (std::vector<bool>{true, true, true, true, true, false, false}));
     EXPECT_EQ(std::make_pair(c.log_file_size, c.log_files_to_keep), std::make_pair(10ull, 3u));
-    const struct {
-        const char* text;
-        unsigned counted, screen, debugger;
-    } steps[] = {
+    const struct { const char* text; unsigned counted, screen, debugger; } steps[] = {
         {"PrintToDebugVew Off\nPrintOnScreen error warning", 0, KATR_RANK_ERROR | KATR_RANK_WARNING, 0},
         {"PrintOnScreen +debug", 0, KATR_RANK_ERROR | KATR_RANK_WARNING | KATR_RANK_DEBUG, 0},
         {"Verbose On -debug", 0, ~KATR_RANK_DEBUG, 0},
@@ -44,11 +41,7 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks) {
 TEST(ConfigSyntax, ReportedLines) {
     // Each bad line alone: counted as an error or not, and its report after the quoted line. (The
     // configuration page's examples, run through katr_check, show the other keywords' reports.)
-    const struct {
-        const char* line;
-        unsigned counted;
-        const char* report;
-    } cases[] = {
+    const struct { const char* line; unsigned counted; const char* report; } cases[] = {
         {"ModuleRank", 0, "\t empty ModuleRank content line is provide\n"},
         {"ThreadByApplID 5 yes", 0, "\t valid Boolean key must be provided\n"},
         {"LogNumberOfFilesToKeep", 1, "\t no valid numver of log_files_to_keep is provided\n"},
@@ -104,8 +97,7 @@ TEST(ConfigSyntax, RankRules) {
     EXPECT_EQ(c.additional_rank_mask("net"), 0x4000u);  // the bit is the position
     EXPECT_EQ(c.additional_rank_mask("Net") | c.additional_rank_mask("dbase"), 0u);
     std::string line = "AditionalRanks";
-    for (int i = 0; i < 19; ++i)
-        line += " r" + std::to_string(i);
+    for (int i = 0; i < 19; ++i) line += " r" + std::to_string(i);
     EXPECT_EQ(parse(c, line.c_str(), msg), 0u);
     EXPECT_EQ(c.additional_ranks.num(), 18u);
     EXPECT_EQ(msg, "Error in config data line \"" + line +

@@ -8,33 +8,15 @@
 
 TEST(Mix, RegcmpWildcards) {
     const char* const nul = nullptr;
-    const struct {
-        const char* pattern;
-        const char* text;
-        bool no_case, match;
-    } cases[] = {
+    const struct { const char *pattern, *text; bool no_case, match; } cases[] = {
         // Whole text; case folding only when asked; '*' any run, also none; '?' exactly one character.
-        {"MAIN.cpp", "main.CPP", true, true},
-        {"MAIN.cpp", "main.cpp", false, false},
-        {"main", "main.cpp", true, false},
-        {"main.cpp", "main", true, false},
-        {"", "", true, true},
-        {"", "x", true, false},
-        {"*", "", true, true},
-        {"*.cpp", "a/b/main.cpp", true, true},
-        {"*.cpp", ".cpp", true, true},
-        {"*.cpp", "main.cppx", true, false},
-        {"**", "anything", true, true},
-        {"?", "", true, false},
-        {"file?.c", "FILE1.C", true, true},
-        {"file?.c", "file.c", true, false},
-        {"*ab*ac", "xabyabac", true, true},
-        {"a*b?d", "aXbYbZd", true, true},
-        {"a*b?d", "aXbYbZ", true, false},
-        {"caf\xC3\xA9*", "caf\xC3\xA9_bar", true, true},  // bytes above ASCII as they are
-        {"caf\xC3\xA9", "caf\xC3\x89", true, false},
-        {nul, "x", true, false},
-        {"*", nul, true, false},
+        {"MAIN.cpp", "main.CPP", true, true}, {"MAIN.cpp", "main.cpp", false, false}, {"main", "main.cpp", true, false},
+        {"main.cpp", "main", true, false}, {"", "", true, true}, {"", "x", true, false}, {"*", "", true, true},
+        {"*.cpp", "a/b/main.cpp", true, true}, {"*.cpp", ".cpp", true, true}, {"*.cpp", "main.cppx", true, false},
+        {"**", "anything", true, true}, {"?", "", true, false}, {"file?.c", "FILE1.C", true, true},
+        {"file?.c", "file.c", true, false}, {"*ab*ac", "xabyabac", true, true}, {"a*b?d", "aXbYbZd", true, true},
+        {"a*b?d", "aXbYbZ", true, false}, {"caf\xC3\xA9*", "caf\xC3\xA9_bar", true, true},  // bytes above ASCII as they are
+        {"caf\xC3\xA9", "caf\xC3\x89", true, false}, {nul, "x", true, false}, {"*", nul, true, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(mix_n::regcmp(c.pattern, c.text, c.no_case), c.match) << c.pattern << " " << c.text;
