@@ -47,11 +47,7 @@ TEST(ConfigReport, ConfiguredRules) {
 // nothing; the report shows only what a text gave, in a form that parses
 // back to itself.
 TEST(ConfigReport, OptionalKeywordsOnlyWhenSet) {
-    const struct {
-        const char *bad, *bad_message;
-        unsigned counted;
-        const char *good, *reported;
-    } cases[] = {
+    const struct { const char *bad, *bad_message; unsigned counted; const char *good, *reported; } cases[] = {
         {"LogFileNaming sideways\nLogRetentionGrace soon\nPrintSequence maybe\n", "LogFileNaming takes stable or rename", 2,
          "LogFileNaming STABLE\nLogRetentionGrace 30\nPrintSequence on\n",
          "\nLogFileNaming stable\nLogRetentionGrace 30\nPrintSequence "},

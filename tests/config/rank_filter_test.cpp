@@ -35,10 +35,7 @@ TEST(RankFilter, Evaluate) {
         const char* file;
         unsigned mask;
     };
-    const struct {
-        const char* config;
-        std::vector<probe> probes;
-    } cases[] = {
+    const struct { const char* config; std::vector<probe> probes; } cases[] = {
         {"", {{"Conn::send", "conn.cpp", DEFAULT_RANKS}, {nullptr, nullptr, DEFAULT_RANKS}}},  // no rules: the default
         // The absolute rule of the most specific kind wins: function, class, file, module.
         {"Function Conn::send debug\nClass Conn error\nFile conn.cpp fatal\nModuleContent net *.cpp\nModuleRank net trace\n",

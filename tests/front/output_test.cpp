@@ -31,12 +31,7 @@ std::string too_long(const std::string& f) { return "\r\nError!, Formatted strin
 TEST(Formatting, LimitsLineEndsAndCallbackText) {
     const std::string a2045(2045, 'a'), a2046(2046, 'a'), a2047(2047, 'a'), c3000(3000, 'c'), f3000(3000, 'f'),
         f1947(1947, 'f');
-    struct {
-        kind_e kind;
-        const char* format;
-        const char* arg;
-        std::string want;
-    } cases[] = {
+    struct { kind_e kind; const char* format; const char* arg; std::string want; } cases[] = {
         {LINE, "%s", a2047.c_str(), a2047}, {LINE, "x%s", a2047.c_str(), too_long("x%s")},
         {LINE, f3000.c_str(), "", too_long(f3000.substr(0, 1948))},  // the format quoted up to 1948 characters
         {LINE, "%s\n", a2045.c_str(), a2045 + "\r\n"},               // the final LF grows to CR LF while it fits
@@ -58,11 +53,7 @@ TEST(Formatting, LimitsLineEndsAndCallbackText) {
 
 // Synthetic images: DOS header with e_lfanew, NT signature, Subsystem field.
 TEST(ConsoleTest, SyntheticImages) {
-    struct {
-        unsigned subsystem, nt_offset;
-        char sig, mz;
-        bool console;
-    } cases[] = {
+    struct { unsigned subsystem, nt_offset; char sig, mz; bool console; } cases[] = {
         {3, 0x80, 'P', 'M', true}, {2, 0x80, 'P', 'M', false}, {3, 0x80, 0, 'M', false}, {3, 0x80, 'P', 0x7F, false}, {3, 0xFFF0, 'P', 'M', false}};  // e_lfanew beyond the bytes
     for (const auto& c : cases) {
         std::vector<unsigned char> img(512, 0);

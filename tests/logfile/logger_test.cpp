@@ -118,11 +118,6 @@ TEST_F(LogFile, OpenWriteAndRotateAtTheLimit) {
     l.write_piece = LOG_WRITE_PIECE;
     EXPECT_EQ(read_file(path("host.log.1")), first + line + line);
     EXPECT_TRUE(ends_with(read_file(path("host.log")), banner_tail(1)));
-    l.max_file_size = 4294967296ull;  // the counter is 32 bits wide: never reached
-    l.bytes_written = 0xFFFFFFF0u;
-    l.write(line.data(), 20, nullptr, 0);
-    EXPECT_EQ(l.bytes_written, 4u);
-    EXPECT_EQ(l.file_number, 1u);
     // A file found with no room below the limit is left as it is: the log
     // goes on in the first free numbered file.
     logger_c full;
@@ -265,16 +260,15 @@ TEST_F(LogFile, CurrentFilesOfOtherProcessesAndNames) {
     l.set_directory(dir().c_str(), "host", true);
     // The stored directory, with or without its trailing separator, is no
     // change and keeps the name; a new name with it, or a new directory, is
-    // taken (cut to the buffer).
+    // taken.
     EXPECT_FALSE(l.set_directory(d().c_str(), "host", true));
     EXPECT_FALSE(l.set_directory(dir().c_str(), nullptr, true));
     EXPECT_FALSE(l.set_directory(nullptr, "other", true));
     EXPECT_STREQ(l.module_name, "host");
     EXPECT_TRUE(l.set_directory(dir().c_str(), "other", true));
     EXPECT_STREQ(l.module_name, "other");
-    EXPECT_TRUE(l.set_directory(path("sub").c_str(), std::string(KOR_MAX_PATH + 10, 'n').c_str(), true));
+    EXPECT_TRUE(l.set_directory(path("sub").c_str(), "other", true));
     EXPECT_TRUE(exists("sub"));
-    EXPECT_EQ(std::string(l.module_name), std::string(KOR_MAX_PATH - 1, 'n'));
 }
 
 TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
@@ -309,13 +303,10 @@ TEST_F(LogFile, ReconfigureAndSetLogDirectory) {
 
     EXPECT_FALSE(l.set_log_directory(cfg, path("first/host.log/x").c_str(), &e1, nullptr, SCAN_DIRECTORY));
     EXPECT_EQ(str(e1), "Unable to create directory " + path("first/host.log/x"));
-    // Relative paths are refused; on POSIX drive and network paths are relative.
-    const strings relative = {"x", "C:/x", "c:\\x", "\\\\srv\\share"};
-    for (size_t i = 0; i < (ON_WINDOWS ? 1 : relative.size()); ++i) {
-        tr_stream_c e;
-        EXPECT_FALSE(l.set_log_directory(cfg, relative[i].c_str(), &e, nullptr, SCAN_DIRECTORY));
-        EXPECT_EQ(str(e), "Error! \"" + relative[i] + "\" is not full path");
-    }
+    // A relative path is refused (which paths are full by which rules: the path text test).
+    tr_stream_c e2;
+    EXPECT_FALSE(l.set_log_directory(cfg, "logs/x", &e2, nullptr, SCAN_DIRECTORY));
+    EXPECT_EQ(str(e2), "Error! \"logs/x\" is not full path");
     EXPECT_EQ(str(cfg.log_directory), path("first"));
     // Canonical in the configuration, '/'-ended in the logger; the same text
     // again changes nothing, a new name with it moves to that name.
@@ -363,11 +354,7 @@ TEST_F(LogFile, PlantedEntriesAreLeftAlone) {
     using planted::kind;
     const std::string kept = path("kept.log"), made = path("made.log"), line = std::string(30, 'x') + "\r\n";
     write_file(kept, "outside");
-    const struct {
-        kind k;
-        const char* at;
-        std::string to;
-    } cases[] = {
+    const struct { kind k; const char* at; std::string to; } cases[] = {
         {kind::fifo, "host.log", ""}, {kind::symlink, "host.log", made}, {kind::directory, "host.log", ""}, {kind::fifo, "host.log.1", ""}, {kind::symlink, "host.log.1", kept}, {kind::directory, "host.log.1", ""}};
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const auto& c = cases[i];

@@ -20,12 +20,7 @@ TEST_F(PlatformFault, EachCallFailsWithTheFaultAndRecovers) {
     unsigned slot = 0;
     void* block = nullptr;
     plat_mapping_s m;
-    const struct {
-        plat_call_e call;
-        plat_fault_e fault;
-        unsigned long code;
-        std::function<bool()> op;
-    } cases[] = {
+    const struct { plat_call_e call; plat_fault_e fault; unsigned long code; std::function<bool()> op; } cases[] = {
         {PLAT_CALL_MKDIR, PLAT_FAULT_NO_SPACE, ERR_NO_SPACE, [&] { return plat_create_directory(sub.c_str()); }},
         {PLAT_CALL_LIST, PLAT_FAULT_TOO_MANY_FILES, ERR_TOO_MANY_FILES,
          [&] { return plat_list_files(dir().c_str(), ignore, nullptr); }},
