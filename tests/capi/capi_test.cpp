@@ -38,12 +38,7 @@ class CapiTest : public temp_dir_test {};
 TEST_F(CapiTest, CHostScopesFormatsReloadsAndRunsACommand) {
     write_file(path("a.jot"), "LogDirectoryName " + dir() + "/log/\n" + plain_prefix + "DefaultLoggingRank trace error\n");
     write_file(path("b.jot"), "LogDirectoryName " + dir() + "/log/\n" + plain_prefix + "DefaultLoggingRank trace error debug\n");
-#if defined(_WIN32)
-    const std::string host = "capi_host.exe";
-#else
-    const std::string host = "./capi_host";
-#endif
-    const std::string cmd = host + " \"" + path("a.jot") + "\" \"" + path("b.jot") + "\" > \"" + path("out.txt") +
+    const std::string cmd = program("capi_host") + " \"" + path("a.jot") + "\" \"" + path("b.jot") + "\" > \"" + path("out.txt") +
                             "\" 2> \"" + path("err.txt") + "\"";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file(path("err.txt"));
     // The disabled debug message of the first pass never reached the library.

@@ -36,12 +36,6 @@ const unsigned DEBUG_RANK = 0x80;  // the host's messages are of rank debug
 const size_t SCOPE_BYTES = BOX_RECORD_HEAD;
 const size_t MESSAGE_BYTES = BOX_RECORD_HEAD + 8 + 8 + 16 + 8;
 
-#if defined(_WIN32)
-std::string program(const std::string& name) { return name + ".exe"; }
-#else
-std::string program(const std::string& name) { return "./" + name; }
-#endif
-
 // A box file's bytes, 8-byte aligned as the decoder wants them.
 struct box_copy_s {
     std::vector<uint64_t> words;

@@ -76,7 +76,7 @@ protected:
     }
     // Runs katrctl with args; its exit code, standard output in out_.
     int ctl(const std::string& args) {
-        const std::string cmd = (EXE.empty() ? "./katrctl " : "katrctl.exe ") + args + " > \"" + path("out.txt") + "\" 2>&1";
+        const std::string cmd = program("katrctl") + " " + args + " > \"" + path("out.txt") + "\" 2>&1";
         const int rc = std::system(cmd.c_str());
         out_ = read_file(path("out.txt"));
 #if defined(_WIN32)

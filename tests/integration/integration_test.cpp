@@ -31,13 +31,7 @@ namespace {
 
 // The hosts lie in the working directory of the test (the binary directory).
 std::string host_command(const std::string& args, bool windowed = false) {
-#if defined(_WIN32)
-    if (windowed) return "start \"\" /wait integration_gui_host.exe " + args;
-    return "integration_host.exe " + args;
-#else
-    (void)windowed;
-    return "./integration_host " + args;
-#endif
+    return (windowed ? "start \"\" /wait integration_gui_host.exe " : program("integration_host") + " ") + args;
 }
 
 // cmd run with one environment variable set.
@@ -46,14 +40,6 @@ std::string with_env(const std::string& name, const std::string& value, const st
     return "set \"" + name + "=" + value + "\"&& " + cmd;
 #else
     return name + "='" + value + "' " + cmd;
-#endif
-}
-
-std::string plugin_host() {
-#if defined(_WIN32)
-    return "plugin_host.exe";
-#else
-    return "./plugin_host";
 #endif
 }
 
@@ -193,7 +179,7 @@ TEST_F(IntegrationTest, EnvironmentStartsTheLibraryUntilTheHostInitialises) {
 TEST_F(IntegrationTest, PluginTracesOnlyWithTheEnvironment) {
     write_file(path("plugin.jot"), "LogDirectoryName " + dir() + "/plog/\nDefaultLoggingRank trace error\nPrintToDebugVew Off\n");
     const std::string out = " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
-    ASSERT_EQ(std::system(with_env("KATRACE_CONFIG", path("plugin.jot"), plugin_host() + out).c_str()), 0) << read_file(path("err.txt"));
+    ASSERT_EQ(std::system(with_env("KATRACE_CONFIG", path("plugin.jot"), program("plugin_host") + out).c_str()), 0) << read_file(path("err.txt"));
     EXPECT_EQ(read_file(path("out.txt")).find("result 14"), 0u);
     EXPECT_EQ(read_file(path("err.txt")), "");
     const std::string text = read_file(dir() + "/plog/plugin_host.log");
@@ -202,7 +188,7 @@ TEST_F(IntegrationTest, PluginTracesOnlyWithTheEnvironment) {
     EXPECT_EQ(text.find("side 1"), std::string::npos) << text;  // debug is off
 
     fs::remove_all(dir() + "/plog");
-    ASSERT_EQ(std::system((plugin_host() + out).c_str()), 0);
+    ASSERT_EQ(std::system((program("plugin_host") + out).c_str()), 0);
     EXPECT_EQ(read_file(path("out.txt")).find("result 14"), 0u);
     EXPECT_EQ(read_file(path("err.txt")), "");
     EXPECT_FALSE(fs::exists(dir() + "/plog"));
