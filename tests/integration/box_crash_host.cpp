@@ -97,24 +97,12 @@ bool write_config(const std::string& dir, const char* keep, std::string* jot) {
 LONG WINAPI end_at_once(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 #endif
 
-void die_hard() {
-#if defined(_WIN32)
-    TerminateProcess(GetCurrentProcess(), 9);
-#else
-    raise(SIGKILL);
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: box_crash_host kill|segv|exit DIR [KEEP]\n");
-        return 2;
-    }
-    const std::string mode = argv[1];
+    const std::string mode = argc < 3 ? "" : argv[1];
     if (mode != "kill" && mode != "segv" && mode != "exit") {
-        std::fprintf(stderr, "box_crash_host: unknown mode %s\n", argv[1]);
+        std::fprintf(stderr, "usage: box_crash_host kill|segv|exit DIR [KEEP]\n");
         return 2;
     }
 #if defined(_WIN32)
@@ -147,7 +135,11 @@ int main(int argc, char** argv) {
         if (mode == "kill") {
             for (int k = 0; k < WORKERS; ++k)
                 while (g_progress[k].load(std::memory_order_relaxed) < HALF + 10) std::this_thread::yield();
-            die_hard();
+#if defined(_WIN32)
+            TerminateProcess(GetCurrentProcess(), 9);
+#else
+            raise(SIGKILL);
+#endif
         }
     }
     for (size_t k = 0; k < workers.size(); ++k) workers[k].join();
