@@ -1,10 +1,8 @@
 // The black box after a crash: box_crash_host fills its box from four
-// threads and dies hard (killed, or by a write through a null pointer). The
-// box it leaves behind must hold, for every thread, the newest events of
-// its ring in order, without a gap and with the right arguments; a record
-// cut while it was written is skipped; katr_box prints the box and writes a
-// timeline whose scopes are closed per thread. The host's earlier boxes are
-// pruned to the newest LogNumberOfFilesToKeep at its start.
+// threads and dies hard (killed, or a write through a null pointer). Every
+// thread's newest events must be there in order, without a gap, with the
+// right arguments; a torn record is skipped; katr_box writes its timeline.
+// Earlier boxes are pruned to LogNumberOfFilesToKeep at the host's start.
 #include <gtest/gtest.h>
 
 #include <algorithm>
