@@ -45,15 +45,12 @@ std::string with_env(const std::string& name, const std::string& value, const st
 
 class IntegrationTest : public temp_dir_test {
 protected:
-    // Runs the host with a configuration naming the log folder; standard
-    // output and error go to files.
-    int run(const std::string& mode, const std::string& jot_text, const std::string& extra = "",
-            const std::string& log_dir = "") {
-        std::string logs = log_dir.empty() ? dir() + "/log/" : log_dir;
-        write_file(path("host.jot"), "LogDirectoryName " + logs + "\n" + jot_text + "\n");
-        std::string cmd = host_command(mode + " \"" + path("host.jot") + "\" " + extra) + " > \"" +
-                          path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
-        return std::system(cmd.c_str());
+    // Standard output and error of a command to out.txt and err.txt.
+    std::string to_files() const { return " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\""; }
+    // Runs the host with a configuration naming the log folder.
+    int run(const std::string& mode, const std::string& jot_text, const std::string& log_dir = "") {
+        write_file(path("host.jot"), "LogDirectoryName " + (log_dir.empty() ? dir() + "/log/" : log_dir) + "\n" + jot_text + "\n");
+        return std::system((host_command(mode + " \"" + path("host.jot") + "\"") + to_files()).c_str());
     }
     std::string log() { return read_file(dir() + "/log/integration_host.log"); }
 };
@@ -86,7 +83,7 @@ TEST_F(IntegrationTest, DefaultConfigurationBesideTheExecutable) {
 TEST_F(IntegrationTest, FailingDiskIsReportedAndTheHostGoesOn) {
     // The log directory cannot be created: a file stands in its path.
     write_file(path("blocker"), "x");
-    EXPECT_EQ(run("scope", "DefaultLoggingRank error", "", dir() + "/blocker/log/"), 0);  // its lines go nowhere
+    EXPECT_EQ(run("scope", "DefaultLoggingRank error", dir() + "/blocker/log/"), 0);  // its lines go nowhere
     const std::string err = read_file(path("err.txt"));
     EXPECT_EQ(err.find("Error in trace initialisation:"), 0u) << err;
 }
@@ -145,7 +142,7 @@ TEST_F(IntegrationTest, ConsoleSubsystem) {
 TEST_F(IntegrationTest, EnvironmentStartsTheLibraryUntilTheHostInitialises) {
     write_file(path("env.jot"), "LogDirectoryName " + dir() + "/envlog/\nDefaultLoggingRank error\n");
     write_file(path("host.jot"), "LogDirectoryName " + dir() + "/log/\nDefaultLoggingRank error\n");
-    const std::string out = " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
+    const std::string out = to_files();
     ASSERT_EQ(std::system(with_env("KATRACE_CONFIG", path("env.jot"), host_command("late \"" + path("host.jot") + "\"") + out).c_str()), 0);
     EXPECT_EQ(read_file(path("err.txt")), "");
     // The reload into another directory rotated the first file away there.
@@ -166,7 +163,7 @@ TEST_F(IntegrationTest, EnvironmentStartsTheLibraryUntilTheHostInitialises) {
 // nothing is said.
 TEST_F(IntegrationTest, PluginTracesOnlyWithTheEnvironment) {
     write_file(path("plugin.jot"), "LogDirectoryName " + dir() + "/plog/\nDefaultLoggingRank trace error\nPrintToDebugVew Off\n");
-    const std::string out = " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
+    const std::string out = to_files();
     ASSERT_EQ(std::system(with_env("KATRACE_CONFIG", path("plugin.jot"), program("plugin_host") + out).c_str()), 0) << read_file(path("err.txt"));
     EXPECT_EQ(read_file(path("out.txt")).find("result 14"), 0u);
     EXPECT_EQ(read_file(path("err.txt")), "");
@@ -196,8 +193,7 @@ TEST_F(IntegrationTest, EnvironmentIgnoredWhenSetUserId) {
 #  endif
     write_file(path("env.jot"), "LogDirectoryName " + dir() + "/envlog/\nDefaultLoggingRank error\n");
     fs::copy_file("integration_host", path("suid_host"));
-    const std::string run = with_env("KATRACE_CONFIG", path("env.jot"), "\"" + path("suid_host") + "\" early -") +
-                            " > \"" + path("out.txt") + "\" 2> \"" + path("err.txt") + "\"";
+    const std::string run = with_env("KATRACE_CONFIG", path("env.jot"), "\"" + path("suid_host") + "\" early -") + to_files();
     ASSERT_EQ(std::system(run.c_str()), 0) << read_file(path("err.txt"));
     ASSERT_TRUE(fs::exists(dir() + "/envlog/suid_host.log")) << read_file(path("err.txt"));
     fs::remove_all(dir() + "/envlog");

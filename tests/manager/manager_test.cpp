@@ -96,9 +96,7 @@ TEST(Registry, LookupAndThreadRules) {
     thread_trace_s* main_rec = m.get_thread_record();
     EXPECT_TRUE(m.parse_buffer("ThreadByName worker* off\nThreadByApplID 7 off\n", msgs)) << msgs.c_str();
     EXPECT_TRUE(main_rec->enabled.load());
-    on_named_thread(m, "worker1", 5, [&] {
-        EXPECT_FALSE(m.get_thread_record()->enabled.load());
-    });
+    on_named_thread(m, "worker1", 5, [&] { EXPECT_FALSE(m.get_thread_record()->enabled.load()); });
     on_named_thread(m, "worker2", 0, [&] {
         m.on_thread_attach();
         thread_trace_s* r = m.get_thread_record();
