@@ -86,9 +86,6 @@ TEST(ConfigSyntax, RankRules) {
     EXPECT_EQ(c.class_ranks.num() + c.function_ranks.num(), 0u);
     EXPECT_EQ(parse(c, "ModuleRank net +note", msg), 0u);
     EXPECT_EQ(rules_of(c.module_ranks), "net:r/32/0 ");
-    EXPECT_EQ(static_cast<config_parser_c::module_rank_s*>(config_parser_c::log_rank_list_c::rule_of(c.module_ranks.first()))
-                  ->content.num(),
-              0u);
     // Additional ranks take the bits from 0x4000 on, at most 18 of them.
     EXPECT_EQ(parse(c, "AditionalRanks dbase net\nFunction Db::open dbase\nFunction Net::x +net -dbase", msg) + msg.size(), 0u);
     EXPECT_EQ(rules_of(c.function_ranks), "Db::open:a/16384/0 Net::x:r/32768/16384 ");
