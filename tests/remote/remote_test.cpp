@@ -68,7 +68,6 @@ TEST(RemotePrepare, RefusesWrongArgumentsAndCopiesDeeply) {
 TEST(RemoteProcess, FixedRepliesWithoutManager) {
     trace_manager_c* saved = g_katr_manager.exchange(nullptr);
     rp p;
-    EXPECT_EQ(str(p.process_received_string(nullptr)), empty);
     // Line feeds of a request come back as CR LF; without a manager the
     // control functions answer for themselves and output switches are not run.
     const std::pair<const char*, std::string> cases[] = {
