@@ -133,7 +133,6 @@ TEST(Registry, LookupAndThreadRules) {
 TEST(Registry, ScopeStackSlotsAndReports) {
     trace_manager_c m;
     thread_trace_s* r = m.get_thread_record();
-    m.pop(r);  // depth 0: nothing
     m.push(r, "a.cpp", "f");
     for (int i = 0; i < 10; ++i) m.push(r, "nested.cpp", "Nested::call");
     EXPECT_EQ(11, r->depth);
