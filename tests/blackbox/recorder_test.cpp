@@ -2,7 +2,9 @@
 // arguments, rings wrap keeping the newest records, regions are shared out
 // and reused, damaged boxes never decode wrong, and a reader may run on the
 // live mapping while threads record. (What trace sites record, decoded as
-// text: the front end's black-box tests.)
+// text: the front end's black-box tests.) Recorded messages print exactly
+// as printf prints the same call, and formats that do not fit their
+// arguments never print memory they name.
 #include "blackbox/box_decoder.h"
 #include "blackbox/box_format.h"
 #include "blackbox/box_recorder.h"
@@ -10,6 +12,8 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -116,28 +120,6 @@ TEST_F(BoxRecorder, EventsDecodeWithTheirSitesArgumentsAndRanks) {
     EXPECT_EQ(box_rank_name(events[2]) + " " + box_rank_name(events[3]) + " " + box_rank_name(events[4]), "billing 0x10000 note");
 }
 
-// Many laps of a small ring: the newest records survive, in order, whole.
-TEST_F(BoxRecorder, RingKeepsTheNewestRecordsInOrder) {
-    ASSERT_TRUE(open_box(32));
-    const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
-    const std::string texts[3] = {"a", std::string(40, 'b'), std::string(255, 'c')};
-    const int total = 20000;
-    for (int i = 0; i < total; ++i) {
-        box_arg_s args[2] = {arg_int(i), arg_str(texts[i % 3].c_str())};
-        box_record_message(w, site, 0x08, 0, args, 2);
-    }
-    std::vector<std::string> problems;
-    const std::vector<box_event_s> events = decode(bytes(), &problems);
-    EXPECT_EQ(problems, std::vector<std::string>{});
-    ASSERT_GT(events.size(), 50u);
-    ASSERT_LT(events.size(), size_t(total));
-    for (size_t k = 0; k < events.size(); ++k) {
-        const int expect = total - static_cast<int>(events.size()) + static_cast<int>(k);
-        ASSERT_EQ(static_cast<int64_t>(events[k].args[0].bits), expect);
-        ASSERT_EQ(events[k].args[1].text, texts[expect % 3]);
-    }
-}
-
 // Regions go to the first threads; a region freed by a thread that ended is
 // reused, and its old records are not taken for the new owner's.
 TEST_F(BoxRecorder, RegionsAreSharedOutAndReused) {
@@ -169,17 +151,30 @@ TEST_F(BoxRecorder, RegionsAreSharedOutAndReused) {
     EXPECT_EQ(box_open(path("crowded").c_str(), BOX_MIN_SIZE, 4096, nullptr), nullptr);
 }
 
-// Bytes changed at random, files cut short and other files: the decoder
-// reads only inside the bytes, never hands out a record that was not
-// written, and says what it found wrong.
-TEST_F(BoxRecorder, DamagedBoxesNeverDecodeWrong) {
+// Records of varied lengths lap the ring several times: the newest survive,
+// in order, whole. Then bytes changed at random, files cut short and other
+// files: the decoder reads only inside the bytes, never hands out a record
+// that was not written, and says what it found wrong.
+TEST_F(BoxRecorder, RingKeepsTheNewestAndDamagedBoxesNeverDecodeWrong) {
     ASSERT_TRUE(open_box(8, 7, "t"));
     const uint32_t site = box_site_id(r, "f", "f.cpp", 1, "%d %s");
-    for (int i = 0; i < 3000; ++i) {
-        box_arg_s args[2] = {arg_int(i), arg_str("text")};
+    const std::string texts[3] = {"a", std::string(40, 'b'), std::string(255, 'c')};
+    const int total = 3000;
+    for (int i = 0; i < total; ++i) {
+        box_arg_s args[2] = {arg_int(i), arg_str(texts[i % 3].c_str())};
         box_record_message(w, site, 0x08, 0, args, 2);
     }
     const std::string good = bytes();
+    std::vector<std::string> problems;
+    const std::vector<box_event_s> events = decode(good, &problems);
+    EXPECT_EQ(problems, std::vector<std::string>{});
+    ASSERT_GT(events.size(), 50u);
+    ASSERT_LT(events.size(), size_t(total));
+    for (size_t k = 0; k < events.size(); ++k) {
+        const int expect = total - static_cast<int>(events.size()) + static_cast<int>(k);
+        ASSERT_EQ(static_cast<int64_t>(events[k].args[0].bits), expect);
+        ASSERT_EQ(events[k].args[1].text, texts[expect % 3]);
+    }
     std::mt19937 rng(1);
     const size_t used = BOX_HEADER_SIZE + (good.size() - BOX_HEADER_SIZE) / 8;  // header, strings and the first region
     for (int round = 0; round < 200; ++round) {
@@ -190,8 +185,7 @@ TEST_F(BoxRecorder, DamagedBoxesNeverDecodeWrong) {
             ASSERT_EQ(e.args.size(), 2u);
         }
     }
-    std::vector<std::string> problems;
-    EXPECT_LT(decode(good.substr(0, good.size() / 2), &problems).size(), 3000u);
+    EXPECT_LT(decode(good.substr(0, good.size() / 2), &problems).size(), size_t(total));
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems[0].find("truncated"), std::string::npos);
     EXPECT_TRUE(decode("KATRBOX", &problems).empty());
@@ -241,4 +235,47 @@ TEST_F(BoxConcurrent, ReaderOnTheLiveMapping) {
     a.join();
     b.join();
     EXPECT_GT(reads, 0);
+}
+
+namespace {
+
+box_value_s v_int(long long x) { return box_value_s{BOX_ARG_INT, static_cast<uint64_t>(x), "", 0}; }
+box_value_s v_uint(unsigned long long x) { return box_value_s{BOX_ARG_UINT, x, "", 0}; }
+box_value_s v_double(double d) {
+    box_value_s v{BOX_ARG_DOUBLE, 0, "", 0};
+    std::memcpy(&v.bits, &d, 8);
+    return v;
+}
+box_value_s v_str(const char* s, uint32_t cut = 0) { return box_value_s{BOX_ARG_STRING, 0, s, cut}; }
+
+template <class... A>
+std::string printf_text(const char* format, A... a) {
+    char buf[512];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(buf, sizeof buf, format, a...);
+#pragma GCC diagnostic pop
+    return buf;
+}
+
+}  // namespace
+
+TEST(BoxFormat, MatchesPrintf) {
+    EXPECT_EQ(box_format_message("%d items from %s, %5.2f%% done", {v_int(3), v_str("disk"), v_double(42.5)}),
+              printf_text("%d items from %s, %5.2f%% done", 3, "disk", 42.5));
+    EXPECT_EQ(box_format_message("[%-6d|%+05i|%x|%#o|%hhu|%hd|%lu|%llX]", {v_int(-7), v_int(42), v_uint(255), v_uint(8), v_uint(300), v_int(70000), v_uint(~0ul), v_uint(~0ull)}),
+              printf_text("[%-6d|%+05i|%x|%#o|%hhu|%hd|%lu|%llX]", -7, 42, 255u, 8u, static_cast<unsigned char>(300), static_cast<short>(70000), ~0ul, ~0ull));
+    EXPECT_EQ(box_format_message("%*d|%-*.*s|%.3e|%g|%c", {v_int(5), v_int(12), v_int(8), v_int(3), v_str("abcdef"), v_double(1234.5), v_double(0.0001), v_int('z')}),
+              printf_text("%*d|%-*.*s|%.3e|%g|%c", 5, 12, 8, 3, "abcdef", 1234.5, 0.0001, 'z'));
+    EXPECT_EQ(box_format_message("%p", {v_uint(0x1234)}), printf_text("%p", reinterpret_cast<void*>(0x1234)));
+    EXPECT_EQ(box_format_message("%s", {box_value_s{BOX_ARG_NULL_STRING, 0, "", 0}}), "(null)");
+    EXPECT_EQ(box_format_message("100%% plain", {}), "100% plain");
+}
+
+TEST(BoxFormat, MisfitsAreMarkedNotPrinted) {
+    EXPECT_EQ(box_format_message("%s and %d", {v_int(5)}), "<?> and <missing>");
+    EXPECT_EQ(box_format_message("%d%n|", {v_int(1), v_uint(0xdead)}), "1|");  // %n writes nothing
+    EXPECT_EQ(box_format_message("%s", {v_str("abc", 44)}), "abc[+44 bytes]");
+    EXPECT_EQ(box_format_message("%999999999d|", {v_int(1)}).size(), 4096u + 1);
+    EXPECT_EQ(box_format_message("%y %", {}), "%y %");
 }

@@ -38,12 +38,7 @@ class CapiTest : public temp_dir_test {};
 TEST_F(CapiTest, CHostScopesFormatsReloadsAndRunsACommand) {
     write_file(path("a.jot"), "LogDirectoryName " + dir() + "/log/\n" + plain_prefix + "DefaultLoggingRank trace error\n");
     write_file(path("b.jot"), "LogDirectoryName " + dir() + "/log/\n" + plain_prefix + "DefaultLoggingRank trace error debug\n");
-#if defined(_WIN32)
-    const std::string host = "capi_host.exe";
-#else
-    const std::string host = "./capi_host";
-#endif
-    const std::string cmd = host + " \"" + path("a.jot") + "\" \"" + path("b.jot") + "\" > \"" + path("out.txt") +
+    const std::string cmd = program("capi_host") + " \"" + path("a.jot") + "\" \"" + path("b.jot") + "\" > \"" + path("out.txt") +
                             "\" 2> \"" + path("err.txt") + "\"";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file(path("err.txt"));
     // The disabled debug message of the first pass never reached the library.
@@ -59,17 +54,9 @@ TEST_F(CapiTest, CHostScopesFormatsReloadsAndRunsACommand) {
     lines.erase(lines.begin());
     for (const std::string& line : trace_lines(read_file(dir() + "/log/capi_host.log"))) lines.push_back(line);
     const std::vector<std::string> expected = {
-        "capi_host.c:work:enter->",
-        "error->   working on 1",
-        "capi_host.c:work:<-leave",
-        "capi_host.c:work:enter->",
-        "error->   working on 2",
-        "   evaluation 1",
-        "capi_host.c:work:<-leave",
-        "capi_host.c:main:enter->",
-        "error->   ranks of work: trace +error +debug ",
-        "capi_host.c:main:<-leave",
-    };
+        "capi_host.c:work:enter->", "error->   working on 1", "capi_host.c:work:<-leave",
+        "capi_host.c:work:enter->", "error->   working on 2", "   evaluation 1", "capi_host.c:work:<-leave",
+        "capi_host.c:main:enter->", "error->   ranks of work: trace +error +debug ", "capi_host.c:main:<-leave"};
     EXPECT_EQ(lines, expected);
 }
 
@@ -83,14 +70,9 @@ TEST_F(CapiTest, MsvcAbiHostTracesThroughTheCInterface) {
     ASSERT_GE(lines.size(), 1u);
     lines.erase(lines.begin());
     const std::vector<std::string> expected = {
-        "msvc_host.c:run:enter->",
-        "error->   step 1 of 2",
-        "msvc_host.c:run:<-leave",
-        "msvc_host.c:run:enter->",
-        "error->   step 2 of 2",
-        "msvc_host.c:run:<-leave",
-        "warning->msvc_host.c:reply:ranks of run: trace +error +warning (23 bytes)",
-    };
+        "msvc_host.c:run:enter->", "error->   step 1 of 2", "msvc_host.c:run:<-leave",
+        "msvc_host.c:run:enter->", "error->   step 2 of 2", "msvc_host.c:run:<-leave",
+        "warning->msvc_host.c:reply:ranks of run: trace +error +warning (23 bytes)"};
     EXPECT_EQ(lines, expected);
 }
 #endif

@@ -28,4 +28,13 @@ inline size_t count(const std::string& text, const std::string& piece) {
     return n;
 }
 
+// A program of the test's working directory as the shell runs it.
+inline std::string program(const std::string& name) {
+#if defined(_WIN32)
+    return name + ".exe";
+#else
+    return "./" + name;
+#endif
+}
+
 #endif

@@ -21,10 +21,7 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks) {
                                  c.print_function, c.print_time}),
               (std::vector<bool>{true, true, true, true, true, false, false}));
     EXPECT_EQ(std::make_pair(c.log_file_size, c.log_files_to_keep), std::make_pair(10ull, 3u));
-    const struct {
-        const char* text;
-        unsigned counted, screen, debugger;
-    } steps[] = {
+    const struct { const char* text; unsigned counted, screen, debugger; } steps[] = {
         {"PrintToDebugVew Off\nPrintOnScreen error warning", 0, KATR_RANK_ERROR | KATR_RANK_WARNING, 0},
         {"PrintOnScreen +debug", 0, KATR_RANK_ERROR | KATR_RANK_WARNING | KATR_RANK_DEBUG, 0},
         {"Verbose On -debug", 0, ~KATR_RANK_DEBUG, 0},
@@ -44,11 +41,7 @@ TEST(ConfigSyntax, SettingsBooleansAndOutputRanks) {
 TEST(ConfigSyntax, ReportedLines) {
     // Each bad line alone: counted as an error or not, and its report after the quoted line. (The
     // configuration page's examples, run through katr_check, show the other keywords' reports.)
-    const struct {
-        const char* line;
-        unsigned counted;
-        const char* report;
-    } cases[] = {
+    const struct { const char* line; unsigned counted; const char* report; } cases[] = {
         {"ModuleRank", 0, "\t empty ModuleRank content line is provide\n"},
         {"ThreadByApplID 5 yes", 0, "\t valid Boolean key must be provided\n"},
         {"LogNumberOfFilesToKeep", 1, "\t no valid numver of log_files_to_keep is provided\n"},
@@ -93,9 +86,6 @@ TEST(ConfigSyntax, RankRules) {
     EXPECT_EQ(c.class_ranks.num() + c.function_ranks.num(), 0u);
     EXPECT_EQ(parse(c, "ModuleRank net +note", msg), 0u);
     EXPECT_EQ(rules_of(c.module_ranks), "net:r/32/0 ");
-    EXPECT_EQ(static_cast<config_parser_c::module_rank_s*>(config_parser_c::log_rank_list_c::rule_of(c.module_ranks.first()))
-                  ->content.num(),
-              0u);
     // Additional ranks take the bits from 0x4000 on, at most 18 of them.
     EXPECT_EQ(parse(c, "AditionalRanks dbase net\nFunction Db::open dbase\nFunction Net::x +net -dbase", msg) + msg.size(), 0u);
     EXPECT_EQ(rules_of(c.function_ranks), "Db::open:a/16384/0 Net::x:r/32768/16384 ");
@@ -104,8 +94,7 @@ TEST(ConfigSyntax, RankRules) {
     EXPECT_EQ(c.additional_rank_mask("net"), 0x4000u);  // the bit is the position
     EXPECT_EQ(c.additional_rank_mask("Net") | c.additional_rank_mask("dbase"), 0u);
     std::string line = "AditionalRanks";
-    for (int i = 0; i < 19; ++i)
-        line += " r" + std::to_string(i);
+    for (int i = 0; i < 19; ++i) line += " r" + std::to_string(i);
     EXPECT_EQ(parse(c, line.c_str(), msg), 0u);
     EXPECT_EQ(c.additional_ranks.num(), 18u);
     EXPECT_EQ(msg, "Error in config data line \"" + line +

@@ -133,8 +133,7 @@ TEST_F(BlackBox, ReloadChangesTheBoxAndTheRanks) {
     };
     message(1);
     parse("BlackBoxSize 2097152\nBlackBoxRank note");
-    const std::string second = m->box.path();
-    EXPECT_EQ(second, first);
+    EXPECT_EQ(m->box.path(), first);
     message(2);
     EXPECT_EQ(texts(), std::vector<std::string>({"note note 2"}));
     EXPECT_NE(read_file(first.substr(0, first.size() - 5) + ".1.kbox").size(), 0u);

@@ -39,11 +39,7 @@ using EntryTest = front_test;
 TEST_F(EntryTest, LinesInTheLogFile) {
     const char raw[] = {'r', 0, '%', 'd', '\n'};
     const std::string big(3000, 'z');
-    struct {
-        const char* config;
-        std::function<void()> calls;
-        std::string log;
-    } cases[] = {
+    struct { const char* config; std::function<void()> calls; std::string log; } cases[] = {
         // Only a leading ".\\" is cut from the file name.
         {"PrintFile on\nPrintFunction on\nDefaultLoggingRank error",
          [&] { site(false, ".\\c.cpp").print_nl(4, 5, "a"), site(false, "..\\x.cpp").print_nl(4, 5, "b"); },

@@ -1,23 +1,13 @@
-// A host that fills its black box from four threads and then dies hard, for
-// the crash tests. It includes katrace.h alone and links the shared library.
-//
-//   box_crash_host MODE DIR [KEEP]
-//
-// It writes DIR/box_crash_host.jot (log and box in DIR/log/, an 8 MiB box,
-// only errors written to the log, LogNumberOfFilesToKeep KEEP when given)
-// and calls katr_init with it. Each of the threads worker-0 .. worker-3 runs
-// Worker::run, a scope around ITERATIONS calls of Worker::step, a scope
-// with one debug message "step %d of %s: %d" (the sequence number, "w<k>",
-// sequence * 7 + k): 4 * ITERATIONS * 3 + 8 events, about a million.
-// MODE:
-//   kill   the workers meet half way (step HALF) and go on together; when
-//          each has made a few more steps the main thread kills the process
-//          (SIGKILL; on Windows TerminateProcess)
-//   segv   the workers meet half way and go on together; worker-1 writes
-//          through a null pointer in step HALF + 10, after its message
-//   exit   the workers run to their end and the process exits with 0
-// Meeting half way keeps every worker in the middle of its loop when the
-// process dies, however unevenly the threads are scheduled.
+// The crash tests' host: box_crash_host MODE DIR [KEEP]. It writes and loads
+// DIR/box_crash_host.jot (log and an 8 MiB box in DIR/log/, only errors in
+// the log, LogNumberOfFilesToKeep KEEP when given). Threads worker-0 .. 3 run
+// Worker::run, a scope around ITERATIONS Worker::step scopes, each with one
+// debug message "step %d of %s: %d" (sequence, "w<k>", sequence * 7 + k).
+// MODE kill: the workers meet at step HALF, go on together, and a few steps
+// later the process kills itself (SIGKILL; TerminateProcess); segv: they
+// meet likewise and worker-1 writes through a null pointer in step HALF + 10,
+// after its message; exit: they run to their end and the process exits 0.
+// Meeting half way keeps every worker mid-loop when the process dies.
 #include <katrace.h>
 
 #include <atomic>
@@ -97,24 +87,12 @@ bool write_config(const std::string& dir, const char* keep, std::string* jot) {
 LONG WINAPI end_at_once(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 #endif
 
-void die_hard() {
-#if defined(_WIN32)
-    TerminateProcess(GetCurrentProcess(), 9);
-#else
-    raise(SIGKILL);
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: box_crash_host kill|segv|exit DIR [KEEP]\n");
-        return 2;
-    }
-    const std::string mode = argv[1];
+    const std::string mode = argc < 3 ? "" : argv[1];
     if (mode != "kill" && mode != "segv" && mode != "exit") {
-        std::fprintf(stderr, "box_crash_host: unknown mode %s\n", argv[1]);
+        std::fprintf(stderr, "usage: box_crash_host kill|segv|exit DIR [KEEP]\n");
         return 2;
     }
 #if defined(_WIN32)
@@ -147,7 +125,11 @@ int main(int argc, char** argv) {
         if (mode == "kill") {
             for (int k = 0; k < WORKERS; ++k)
                 while (g_progress[k].load(std::memory_order_relaxed) < HALF + 10) std::this_thread::yield();
-            die_hard();
+#if defined(_WIN32)
+            TerminateProcess(GetCurrentProcess(), 9);
+#else
+            raise(SIGKILL);
+#endif
         }
     }
     for (size_t k = 0; k < workers.size(); ++k) workers[k].join();

@@ -1,10 +1,8 @@
 // The black box after a crash: box_crash_host fills its box from four
-// threads and dies hard (killed, or by a write through a null pointer). The
-// box it leaves behind must hold, for every thread, the newest events of
-// its ring in order, without a gap and with the right arguments; a record
-// cut while it was written is skipped; katr_box prints the box and writes a
-// timeline whose scopes are closed per thread. The host's earlier boxes are
-// pruned to the newest LogNumberOfFilesToKeep at its start.
+// threads and dies hard (killed, or a write through a null pointer). Every
+// thread's newest events must be there in order, without a gap, with the
+// right arguments; a torn record is skipped; katr_box writes its timeline.
+// Earlier boxes are pruned to LogNumberOfFilesToKeep at the host's start.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,12 +33,6 @@ const unsigned DEBUG_RANK = 0x80;  // the host's messages are of rank debug
 // a string of at most 8 bytes and an int.
 const size_t SCOPE_BYTES = BOX_RECORD_HEAD;
 const size_t MESSAGE_BYTES = BOX_RECORD_HEAD + 8 + 8 + 16 + 8;
-
-#if defined(_WIN32)
-std::string program(const std::string& name) { return name + ".exe"; }
-#else
-std::string program(const std::string& name) { return "./" + name; }
-#endif
 
 // A box file's bytes, 8-byte aligned as the decoder wants them.
 struct box_copy_s {
@@ -153,15 +145,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    int katr_box(const std::string& args, const std::string& out) {
-        const std::string cmd = program("katr_box") + " " + args + " > \"" + out + "\" 2> \"" + path("box_err.txt") + "\"";
-        return std::system(cmd.c_str());
-    }
-    // The only box in the log directory; empty when there is not one.
-    std::string the_box() {
-        const std::vector<std::string> names = boxes();
-        return names.size() == 1 ? dir() + "/log/" + names[0] : "";
-    }
     // A box file read whole; false unless it has the host's size.
     bool read_box(const std::string& file, box_copy_s* box) {
         const std::string bytes = read_file(file);
@@ -196,8 +179,9 @@ protected:
         const int rc = run_host(mode);
         EXPECT_TRUE(rc != 0 && rc != 2 && rc != 3) << rc << " " << read_file(path("host.txt"));
         box_copy_s box;
-        const std::string file = the_box();
-        ASSERT_TRUE(read_box(file, &box)) << boxes().size();
+        ASSERT_EQ(boxes().size(), 1u);
+        const std::string file = dir() + "/log/" + boxes()[0];
+        ASSERT_TRUE(read_box(file, &box));
         std::vector<worker_s> workers;
         read_workers(box, &workers);
         if (HasFatalFailure()) return;
@@ -234,8 +218,9 @@ protected:
 
         // katr_box reads the crashed box (its options are tested on a sample
         // box beside the tool) and writes its timeline.
-        ASSERT_EQ(katr_box("--timeline \"" + path("timeline.json") + "\" \"" + file + "\"", path("all.txt")), 0)
-            << read_file(path("box_err.txt"));
+        const std::string cmd = program("katr_box") + " --timeline \"" + path("timeline.json") + "\" \"" + file + "\" > \"" +
+                                path("box_out.txt") + "\" 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file(path("box_out.txt"));
         // The timeline's structure is checked by the script where Python
         // runs (the Linux build; the test command checks the Windows tool's
         // timelines beside it): it parses, every begin has its end on its

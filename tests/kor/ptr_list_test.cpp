@@ -35,8 +35,6 @@ std::string steps(ptr_list_c& l, const char* ops, ptr_list_c::position_t* pos = 
 TEST(PtrList, WalkRemoveAndStopPastTheEnd) {
     ptr_list_c l;
     EXPECT_EQ(steps(l, "flnpcrb"), "-------");
-    EXPECT_FALSE(l.set_data(v(1)));
-    l.lock(), l.unlock();  // nothing to take for an unlocked list
     fill(l, "123"), l.insert(v(0));
     EXPECT_EQ(steps(l, "fnclpnnncfp"), "011323---0-");  // stays past the end
     // Removal while walking answers the next element; at the end, null.

@@ -234,13 +234,11 @@ protected:
     // sites at trace, error, warning and debug.
     void check(int iterations, unsigned rounds) {
         jot = path("load.jot");
-        write_file(jot, "# load test\nLogDirectoryName " + dir() + "/log/\nLogFileSize 4096\n"
-                                                                   "LogNumberOfFilesToKeep 1000000\nDefaultLoggingRank trace error warning debug\n"
-                                                                   "PrintTime on\nPrintLine on\nPrintFile on\nPrintFunction on\n"
-                                                                   "KeepStack on\nDoIndentation on\nPrintToDebugVew Off\n"
-                                                                   "AditionalRanks net dbase\nModuleContent netmod net_*.cpp socket.cpp\n"
-                                                                   "ModuleRank netmod +net -debug\nFile legacy.cpp error\n"
-                                                                   "Class Other +log\nFunction Other::send* -warning\nThreadByName idle* off\n");
+        write_file(jot, "# load test\nLogDirectoryName " + dir() + "/log/\nLogFileSize 4096\nLogNumberOfFilesToKeep 1000000\n"
+                        "DefaultLoggingRank trace error warning debug\nPrintTime on\nPrintLine on\nPrintFile on\n"
+                        "PrintFunction on\nKeepStack on\nDoIndentation on\nPrintToDebugVew Off\nAditionalRanks net dbase\n"
+                        "ModuleContent netmod net_*.cpp socket.cpp\nModuleRank netmod +net -debug\nFile legacy.cpp error\n"
+                        "Class Other +log\nFunction Other::send* -warning\nThreadByName idle* off\n");
         tr_stream_c msgs, report;
         ASSERT_TRUE(m->reparse_file(jot.c_str(), nullptr, msgs)) << msgs.c_str();
         ASSERT_EQ(std::string(), msgs.c_str());

@@ -1,12 +1,17 @@
 // Faults injected through the platform's table of system calls: each call
 // fails with the backend's code for the fault and works again once the hook
-// is gone; short writes are completed and interrupted calls retried.
+// is gone; short writes are completed and interrupted calls retried. And the
+// system services: thread-local slots (the exit hook), the executable's image
+// and path.
 #include "common/fault.h"
 #include "common/temp_dir.h"
 #include "platform/platform.h"
 
+#include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace {
 class PlatformFault : public temp_dir_test {};
@@ -20,12 +25,7 @@ TEST_F(PlatformFault, EachCallFailsWithTheFaultAndRecovers) {
     unsigned slot = 0;
     void* block = nullptr;
     plat_mapping_s m;
-    const struct {
-        plat_call_e call;
-        plat_fault_e fault;
-        unsigned long code;
-        std::function<bool()> op;
-    } cases[] = {
+    const struct { plat_call_e call; plat_fault_e fault; unsigned long code; std::function<bool()> op; } cases[] = {
         {PLAT_CALL_MKDIR, PLAT_FAULT_NO_SPACE, ERR_NO_SPACE, [&] { return plat_create_directory(sub.c_str()); }},
         {PLAT_CALL_LIST, PLAT_FAULT_TOO_MANY_FILES, ERR_TOO_MANY_FILES,
          [&] { return plat_list_files(dir().c_str(), ignore, nullptr); }},
@@ -93,3 +93,43 @@ TEST_F(PlatformFault, InterruptedCallsAreRetried) {
     EXPECT_EQ(read_file(p), "abcde");
 }
 #endif
+
+#ifndef _WIN32
+namespace {
+unsigned g_exit_slot;
+std::atomic<int> g_exit_calls{0};
+std::atomic<void*> g_exit_value{nullptr}, g_exit_lookup{nullptr};
+}  // namespace
+
+// Windows reports thread exit through DllMain instead of the hook.
+TEST(PlatformTls, ExitHookSeesTheValueOnTheExitingThread) {
+    g_exit_calls = 0;  // the hook records its argument and the slot's value as it sees it
+    ASSERT_TRUE(plat_tls_alloc(&g_exit_slot, [](void* value) {
+        g_exit_calls++;
+        g_exit_value = value;
+        g_exit_lookup = plat_tls_get(g_exit_slot);
+    }));
+    int marker = 0;
+    std::thread([&] { plat_tls_set(g_exit_slot, &marker); }).join();
+    std::thread([] {}).join();  // a thread that never set the slot
+    EXPECT_EQ(g_exit_calls.load(), 1);
+    EXPECT_EQ(g_exit_value.load(), &marker);
+    EXPECT_EQ(g_exit_lookup.load(), &marker);
+    plat_tls_free(g_exit_slot);
+}
+#endif
+
+TEST(PlatformSystem, ExecutableImageAndPath) {
+    const unsigned char* image = plat_exe_image();
+    ASSERT_NE(image, nullptr);
+#ifdef _WIN32
+    EXPECT_EQ(memcmp(image, "MZ", 2), 0);
+#else
+    EXPECT_EQ(memcmp(image, "\177ELF", 4), 0);  // no PE image: the console test answers false
+#endif
+    char path[4196], small[8] = "xxxxxxx";
+    ASSERT_TRUE(plat_exe_path(path, sizeof path));
+    EXPECT_NE(std::string(path).find("test_platform"), std::string::npos) << path;
+    EXPECT_FALSE(plat_exe_path(small, sizeof small));
+    EXPECT_EQ(small[0], '\0');
+}

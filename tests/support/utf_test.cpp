@@ -51,10 +51,7 @@ TEST(Utf, SizesAndNullInput) {
 
 TEST(Utf, ConversionsBothWays) {
     // U+00E9: one unit, two bytes; U+20AC: one unit, three bytes; U+1F600: a surrogate pair, four bytes.
-    const struct {
-        const char* utf8;
-        wide_t utf16;
-    } valid[] = {
+    const struct { const char* utf8; wide_t utf16; } valid[] = {
         {"\xC3\xA9", wide({0xE9})}, {"\xE2\x82\xAC", wide({0x20AC})}, {"\xF0\x9F\x98\x80", wide({0xD83D, 0xDE00})}, {"a\xC3\xA9\xF0\x9F\x98\x80z", wide({'a', 0xE9, 0xD83D, 0xDE00, 'z'})}, {"\xF4\x8F\xBF\xBF", wide({0xDBFF, 0xDFFF})},  // U+10FFFF
     };
     for (const auto& c : valid) {
@@ -67,10 +64,7 @@ TEST(Utf, ConversionsBothWays) {
 
     // Invalid input becomes U+FFFD; for the never-valid forms (overlong, an encoded surrogate, beyond
     // U+10FFFF) the counts follow the system converter's grouping, which our own converter reproduces.
-    const struct {
-        const char* utf8;
-        wide_t utf16;
-    } bad_utf8[] = {
+    const struct { const char* utf8; wide_t utf16; } bad_utf8[] = {
         {"a\xFFz", wide({'a', R, 'z'})}, {"\x80", wide({R})},  // a byte never valid, a lone continuation byte
         {"x\xC3", wide({'x', R})}, {"\xC3Z", wide({R, 'Z'})}, {"\xE2\x82Z", wide({R, 'Z'})},  // cut short
         {"\xC0\xAF", wide({R, R})}, {"\xED\xA0\x80z", wide({R, R, 'z'})}, {"\xF4\x90\x80\x80", wide({R, R, R})},
