@@ -7,6 +7,8 @@
 //   late <jot>              traces "before init", then katr_init(jot), then
 //                           traces "after init" (the environment's start)
 //   threads <jot>           thread records while three threads live and after
+//   fork <jot>              (POSIX) children forked while threads trace: some
+//                           trace and exit(), some exec; prints "children=N ok=N"
 #include <katrace.h>
 
 #include <atomic>
@@ -21,6 +23,8 @@
 #  include <windows.h>
 #  define HOST_WIDE(s) L##s
 #else
+#  include <sys/wait.h>
+#  include <unistd.h>
 #  define HOST_WIDE(s) u##s
 #endif
 
@@ -92,6 +96,47 @@ static int count_thread_records() {
     return 0;
 }
 
+#if !defined(_WIN32)
+// Three threads trace through scopes while the main thread forks children:
+// even ones trace a line and leave with exit() (the library's unloading
+// runs in them), odd ones exec a program at once. A child that hangs is
+// ended by its alarm and counts as failed.
+static int fork_children() {
+    std::atomic<bool> stop(false);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i)
+        workers.emplace_back([&] {
+            while (!stop) {
+                demo::Conn().send(1);
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
+        });
+    const int children = 10;
+    int ok = 0;
+    for (int c = 0; c < children; ++c) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        pid_t pid = fork();
+        if (pid < 0) break;
+        if (pid == 0) {
+            alarm(10);
+            if (c % 2) {
+                execl("/bin/sh", "sh", "-c", "exit 0", static_cast<char*>(NULL));
+                _exit(5);
+            }
+            KATR_MSG(KATR_RANK_ERROR, "child %d traced", c);
+            std::exit(0);
+        }
+        int status = 0;
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) ++ok;
+    }
+    stop = true;
+    for (size_t i = 0; i < workers.size(); ++i) workers[i].join();
+    KATR_MSG(KATR_RANK_ERROR, "parent goes on");
+    std::printf("children=%d ok=%d\n", children, ok);
+    return 0;
+}
+#endif
+
 int katr_host_main(int argc, char** argv) {
     if (argc < 3) return 2;
     const char* mode = argv[1];
@@ -114,6 +159,10 @@ int katr_host_main(int argc, char** argv) {
         demo::Conn().send(7);
     } else if (!std::strcmp(mode, "threads")) {
         return count_thread_records();
+#if !defined(_WIN32)
+    } else if (!std::strcmp(mode, "fork")) {
+        return fork_children();
+#endif
     } else {
         return 2;
     }
